@@ -1,0 +1,197 @@
+#include "app/CmdLine.h"
+
+#include <shellapi.h>
+#include <wctype.h>
+
+#include <regex>
+
+#include "gen/TCmpRes.h"
+
+namespace {
+
+struct FlagWord {
+    const wchar_t* word;
+    uint32_t value;
+    bool no_buttons;
+};
+
+// Tried in this order; the first word that matches a piece applies.
+const FlagWord kFlagWords[] = {
+    {L"OK", 0x0, false},
+    {L"OKCANCEL", 0x1, false},
+    {L"ABORTRETRYIGNORE", 0x2, false},
+    {L"YESNOCANCEL", 0x3, false},
+    {L"YESNO", 0x4, false},
+    {L"RETRYCANCEL", 0x5, false},
+    {L"CANCELTRYCONTINUE", 0x6, false},
+    {L"NOBUTTONS", 0x0, true},
+    {L"INFORMATION", 0x40, false},
+    {L"QUESTION", 0x20, false},
+    {L"WARNING", 0x30, false},
+    {L"ERROR", 0x10, false},
+    {L"DEFBUTTON1", 0x0, false},
+    {L"DEFBUTTON2", 0x100, false},
+    {L"DEFBUTTON3", 0x200, false},
+    {L"DEFBUTTON4", 0x300, false},
+};
+
+kt::result Fail(const std::wstring& text) { return kt::result(ERROR_INVALID_PARAMETER, text, kt::lvlError); }
+
+// Zero digits of the scripts whose decimal digits _wtoi accepts.
+const wchar_t kZeroDigits[] = {0x0030, 0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6, 0x0B66, 0x0C66,
+                               0x0CE6, 0x0D66, 0x0E50, 0x0ED0, 0x0F20, 0x1040, 0x17E0, 0x1810, 0xFF10};
+
+int DigitValue(wchar_t c) {
+    for (wchar_t zero : kZeroDigits) {
+        if (c >= zero && c <= zero + 9) return c - zero;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::wstring GetArg(const wchar_t* cmdline, int index) {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(cmdline, &argc);
+    if (!argv) return std::wstring();
+    std::wstring arg;
+    if (index >= 0 && index < argc && argv[index]) arg = argv[index];
+    LocalFree(argv);
+    return arg;
+}
+
+std::wstring GetArg(int index) { return GetArg(GetCommandLineW(), index); }
+
+int FindMatches(const std::wstring& text, const std::wstring& pattern, bool ignore_case,
+                std::vector<std::wstring>& matches) {
+    matches.clear();
+    if (text.empty()) return 0;
+    auto syntax = std::regex_constants::ECMAScript;
+    if (ignore_case) syntax |= std::regex_constants::icase;
+    std::wregex re(pattern, syntax);
+    std::wsmatch m;
+    auto it = text.cbegin();
+    while (std::regex_search(it, text.cend(), m, re, std::regex_constants::match_not_null)) {
+        matches.push_back(m.str(0));
+        it = m[0].second;
+    }
+    return static_cast<int>(matches.size());
+}
+
+void Unquote(std::wstring& s, wchar_t quote, wchar_t close) {
+    if (close == 0) close = quote;
+    // A lone quote character is both first and last: it stays as it is.
+    size_t b = 0, e = s.size();
+    while (e - b >= 2 && s[b] == quote && s[e - 1] == close) {
+        ++b;
+        --e;
+    }
+    if (b) s = s.substr(b, e - b);
+}
+
+int FindNoCase(const std::wstring& text, const std::wstring& pattern, int start) {
+    if (start < 0) start = 0;
+    size_t p = static_cast<size_t>(start);
+    while (p < text.size() || (pattern.empty() && p == text.size())) {
+        size_t k = 0;
+        for (; k < pattern.size(); ++k) {
+            if (p + k >= text.size()) return -1;
+            if (kt::UpperAscii(text[p + k]) != kt::UpperAscii(pattern[k])) break;
+        }
+        if (k == pattern.size()) return static_cast<int>(p);
+        // Resume after the differing character, not at p + 1.
+        p += k + 1;
+    }
+    return -1;
+}
+
+int ReplaceNoCase(std::wstring& text, const std::wstring& pattern, const std::wstring& replacement) {
+    // An empty pattern would match everywhere without advancing.
+    if (pattern.empty()) return 0;
+    std::wstring out;
+    int count = 0;
+    size_t prev = 0;
+    int p = FindNoCase(text, pattern, 0);
+    while (p >= 0) {
+        out.append(text, prev, static_cast<size_t>(p) - prev);
+        out += replacement;
+        ++count;
+        prev = static_cast<size_t>(p) + pattern.size();
+        p = FindNoCase(text, pattern, static_cast<int>(prev));
+    }
+    out.append(text, prev, std::wstring::npos);
+    text = out;
+    return count;
+}
+
+int32_t ParseTimeout(const std::wstring& s) {
+    size_t i = 0;
+    while (i < s.size() && iswspace(s[i])) ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == L'+' || s[i] == L'-')) negative = s[i++] == L'-';
+    int64_t value = 0;
+    for (int d; i < s.size() && (d = DigitValue(s[i])) >= 0; ++i) {
+        if (value <= 0x80000000LL) value = value * 10 + d;
+    }
+    if (negative) value = -value;
+    if (value > 0x7FFFFFFFLL) return 0x7FFFFFFF;
+    if (value < -0x80000000LL) return static_cast<int32_t>(0x80000000u);
+    return static_cast<int32_t>(value);
+}
+
+kt::result ParseCmdLine(MsgBoxParams& p) { return ParseCmdLine(p, GetCommandLineW()); }
+
+kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
+    kt::result res;
+    std::wstring esc = L"\\";
+
+    std::wstring first = GetArg(cmdline, 1);
+    if (first.empty()) return Fail(L"ERROR: no arguments");
+
+    int next = 1;
+    std::vector<std::wstring> matches;
+    if (FindMatches(first, L"^[-/]esc:", true, matches) == 1) {
+        esc = first.substr(5);
+        next = 2;
+    }
+
+    std::wstring text = GetArg(cmdline, next);
+    if (text.empty()) return Fail(L"ERROR: no message text");
+    Unquote(text, L'"', 0);
+    ReplaceNoCase(text, esc + L"n", L"\n");
+    ReplaceNoCase(text, esc + L"t", L"\t");
+
+    std::wstring caption = GetArg(cmdline, next + 1);
+    if (caption.empty()) return kt::result(ERROR_INVALID_PARAMETER, "ERROR: no message text", kt::lvlError);
+    Unquote(caption, L'"', 0);
+    p.buttons = true;
+
+    std::wstring opts = GetArg(cmdline, next + 2);
+    Unquote(opts, L'"', 0);
+    uint32_t flags = 0;
+    size_t start = 0;
+    for (;;) {
+        // The next "|" is looked for from one character after the piece's start.
+        size_t bar = opts.find(L'|', start + 1);
+        bool last = bar == std::wstring::npos;
+        std::wstring piece = last ? opts.substr(start) : opts.substr(start, bar - start);
+        const FlagWord* hit = nullptr;
+        for (const FlagWord& w : kFlagWords) {
+            if (kt::CmpNoCase(piece, w.word) == 0) {
+                hit = &w;
+                break;
+            }
+        }
+        if (!hit) return Fail(L"ERROR: unknown option '" + piece + L"'");
+        flags |= hit->value;
+        if (hit->no_buttons) p.buttons = false;
+        if (last) break;
+        start = bar + 1;
+    }
+
+    p.timeout = ParseTimeout(GetArg(cmdline, next + 3));
+    p.text = text;
+    p.caption = caption;
+    p.flags = flags;
+    return res;
+}

@@ -1,0 +1,38 @@
+// velmo [-esc:<escape string>] <message text> <caption> <flags> [<timeout>]
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "lib/kt.h"
+
+struct MsgBoxParams {
+    std::wstring text;
+    std::wstring caption;
+    uint32_t flags = 0;
+    int32_t timeout = 0;
+    bool buttons = true;
+};
+
+// Reads the process command line into p; failures are code 87.
+kt::result ParseCmdLine(MsgBoxParams& p);
+// The same for a given command line (as GetCommandLineW would return it).
+kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline);
+
+// Argument index as CommandLineToArgvW splits the command line; empty when absent.
+std::wstring GetArg(int index);
+std::wstring GetArg(const wchar_t* cmdline, int index);
+
+// Non-empty ECMAScript matches, each search restarting as at the text's start.
+int FindMatches(const std::wstring& text, const std::wstring& pattern, bool ignore_case,
+                std::vector<std::wstring>& matches);
+
+// Strips enclosing quote/close pairs while both ends carry them.
+void Unquote(std::wstring& s, wchar_t quote, wchar_t close);
+
+// Position of pattern at or after start, ASCII letters without case; -1 if none.
+int FindNoCase(const std::wstring& text, const std::wstring& pattern, int start);
+int ReplaceNoCase(std::wstring& text, const std::wstring& pattern, const std::wstring& replacement);
+
+// _wtoi: blanks, a sign, decimal digits of any script; clamped to 32 bits.
+int32_t ParseTimeout(const std::wstring& s);

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include "app/CmdLine.h"
+
+namespace {
+
+std::string N(const std::wstring& w) {
+    std::string s;
+    for (wchar_t c : w) s += c < 128 ? static_cast<char>(c) : '?';
+    return s;
+}
+
+struct ParseCase {
+    const wchar_t* args;  // the command line after the program path
+    const wchar_t* error;  // null: success
+    const wchar_t* text = L"";
+    const wchar_t* caption = L"";
+    uint32_t flags = 0;
+    int32_t timeout = 0;
+    bool buttons = true;
+};
+
+const ParseCase kParseCases[] = {
+    // missing pieces
+    {L"", L"ERROR: no arguments"},
+    {L"\"\" b c", L"ERROR: no arguments"},
+    {L"-esc:~", L"ERROR: no message text"},
+    {L"-esc:~ \"\" b", L"ERROR: no message text"},
+    {L"text", L"ERROR: no message text"},
+    {L"text \"\" OK", L"ERROR: no message text"},
+    {L"Hello Title", L"ERROR: unknown option ''"},
+    // escape option forms
+    {L"-esc: \"a n t N T\" c OK", nullptr, L"a \n \t \n \t", L"c", 0, 0, true},
+    {L"-esc:^^ \"a^^nb^nc^^T\" c OK", nullptr, L"a\nb^nc\t", L"c", 0, 0, true},
+    {L"/ESC:# \"a#nb\\n\" c OK", nullptr, L"a\nb\\n", L"c", 0, 0, true},
+    {L"-Esc:\\ \"1\\n2\" c OK", nullptr, L"1\n2", L"c", 0, 0, true},
+    {L"-e:x c OK", nullptr, L"-e:x", L"c", 0, 0, true},
+    {L"-esc:-esc:x c OK", nullptr, L"-esc:-esc:x", L"c", 0, 0, true},
+    {L"x-esc:~ c OK", nullptr, L"x-esc:~", L"c", 0, 0, true},
+    // escapes with the default escape string
+    {L"\"x\\Ny\\Tz\" c OK", nullptr, L"x\ny\tz", L"c", 0, 0, true},
+    {L"\"a\\\\nb\" c OK", nullptr, L"a\\\\nb", L"c", 0, 0, true},
+    {L"a\\qb\\ c OK", nullptr, L"a\\qb\\", L"c", 0, 0, true},
+    // quotes
+    {L"\\\"\\\" c OK", nullptr, L"", L"c", 0, 0, true},
+    {L"\"\\\"inner\\\"\" \"\\\"Cap\\\"\" \"\\\"OK\\\"\"", nullptr, L"inner", L"Cap", 0, 0, true},
+    {L"\\\" c OK", nullptr, L"\"", L"c", 0, 0, true},
+    // flag words
+    {L"t c Question|YesNo|DefButton2", nullptr, L"t", L"c", 0x124, 0, true},
+    {L"t c question|yesno", nullptr, L"t", L"c", 0x24, 0, true},
+    {L"t c QUESTION|YESNOCANCEL|defbutton3", nullptr, L"t", L"c", 0x223, 0, true},
+    {L"t c Question|YesNo|", L"ERROR: unknown option ''"},
+    {L"t c \"Question | YesNo\"", L"ERROR: unknown option 'Question '"},
+    {L"t c |OK", L"ERROR: unknown option '|OK'"},
+    {L"t c OK||Error", L"ERROR: unknown option '|Error'"},
+    {L"t c \" YesNo\"", L"ERROR: unknown option ' YesNo'"},
+    {L"t c OK|Informatio", L"ERROR: unknown option 'Informatio'"},
+    {L"t c OK|Information", nullptr, L"t", L"c", 0x40, 0, true},
+    {L"t c NoButtons", nullptr, L"t", L"c", 0, 0, false},
+    {L"t c YesNo|OkCancel", nullptr, L"t", L"c", 0x5, 0, true},
+    {L"t c Question|Error", nullptr, L"t", L"c", 0x30, 0, true},
+    {L"t c Warning|Warning|DefButton4", nullptr, L"t", L"c", 0x330, 0, true},
+    {L"t c AbortRetryIgnore|RetryCancel|CancelTryContinue", nullptr, L"t", L"c", 0x7, 0, true},
+    {L"t c DefButton1|OK", nullptr, L"t", L"c", 0, 0, true},
+    // timeout
+    {L"t c OK 60", nullptr, L"t", L"c", 0, 60, true},
+    {L"t c OK \" 60s\"", nullptr, L"t", L"c", 0, 60, true},
+    {L"t c OK abc", nullptr, L"t", L"c", 0, 0, true},
+    {L"t c OK -5", nullptr, L"t", L"c", 0, -5, true},
+    {L"t c OK 99999999999", nullptr, L"t", L"c", 0, 2147483647, true},
+    {L"t c OK -99999999999", nullptr, L"t", L"c", 0, static_cast<int32_t>(0x80000000u), true},
+    {L"t c OK 5 extra \"more args\"", nullptr, L"t", L"c", 0, 5, true},
+};
+
+TEST(ParseCmdLine, Table) {
+    for (const ParseCase& c : kParseCases) {
+        SCOPED_TRACE(N(c.args));
+        MsgBoxParams p;
+        p.text = L"keep";
+        p.caption = L"keep";
+        p.flags = 0xDEAD;
+        p.timeout = 77;
+        std::wstring line = std::wstring(L"velmo.exe ") + c.args;
+        kt::result r = ParseCmdLine(p, line.c_str());
+        if (c.error) {
+            EXPECT_FALSE(r.ok());
+            EXPECT_EQ(r.code(), 87u);
+            EXPECT_EQ(N(r.text()), N(c.error));
+            EXPECT_EQ(p.text, L"keep");
+            EXPECT_EQ(p.caption, L"keep");
+            EXPECT_EQ(p.flags, 0xDEADu);
+            EXPECT_EQ(p.timeout, 77);
+        } else {
+            EXPECT_TRUE(r.ok()) << N(r.text());
+            EXPECT_EQ(r.code(), 0u);
+            EXPECT_EQ(p.text, c.text);
+            EXPECT_EQ(p.caption, c.caption);
+            EXPECT_EQ(p.flags, c.flags);
+            EXPECT_EQ(p.timeout, c.timeout);
+            EXPECT_EQ(p.buttons, c.buttons);
+        }
+    }
+}
+
+TEST(ParseCmdLine, CaptionErrorIsNarrowTextWithoutDescription) {
+    MsgBoxParams p;
+    kt::result r = ParseCmdLine(p, L"velmo.exe text");
+    EXPECT_EQ(r.text(), L"ERROR: no message text");
+    EXPECT_TRUE(r.descr().empty());
+    kt::result m = ParseCmdLine(p, L"velmo.exe -esc:x");
+    EXPECT_FALSE(m.descr().empty());
+}
+
+TEST(ParseCmdLine, UnknownPieceKeepsNonAsciiCharacters) {
+    MsgBoxParams p;
+    kt::result r = ParseCmdLine(p, L"velmo.exe t c \u0414\u0430|OK");
+    EXPECT_EQ(r.text(), L"ERROR: unknown option '\u0414\u0430'");
+}
+
+struct TimeoutCase {
+    const wchar_t* in;
+    int32_t out;
+};
+
+TEST(ParseTimeout, LikeWtoi) {
+    const TimeoutCase cases[] = {
+        {L"", 0},
+        {L"0", 0},
+        {L"+7", 7},
+        {L"-0", 0},
+        {L"\t\n 12x3", 12},
+        {L"- 5", 0},
+        {L"--5", 0},
+        {L"2147483647", 2147483647},
+        {L"2147483648", 2147483647},
+        {L"-2147483648", static_cast<int32_t>(0x80000000u)},
+        {L"-2147483649", static_cast<int32_t>(0x80000000u)},
+        {L"000000000000000000000042", 42},
+        {L"99999999999999999999999999999", 2147483647},
+        {L"\uFF16\uFF10", 60},          // full-width digits
+        {L"\u0666\u0660", 60},          // Arabic-Indic
+        {L"\u06F3", 3},                 // extended Arabic-Indic
+        {L"\u0969\u0966", 30},          // Devanagari
+        {L"1\u0662", 12},               // mixed scripts
+        {L"\u0669\u0669\u0669\u0669\u0669\u0669\u0669\u0669\u0669\u0669\u0669", 2147483647},
+        {L"\u00B2", 0},                 // superscript two is not a decimal digit
+    };
+    for (const TimeoutCase& c : cases) EXPECT_EQ(ParseTimeout(c.in), c.out) << N(c.in);
+}
+
+TEST(StringHelpers, FindNoCaseResumesAfterTheMismatch) {
+    EXPECT_EQ(FindNoCase(L"\\\\n", L"\\n", 0), -1);
+    EXPECT_EQ(FindNoCase(L"ab\\N", L"\\n", 0), 2);
+    EXPECT_EQ(FindNoCase(L"abc", L"", 1), 1);
+    EXPECT_EQ(FindNoCase(L"abc", L"bcd", 0), -1);
+    EXPECT_EQ(FindNoCase(L"aaab", L"aab", 0), -1);  // no backtracking into a partial match
+    EXPECT_EQ(FindNoCase(L"xAB", L"ab", 0), 1);
+    EXPECT_EQ(FindNoCase(L"ab", L"ab", 5), -1);
+}
+
+TEST(StringHelpers, ReplaceNoCaseCounts) {
+    std::wstring s = L"one\\ntwo\\Nthree\\n";
+    EXPECT_EQ(ReplaceNoCase(s, L"\\n", L"\n"), 3);
+    EXPECT_EQ(s, L"one\ntwo\nthree\n");
+    std::wstring t = L"none";
+    EXPECT_EQ(ReplaceNoCase(t, L"x", L"y"), 0);
+    EXPECT_EQ(t, L"none");
+    EXPECT_EQ(ReplaceNoCase(t, L"", L"y"), 0);
+    EXPECT_EQ(t, L"none");
+}
+
+TEST(StringHelpers, UnquoteAndFindMatches) {
+    const std::pair<const wchar_t*, const wchar_t*> unquote[] = {
+        {L"\"\"\"a\"\"\"", L"a"}, {L"\"", L"\""}, {L"\"\"", L""}, {L"\"\"\"", L"\""}, {L"\"a", L"\"a"}, {L"", L""},
+    };
+    for (const auto& c : unquote) {
+        std::wstring s = c.first;
+        Unquote(s, L'"', 0);
+        EXPECT_EQ(s, c.second) << N(c.first);
+    }
+    std::wstring br = L"[x]";
+    Unquote(br, L'[', L']');
+    EXPECT_EQ(br, L"x");
+
+    std::vector<std::wstring> m{L"stale"};
+    EXPECT_EQ(FindMatches(L"-esc:-esc:x", L"^[-/]esc:", true, m), 2);
+    EXPECT_EQ(FindMatches(L"/ESC:", L"^[-/]esc:", true, m), 1);
+    EXPECT_EQ(m[0], L"/ESC:");
+    EXPECT_EQ(FindMatches(L"/ESC:", L"^[-/]esc:", false, m), 0);
+    EXPECT_EQ(FindMatches(L"", L".*", true, m), 0);
+    EXPECT_EQ(FindMatches(L"abc", L"x*", true, m), 0);  // empty matches do not count
+    EXPECT_TRUE(m.empty());
+}
+
+TEST(StringHelpers, GetArgSplitsLikeWindows) {
+    const wchar_t* line = L"prog.exe a \"b c\" \"\" d\\\"e";
+    EXPECT_EQ(GetArg(line, 0), L"prog.exe");
+    EXPECT_EQ(GetArg(line, 2), L"b c");
+    EXPECT_EQ(GetArg(line, 3), L"");
+    EXPECT_EQ(GetArg(line, 4), L"d\"e");
+    EXPECT_EQ(GetArg(line, 5), L"");
+    EXPECT_EQ(GetArg(line, -1), L"");
+    EXPECT_FALSE(GetArg(0).empty());  // this process's own path
+}
+
+}  // namespace

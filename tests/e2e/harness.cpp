@@ -1,0 +1,143 @@
+#include "tests/e2e/harness.h"
+
+namespace e2e {
+
+std::wstring ExeDir() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring p(path);
+    return p.substr(0, p.find_last_of(L"\\/"));
+}
+
+std::wstring VelmoPath() { return ExeDir() + L"\\velmo.exe"; }
+
+Process::~Process() {
+    if (pi_.hProcess) {
+        if (Running()) {
+            TerminateProcess(pi_.hProcess, 1);
+            WaitForSingleObject(pi_.hProcess, 5000);
+        }
+        CloseHandle(pi_.hProcess);
+        CloseHandle(pi_.hThread);
+    }
+}
+
+bool Process::Start(const std::wstring& cmdline) {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    std::wstring line = cmdline;
+    return CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_) != 0;
+}
+
+bool Process::StartVelmo(const std::wstring& args) {
+    return Start(L"\"" + VelmoPath() + L"\"" + (args.empty() ? L"" : L" " + args));
+}
+
+bool Process::Running() const {
+    return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+DWORD Process::WaitExit(DWORD ms) {
+    if (WaitForSingleObject(pi_.hProcess, ms) != WAIT_OBJECT_0) {
+        TerminateProcess(pi_.hProcess, 1);
+        WaitForSingleObject(pi_.hProcess, 5000);
+        return kTimedOut;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return code;
+}
+
+namespace {
+struct FindState {
+    DWORD pid;
+    const std::wstring* title;
+    HWND found;
+};
+
+BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
+    auto* s = reinterpret_cast<FindState*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    wchar_t cls[64] = {};
+    GetClassNameW(w, cls, 64);
+    if (!IsWindowVisible(w) || std::wstring(cls) != L"#32770") return TRUE;
+    if (s->pid && pid != s->pid) return TRUE;
+    if (!s->title->empty() && Text(w) != *s->title) return TRUE;
+    s->found = w;
+    return FALSE;
+}
+
+BOOL CALLBACK ChildProc(HWND w, LPARAM lp) {
+    auto* v = reinterpret_cast<std::vector<Control>*>(lp);
+    wchar_t cls[64] = {};
+    GetClassNameW(w, cls, 64);
+    v->push_back({w, GetDlgCtrlID(w), cls, Text(w), IsWindowVisible(w) != 0});
+    return TRUE;
+}
+}  // namespace
+
+HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title) {
+    DWORD start = GetTickCount();
+    do {
+        FindState s{pid, &title, nullptr};
+        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&s));
+        if (s.found) return s.found;
+        Sleep(50);
+    } while (GetTickCount() - start < timeout_ms);
+    return nullptr;
+}
+
+std::wstring Text(HWND w) {
+    DWORD_PTR len = 0;
+    if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &len) || len == 0) return L"";
+    std::wstring s(len + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(w, WM_GETTEXT, len + 1, reinterpret_cast<LPARAM>(&s[0]), SMTO_ABORTIFHUNG, 5000, &got);
+    s.resize(wcslen(s.c_str()));
+    return s;
+}
+
+std::vector<Control> Children(HWND parent) {
+    std::vector<Control> v;
+    EnumChildWindows(parent, ChildProc, reinterpret_cast<LPARAM>(&v));
+    return v;
+}
+
+std::vector<int> VisibleButtonIds(HWND box) {
+    std::vector<int> ids;
+    for (const Control& c : Children(box)) {
+        if (c.visible && _wcsicmp(c.cls.c_str(), L"Button") == 0) ids.push_back(c.id);
+    }
+    return ids;
+}
+
+std::wstring MessageText(HWND box) {
+    std::wstring best;
+    for (const Control& c : Children(box)) {
+        if (c.visible && _wcsicmp(c.cls.c_str(), L"Static") == 0 && c.text.size() > best.size()) best = c.text;
+    }
+    return best;
+}
+
+bool IconVisible(HWND box) {
+    for (const Control& c : Children(box)) {
+        if (!c.visible || _wcsicmp(c.cls.c_str(), L"Static") != 0) continue;
+        LONG style = GetWindowLongW(c.hwnd, GWL_STYLE);
+        if ((style & SS_TYPEMASK) == SS_ICON) return true;
+    }
+    return false;
+}
+
+void Click(HWND box, int id) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+}
+
+bool CloseGreyed(HWND box) {
+    HMENU menu = GetSystemMenu(box, FALSE);
+    if (!menu) return false;
+    UINT state = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND);
+    return state != static_cast<UINT>(-1) && (state & (MF_GRAYED | MF_DISABLED)) != 0;
+}
+
+}  // namespace e2e

@@ -1,0 +1,56 @@
+// Drives the real velmo.exe: start it, find its box, read it, click it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Directory of this test program (velmo.exe is built beside it).
+std::wstring ExeDir();
+std::wstring VelmoPath();
+
+struct Control {
+    HWND hwnd;
+    int id;
+    std::wstring cls;
+    std::wstring text;
+    bool visible;
+};
+
+// A started process; terminated on destruction if it is still running.
+class Process {
+public:
+    Process() = default;
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    ~Process();
+    // Starts velmo.exe with the given argument text (already quoted).
+    bool StartVelmo(const std::wstring& args);
+    bool Start(const std::wstring& cmdline);
+    // Exit code, or kTimedOut (the process is then killed).
+    DWORD WaitExit(DWORD ms);
+    bool Running() const;
+    DWORD Pid() const { return pi_.dwProcessId; }
+    static const DWORD kTimedOut = 0xDEADBEEF;
+
+private:
+    PROCESS_INFORMATION pi_{};
+};
+
+// First visible top-level dialog of the process (or with the title, pid 0).
+HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title = std::wstring());
+std::wstring Text(HWND w);
+std::vector<Control> Children(HWND parent);
+std::vector<int> VisibleButtonIds(HWND box);
+// The box's message text: its visible static control with text.
+std::wstring MessageText(HWND box);
+bool IconVisible(HWND box);
+// Clicks a button the way the box's own button would.
+void Click(HWND box, int id);
+// Whether the Close item of the box's system menu is greyed.
+bool CloseGreyed(HWND box);
+
+}  // namespace e2e

@@ -1,0 +1,138 @@
+// The program shell, run for real: plain boxes and the help box.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/e2e/harness.h"
+#include "tests/help_texts.h"
+
+namespace {
+
+using e2e::Process;
+
+const DWORD kBoxWait = 20000;
+
+struct ButtonSet {
+    const wchar_t* word;
+    std::vector<int> ids;
+};
+
+void PrintTo(const ButtonSet& s, std::ostream* os) {
+    std::wstring w = s.word;
+    *os << std::string(w.begin(), w.end());
+}
+
+class PlainBox : public ::testing::TestWithParam<ButtonSet> {};
+
+// Every button of every set, clicked in a run of its own, is the exit code.
+TEST_P(PlainBox, EachButtonIsTheExitCode) {
+    const ButtonSet& set = GetParam();
+    for (int id : set.ids) {
+        SCOPED_TRACE(id);
+        std::wstring caption = std::wstring(L"Plain ") + set.word + L" " + std::to_wstring(id);
+        Process p;
+        ASSERT_TRUE(p.StartVelmo(L"\"Proceed?\" \"" + caption + L"\" \"Question|" + set.word + L"\""));
+        HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(e2e::Text(box), caption);
+        EXPECT_EQ(e2e::MessageText(box), L"Proceed?");
+        std::vector<int> shown = e2e::VisibleButtonIds(box);
+        std::sort(shown.begin(), shown.end());
+        std::vector<int> want = set.ids;
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(shown, want);
+        e2e::Click(box, id);
+        EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(id));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllSets, PlainBox,
+                         ::testing::Values(ButtonSet{L"OK", {1}}, ButtonSet{L"OkCancel", {1, 2}},
+                                           ButtonSet{L"AbortRetryIgnore", {3, 4, 5}},
+                                           ButtonSet{L"YesNoCancel", {6, 7, 2}}, ButtonSet{L"YesNo", {6, 7}},
+                                           ButtonSet{L"RetryCancel", {4, 2}},
+                                           ButtonSet{L"CancelTryContinue", {2, 10, 11}}),
+                         [](const ::testing::TestParamInfo<ButtonSet>& i) {
+                             std::wstring w = i.param.word;
+                             return std::string(w.begin(), w.end());
+                         });
+
+TEST(PlainBox, EscapesReachTheBox) {
+    Process p;
+    ASSERT_TRUE(p.StartVelmo(L"-esc:~ \"one~ntwo~tthree\" \"Escapes\" OK"));
+    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(e2e::MessageText(box), L"one\ntwo\tthree");
+    e2e::Click(box, 1);
+    EXPECT_EQ(p.WaitExit(kBoxWait), 1u);
+}
+
+TEST(PlainBox, NoButtonsWithoutTimeoutIsAnOkBox) {
+    Process p;
+    ASSERT_TRUE(p.StartVelmo(L"\"text\" \"No buttons, no timeout\" NoButtons abc"));
+    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(e2e::VisibleButtonIds(box), std::vector<int>{1});
+    e2e::Click(box, 1);
+    EXPECT_EQ(p.WaitExit(kBoxWait), 1u);
+}
+
+// Which help texts this process's user interface language selects.
+bool RussianUi() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN; }
+
+void ExpectHelpBox(const std::wstring& args) {
+    SCOPED_TRACE(std::string(args.begin(), args.end()));
+    Process p;
+    ASSERT_TRUE(p.StartVelmo(args));
+    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+    ASSERT_NE(box, nullptr);
+    bool ru = RussianUi();
+    EXPECT_EQ(e2e::Text(box), ru ? RussianHelpCaption() : EnglishHelpCaption());
+    EXPECT_EQ(e2e::MessageText(box), ru ? RussianHelp() : EnglishHelp());
+    EXPECT_EQ(e2e::VisibleButtonIds(box), std::vector<int>{1});
+    EXPECT_TRUE(e2e::IconVisible(box));
+    e2e::Click(box, 1);
+    EXPECT_EQ(p.WaitExit(kBoxWait), 87u);
+}
+
+TEST(HelpBox, BadCommandLinesShowHelpAndEndWith87) {
+    ExpectHelpBox(L"");
+    ExpectHelpBox(L"\"\" \"caption\" OK");
+    ExpectHelpBox(L"-esc:~");
+    ExpectHelpBox(L"\"message only\"");
+    ExpectHelpBox(L"\"text\" \"caption\" \"Question|Bogus\"");
+    ExpectHelpBox(L"\"text\" \"caption\"");
+}
+
+TEST(HelpBox, ExitCodeIs87WhateverClosesIt) {
+    Process p;
+    ASSERT_TRUE(p.StartVelmo(L""));
+    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+    ASSERT_NE(box, nullptr);
+    e2e::Click(box, IDCANCEL);
+    EXPECT_EQ(p.WaitExit(kBoxWait), 87u);
+}
+
+// Run by CTest once per user interface language (VELMO_EXPECT_LANG).
+TEST(HelpLanguage, MatchesTheUserInterfaceLanguage) {
+    const char* want = getenv("VELMO_EXPECT_LANG");
+    if (!want) GTEST_SKIP() << "run through the e2e_help_en and e2e_help_ru tests";
+    EXPECT_EQ(RussianUi(), std::string(want) == "ru");
+    ExpectHelpBox(L"");
+}
+
+// A real caller: a batch file branching with "if errorlevel".
+TEST(Batch, IfErrorlevelTakesTheClickedBranch) {
+    const std::pair<int, DWORD> runs[] = {{IDYES, 60}, {IDNO, 70}};
+    for (const auto& run : runs) {
+        Process cmd;
+        ASSERT_TRUE(cmd.Start(L"cmd.exe /c \"" + e2e::ExeDir() + L"\\errorlevel.bat\""));
+        HWND box = e2e::FindBox(0, kBoxWait, L"Please confirm");
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(e2e::MessageText(box), L"Connection will be closed.\nDo you want to proceed?");
+        e2e::Click(box, run.first);
+        EXPECT_EQ(cmd.WaitExit(kBoxWait), run.second);
+    }
+}
+
+}  // namespace

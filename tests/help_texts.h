@@ -1,0 +1,110 @@
+// The help texts exactly as the user must see them.
+#pragma once
+
+#include <string>
+
+inline std::wstring JoinLines(std::initializer_list<const wchar_t*> lines, bool final_lf) {
+    std::wstring s;
+    bool first = true;
+    for (const wchar_t* l : lines) {
+        if (!first) s += L'\n';
+        s += l;
+        first = false;
+    }
+    if (final_lf) s += L'\n';
+    return s;
+}
+
+inline std::wstring EnglishHelp() {
+    return JoinLines(
+        {L"Start:",
+         L"velmo.exe [-esc:<ESC character>] <message text> <caption> <flags> [<timeout>]",
+         L"<message text> - text to be displayed",
+         L"<caption> - caption text for message box",
+         L"<flags> - options, separated with '|' pipe character:",
+         L"- Icon:",
+         L"Information - icon with 'i' character",
+         L"Question - question mark icon ",
+         L"Warning - exclamation mark icon",
+         L"Error - STOP icon",
+         L"- Buttons:",
+         L"Ok - only 'OK' button - default value",
+         L"OkCancel - two buttons 'OK' and 'Cancel'",
+         L"RetryCancel - two buttons 'Retry', 'Cancel'",
+         L"YesNo - two buttons 'Yes', 'No'",
+         L"YesNoCancel - three buttons 'Yes', 'No', and 'Cancel'",
+         L"AbortRetryIgnore - three buttons 'Abort', 'Retry', and 'Ignore'",
+         L"CancelTryContinue - three buttons 'Cancel', 'Retry', 'Continue'",
+         L"NoButtons - no buttons (only when countdown timer is used)",
+         L"- Default button (optional):",
+         L"DefButton1 - first button (default)",
+         L"DefButton2 - second button",
+         L"DefButton3 - third button",
+         L"Returned code:",
+         L"1 (IDOK) - 'OK' button was clicked",
+         L"2 (IDCANCEL) - 'Cancel' button was clicked",
+         L"3 (IDABORT) - 'Abort' button was clicked",
+         L"4 (IDRETRY) - 'Retry' button was clicked",
+         L"5 (IDIGNORE) - 'Ignore' button was clicked",
+         L"6 (IDYES) - 'Yes' button was clicked",
+         L"7 (IDNO) - 'No' button was clicked",
+         L"10 (IDTRYAGAIN) - 'TryAgain' button was clicked",
+         L"11 (IDCONTINUE) - 'Continue' button was clicked",
+         L"<timeout> - countdown timer in seconds to automatically click default button (optional)",
+         L"Sample for a bat file:",
+         L"velmo.exe \\\"Connection will be closed.",
+         L"Do you want to proceed?\\\" \\\"Please confirm\\\" \\\"Question|YesNo\\\" 60",
+         L"if errorlevel 7 goto End",
+         L"if errorlevel 6 goto Begin"},
+        true);
+}
+
+inline const wchar_t* EnglishHelpCaption() { return L"velmo help - Message Box with countdown timer"; }
+
+inline std::wstring RussianHelp() {
+    return JoinLines(
+        {L"Запуск:",
+         L"velmo.exe [-esc:<упр. символ>] <текст сообщения> <заголовок> <флаги> [<ожидание>]",
+         L"<текст сообщения> - текст для отображения в окне",
+         L"<заголовок> - заголовок окна сообщения",
+         L"<флаги> - комбинация следующих флагов, разделенных символом вертикальной черты '|':",
+         L"- Изображение значка:",
+         L"Information - значок с символом i",
+         L"Question - значок с вопросительным знаком",
+         L"Warning - значок с восклицательным знаком",
+         L"Error - значок со знаком STOP",
+         L"- Отображаемые кнопки:",
+         L"Ok - кнопка \"ОК\" - значение по умолчанию",
+         L"OkCancel - кнопки \"ОК\", \"Отменить\"",
+         L"RetryCancel - кнопки \"Повторить\", \"Отменить\"",
+         L"YesNo - кнопки \"Да\", \"Нет\"",
+         L"YesNoCancel - кнопки \"Да\", \"Нет\", \"Отменить\"",
+         L"AbortRetryIgnore - кнопки \"Прервать\", \"Повтор\", \"Пропустить\"",
+         L"CancelTryContinue - кнопки \"Отменить\", \"Повторить\", \"Продолжить\"",
+         L"NoButtons - без кнопок (только с таймером)",
+         L"- Кнопка, выбранная по умолчанию:",
+         L"DefButton1 - Первая кнопка",
+         L"DefButton2 - Вторая кнопка",
+         L"DefButton3 - Третья кнопка",
+         L"Код возврата:",
+         L"1 (IDOK) - была нажата кнопка \"OK\"",
+         L"2 (IDCANCEL) - была нажата кнопка \"Отменить\"",
+         L"3 (IDABORT) - была нажата кнопка \"Прервать\"",
+         L"4 (IDRETRY) - была нажата кнопка \"Повтор\"",
+         L"5 (IDIGNORE) - была нажата кнопка \"Пропустить\"",
+         L"6 (IDYES) - была нажата кнопка \"Да\"",
+         L"7 (IDNO) - была нажата кнопка \"Нет\"",
+         L"10 (IDTRYAGAIN) - была нажата кнопка \"Повторить\"",
+         L"11 (IDCONTINUE) - была нажата кнопка \"Продолжить\"",
+         L"<ожидание> - время ожидания выбора пользователя, в секундах",
+         L"Пример (фрагмент командного файла):",
+         L"velmo.exe \"Доступ к базе данных будет закрыт. Продолжить?\" \"Подтвердите запуск\" \"Question|YesNo\" 60",
+         L"if errorlevel 7 goto End",
+         L"if errorlevel 6 goto Begin",
+         L"Узнать больше README.md"},
+        false);
+}
+
+inline const wchar_t* RussianHelpCaption() {
+    return L"Справка velmo - окно сообщения с таймером обратного отсчёта";
+}
