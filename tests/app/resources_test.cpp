@@ -1,0 +1,121 @@
+// The resources that velmo.exe itself carries.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "tests/help_texts.h"
+
+namespace {
+
+class VelmoExe : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        exe_ = path;
+        exe_ = exe_.substr(0, exe_.find_last_of(L'\\')) + L"\\velmo.exe";
+        module_ = LoadLibraryExW(exe_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(module_, nullptr);
+    }
+    void TearDown() override {
+        if (module_) FreeLibrary(module_);
+    }
+    std::string Resource(LPCWSTR type, LPCWSTR name, WORD lang) {
+        HRSRC r = FindResourceExW(module_, type, name, lang);
+        if (!r) return std::string();
+        auto* p = static_cast<const char*>(LockResource(LoadResource(module_, r)));
+        return std::string(p, SizeofResource(module_, r));
+    }
+    std::wstring String(UINT id, WORD lang) {
+        std::string block = Resource(MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(id / 16 + 1), lang);
+        if (block.empty()) return L"<missing>";
+        auto* p = reinterpret_cast<const WCHAR*>(block.data());
+        for (UINT i = 0; i < id % 16; ++i) p += 1 + *p;
+        return std::wstring(p + 1, *p);
+    }
+    std::wstring exe_;
+    HMODULE module_ = nullptr;
+};
+
+const WORD kEn = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+const WORD kRu = MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT);
+
+TEST_F(VelmoExe, CarriesBothStringTables) {
+    EXPECT_EQ(String(1001, kEn), EnglishHelp());
+    EXPECT_EQ(String(1002, kEn), EnglishHelpCaption());
+    EXPECT_EQ(String(1001, kRu), RussianHelp());
+    EXPECT_EQ(String(1002, kRu), RussianHelpCaption());
+    EXPECT_EQ(String(1003, kEn), L"");
+}
+
+TEST_F(VelmoExe, CarriesTheManifest) {
+    std::string m = Resource(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), kEn);
+    EXPECT_NE(m.find("level=\"asInvoker\""), std::string::npos);
+    EXPECT_NE(m.find("uiAccess=\"false\""), std::string::npos);
+    EXPECT_NE(m.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos) << m;
+}
+
+// Reads one version resource through the version API's own parser.
+struct Version {
+    VS_FIXEDFILEINFO fixed{};
+    std::wstring description, comments, internal, original, file_version, trademarks;
+    DWORD translation = 0;
+};
+
+Version ReadVersion(const std::string& raw) {
+    Version v;
+    std::vector<char> copy(raw.begin(), raw.end());
+    copy.resize(raw.size() * 2 + 64);
+    void* p = nullptr;
+    UINT len = 0;
+    if (VerQueryValueW(copy.data(), L"\\", &p, &len) && len >= sizeof v.fixed) v.fixed = *static_cast<VS_FIXEDFILEINFO*>(p);
+    auto str = [&](const wchar_t* key) {
+        std::wstring q = std::wstring(L"\\StringFileInfo\\041904b0\\") + key;
+        void* s = nullptr;
+        UINT n = 0;
+        return VerQueryValueW(copy.data(), q.c_str(), &s, &n) && n ? std::wstring(static_cast<wchar_t*>(s)) : L"";
+    };
+    v.description = str(L"FileDescription");
+    v.comments = str(L"Comments");
+    v.internal = str(L"InternalName");
+    v.original = str(L"OriginalFilename");
+    v.file_version = str(L"FileVersion");
+    v.trademarks = str(L"LegalTrademarks");
+    if (VerQueryValueW(copy.data(), L"\\VarFileInfo\\Translation", &p, &len) && len >= 4) v.translation = *static_cast<DWORD*>(p);
+    return v;
+}
+
+TEST_F(VelmoExe, CarriesVersion1305InBothLanguages) {
+    struct Want {
+        WORD lang;
+        const wchar_t* description;
+        const wchar_t* comments;
+        DWORD translation;
+    } wants[] = {
+        {kEn, L"Message Box with timer", L"Popup MessageBox with countdown timer", MAKELONG(0x0409, 1200)},
+        {kRu, L"Окно сообщения с таймером", L"Всплывающее окно сообщения с таймером обратного отсчета",
+         MAKELONG(0x0419, 1200)},
+    };
+    for (const Want& w : wants) {
+        SCOPED_TRACE(w.lang);
+        std::string raw = Resource(MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), w.lang);
+        ASSERT_FALSE(raw.empty());
+        Version v = ReadVersion(raw);
+        EXPECT_EQ(v.fixed.dwFileVersionMS, 0x00010003u);
+        EXPECT_EQ(v.fixed.dwFileVersionLS, 0x00000005u);
+        EXPECT_EQ(v.fixed.dwProductVersionMS, 0x00010003u);
+        EXPECT_EQ(v.fixed.dwProductVersionLS, 0x00000005u);
+        EXPECT_EQ(v.fixed.dwFileOS, 0x40004u);
+        EXPECT_EQ(v.fixed.dwFileType, 1u);
+        EXPECT_EQ(v.fixed.dwFileFlags, 0u);
+        EXPECT_EQ(v.description, w.description);
+        EXPECT_EQ(v.comments, w.comments);
+        EXPECT_EQ(v.internal, L"velmo");
+        EXPECT_EQ(v.original, L"velmo.exe");
+        EXPECT_EQ(v.file_version, L"1, 3, 0, 5");
+        EXPECT_EQ(v.trademarks, L"");
+        EXPECT_EQ(v.translation, w.translation);
+    }
+}
+
+}  // namespace
