@@ -7,6 +7,7 @@
 #include "app/CmdLine.h"
 #include "app/resource.h"
 #include "gen/module.h"
+#include "win32gui/MsgBoxAC.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     kt::Log* log = kt::get_log();
@@ -16,8 +17,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     int exit_code = 0;
     MsgBoxParams params;
     if (ParseCmdLine(params).ok()) {
-        exit_code = MessageBoxW(GetDesktopWindow(), params.text.c_str(), params.caption.c_str(),
-                                params.flags | MB_SETFOREGROUND);
+        if (params.timeout != 0) {
+            // A negative timeout is taken as the same 32 bits, unsigned.
+            exit_code = kt::MsgBoxAC(GetDesktopWindow(), params.text, params.caption, params.flags | MB_SETFOREGROUND,
+                                     static_cast<uint32_t>(params.timeout), !params.buttons);
+        } else {
+            exit_code = MessageBoxW(GetDesktopWindow(), params.text.c_str(), params.caption.c_str(),
+                                    params.flags | MB_SETFOREGROUND);
+        }
     } else {
         kt::module self;
         std::wstring caption = self.LoadStr(IDS_HELP_CAPTION);

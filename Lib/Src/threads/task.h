@@ -1,0 +1,35 @@
+// Units of work that report their outcome as a result or as an exception.
+#pragma once
+
+#include "lib/kt.h"
+
+namespace kt {
+
+class task : public base {
+public:
+    explicit task(int32_t kind = 0) : kind_(kind) {}
+
+    // Runs execute() and turns every exception into a result.
+    virtual result run();
+    virtual result call() { return run(); }
+    // Runs run(); state 2 on success, else state 3 and a windows_error.
+    virtual task& execute();
+    virtual void undo();
+    virtual task& self() { return *this; }
+    virtual const task& self() const { return *this; }
+    virtual std::wstring name() const { return L"task"; }
+    // A plain task with the same kind and state.
+    virtual task* clone() const;
+
+    int32_t kind() const { return kind_; }
+    int32_t state() const { return state_; }
+
+protected:
+    int32_t kind_;
+    int32_t state_ = 0;
+
+private:
+    bool in_base_run_ = false;
+};
+
+}  // namespace kt

@@ -1,0 +1,88 @@
+#include "threads/thread.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "Log/Log.h"
+
+namespace kt {
+
+namespace {
+unsigned addr(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
+}  // namespace
+
+thread::thread() : handle_(GetCurrentThread()), id_(GetCurrentThreadId()) {}
+
+thread::~thread() {
+    if (handle_) {
+        DWORD rc = CloseHandle(handle_) ? 0 : GetLastError();
+        log_printf(get_log(), "STC", "Closing thread handle: handle=%#08x this=%#08x result=%u", addr(handle_),
+                   addr(this), rc);
+        if (rc == 0) handle_ = nullptr;
+        mutex_.close();
+    }
+}
+
+DWORD thread::start(bool suspended) {
+    // Created suspended so that handle and id are stored before it runs.
+    DWORD new_id = 0;
+    HANDLE h = CreateThread(nullptr, 0, ThreadRoutine, this, CREATE_SUSPENDED, &new_id);
+    DWORD rc = h ? 0 : GetLastError();
+    if (h) {
+        handle_ = h;
+        id_ = new_id;
+        wchar_t name[32];
+        swprintf(name, 32, L"KT_TThrd_%04x", id_);
+        mutex_.create(false, name);
+    }
+    log_printf(get_log(), "STT", "Create thread: handle=%#08x,id=%#06x,this=%#08x result=%u.", addr(h),
+               h ? id_ : 0u, addr(this), rc);
+    if (h && !suspended) ResumeThread(h);
+    return rc;
+}
+
+DWORD thread::post(UINT message, WPARAM wparam, LPARAM lparam) {
+    return PostThreadMessageW(id_, message, wparam, lparam) ? 0 : GetLastError();
+}
+
+DWORD thread::post_timed(UINT message, WPARAM wparam, LPARAM lparam, DWORD timeout) {
+    DWORD start_tick = GetTickCount();
+    DWORD rc = ERROR_INVALID_DATA;
+    while (TicksSince(start_tick) < timeout && rc != 0) {
+        rc = post(message, wparam, lparam);
+        Sleep(100);
+    }
+    return rc;
+}
+
+DWORD thread::wait(DWORD milliseconds) {
+    DWORD w = WaitForSingleObject(handle_, milliseconds);
+    if (w == WAIT_OBJECT_0) return 0;
+    if (w == WAIT_FAILED) return GetLastError();
+    return w;
+}
+
+DWORD WINAPI thread::ThreadRoutine(LPVOID param) {
+    thread* self = static_cast<thread*>(param);
+    Log* log = get_log();
+    log_printf(log, "ST.", "Thread routine begin(thrd=%#010x).", addr(self));
+    // Nothing may leave the thread procedure: every exception becomes 1359.
+    try {
+        if (self->begin()) self->run();
+        DWORD code = self->end();
+        log_printf(log, "ST.", "Thread routine end %u (%08X) [thrd=%08X id=%u(%#06x)].", code, code, addr(self),
+                   self->id_, self->id_);
+        return code;
+    } catch (const std::exception& e) {
+        log_printf(log, "ST!", "Thread routine exception [thrd=%08X,%s].", addr(self), e.what());
+    } catch (const wexception& e) {
+        log_wprintf(log, L"ST!", L"Thread routine exception [thrd=%08X,%s].", addr(self), e.text().c_str());
+    } catch (...) {
+        log_printf(log, "ST!", "Thread routine unknown exception [thrd=%08X].", addr(self));
+    }
+    return ERROR_INTERNAL_ERROR;
+}
+
+void task_thread::run() { record_->last = record_->work->run(); }
+
+}  // namespace kt
