@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+#include "threads/thread.h"
+
+namespace {
+
+// ---- ticks and handles ---------------------------------------------------
+
+TEST(Ticks, DifferenceSurvivesTheWrap) {
+    const struct {
+        DWORD earlier, later, diff;
+    } cases[] = {
+        {0, 0, 0}, {100, 350, 250}, {0xFFFFFF00u, 0x100u, 0x200u}, {0xFFFFFFFFu, 0, 1}, {5, 4, 0xFFFFFFFFu},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kt::TickDiff(c.earlier, c.later), c.diff);
+    DWORD now = GetTickCount();
+    EXPECT_LT(kt::TicksSince(now), 1000u);
+    EXPECT_GE(kt::TicksSince(now - 5000), 5000u);
+    EXPECT_LT(kt::TicksSince(now - 5000), 6000u);
+}
+
+TEST(THandle, ClosesOnceAndKeepsTheCallersLastError) {
+    kt::THandle h(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(h.valid());
+    SetLastError(1234);
+    EXPECT_EQ(h.close(), 0u);
+    EXPECT_EQ(GetLastError(), 1234u);
+    EXPECT_FALSE(h.valid());
+    EXPECT_EQ(h.handle(), nullptr);
+    EXPECT_EQ(h.close(), 0u);  // skipped: nothing to close
+    kt::THandle bad(INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(bad.valid());
+    EXPECT_EQ(bad.close(), 0u);
+}
+
+TEST(THandle, MoveLeavesTheSourceEmpty) {
+    HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    kt::THandle a(e);
+    kt::THandle b(std::move(a));
+    EXPECT_EQ(a.handle(), nullptr);
+    EXPECT_EQ(b.handle(), e);
+    kt::THandle c;
+    c = std::move(b);
+    EXPECT_EQ(b.handle(), nullptr);
+    EXPECT_EQ(c.handle(), e);
+    // Replacing the handle closes the old one.
+    c.set_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(e, &flags));
+}
+
+TEST(Mutex, SecondCreateOpensTheExistingMutex) {
+    std::wstring name = L"KT_Test_Mutex_" + std::to_wstring(GetCurrentProcessId());
+    kt::Mutex first, second;
+    EXPECT_EQ(first.create(true, name), 0u);
+    EXPECT_EQ(second.create(false, name), 0u);
+    EXPECT_TRUE(second.valid());
+    EXPECT_EQ(second.name(), name);
+    EXPECT_EQ(first.release(), 0u);
+    EXPECT_NE(second.release(), 0u);  // not the owner
+}
+
+// ---- tasks ---------------------------------------------------------------
+
+class ResultTask : public kt::task {
+public:
+    explicit ResultTask(kt::result r) : r_(std::move(r)) {}
+    kt::result run() override { return r_; }
+
+private:
+    kt::result r_;
+};
+
+template <class F>
+class ThrowingTask : public kt::task {
+public:
+    explicit ThrowingTask(F f) : f_(f) {}
+    kt::task& execute() override {
+        f_();
+        return *this;
+    }
+
+private:
+    F f_;
+};
+template <class F>
+ThrowingTask<F> Throwing(F f) {
+    return ThrowingTask<F>(f);
+}
+
+TEST(Task, ExecuteOfAFailingRunThrowsWindowsError) {
+    ResultTask t(kt::result(1168, L"gone", kt::lvlError));
+    try {
+        t.execute();
+        FAIL() << "no throw";
+    } catch (const kt::windows_error& e) {
+        EXPECT_EQ(e.code(), 1168u);
+        EXPECT_EQ(e.text().substr(0, 6), L"gone (");
+    }
+    EXPECT_EQ(t.state(), 3);
+    ResultTask ok(kt::result(0));
+    ok.execute();
+    EXPECT_EQ(ok.state(), 2);
+}
+
+TEST(Task, ExceptionsBecomeResults) {
+    struct Case {
+        kt::result got;
+        uint32_t code;
+        std::wstring text;
+    };
+    Case cases[] = {
+        {Throwing([] { throw std::runtime_error("boom"); }).run(), 1359, L"[task] boom"},
+        {Throwing([] { throw 42; }).run(), 1359, L"[task]"},
+        {Throwing([] { throw kt::wexception(L"bad"); }).run(), 1359, L"[task] bad"},
+        {Throwing([] { throw kt::windows_error(L"io", 5); }).run(), 5, L"[task] "},
+        {Throwing([] { throw kt::result(0x20000005, L"as is", kt::lvlWarning); }).run(), 0x20000005, L"as is"},
+        {Throwing([] {}).run(), 0, L""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.got.code(), c.code);
+        EXPECT_EQ(c.got.text(), c.text);
+        if (c.code != 0x20000005) EXPECT_EQ(c.got.ok(), c.code == 0);
+    }
+    EXPECT_EQ(cases[4].got.level(), kt::lvlWarning);
+}
+
+TEST(Task, CloneIsAPlainTaskThatCannotRecurse) {
+    ResultTask t(kt::result(87, L"x", kt::lvlError));
+    EXPECT_THROW(t.execute(), kt::windows_error);
+    std::unique_ptr<kt::task> c(t.clone());
+    EXPECT_EQ(c->state(), 3);
+    EXPECT_EQ(c->kind(), 0);
+    EXPECT_EQ(c->name(), L"task");
+    // A plain task has no work of its own; it must answer, not overflow.
+    kt::result r = c->run();
+    EXPECT_FALSE(r.ok());
+    EXPECT_THROW(c->undo(), kt::windows_error);
+    EXPECT_EQ(&c->self(), c.get());
+}
+
+// ---- threads -------------------------------------------------------------
+
+class Probe : public kt::thread {
+public:
+    bool begin_result = true;
+    std::atomic<int> runs{0}, ends{0};
+    std::function<void()> body;
+
+protected:
+    bool begin() override { return begin_result; }
+    void run() override {
+        ++runs;
+        if (body) body();
+    }
+    DWORD end() override {
+        ++ends;
+        return 7;
+    }
+};
+
+DWORD ExitCode(const kt::thread& t) {
+    DWORD code = 0;
+    GetExitCodeThread(t.handle(), &code);
+    return code;
+}
+
+TEST(Thread, BeginFalseSkipsRunButNotEnd) {
+    Probe p;
+    p.begin_result = false;
+    ASSERT_EQ(p.start(false), 0u);
+    ASSERT_EQ(p.wait(10000), 0u);
+    EXPECT_EQ(p.runs, 0);
+    EXPECT_EQ(p.ends, 1);
+    EXPECT_EQ(ExitCode(p), 7u);
+}
+
+TEST(Thread, ExceptionsEndTheThreadWith1359) {
+    const std::function<void()> bodies[] = {
+        [] { throw kt::wexception(L"bad"); },
+        [] { throw std::logic_error("bad"); },
+        [] { throw 1; },
+    };
+    for (const auto& body : bodies) {
+        Probe p;
+        p.body = body;
+        ASSERT_EQ(p.start(false), 0u);
+        ASSERT_EQ(p.wait(10000), 0u);
+        EXPECT_EQ(ExitCode(p), 1359u);
+        EXPECT_EQ(p.ends, 0);
+    }
+}
+
+TEST(Thread, PostTimedAndWait) {
+    Probe p;
+    EXPECT_EQ(p.post_timed(WM_NULL, 0, 0, 0), 13u);  // nothing posted
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    p.body = [&] {
+        MSG m;
+        PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
+        WaitForSingleObject(go, 10000);
+    };
+    ASSERT_EQ(p.start(false), 0u);
+    EXPECT_NE(p.id(), GetCurrentThreadId());
+    EXPECT_EQ(p.wait(50), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(p.post_timed(WM_USER, 1, 2, 5000), 0u);
+    SetEvent(go);
+    ASSERT_EQ(p.wait(10000), 0u);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(p.post_timed(WM_USER, 0, 0, 300), static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
+    EXPECT_GE(kt::TicksSince(start), 300u);
+    CloseHandle(go);
+}
+
+TEST(Thread, UnstartedThreadPostsToItsCreator) {
+    Probe p;
+    EXPECT_EQ(p.id(), GetCurrentThreadId());
+    MSG m;
+    PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
+    EXPECT_EQ(p.post(WM_APP + 7, 0, 0), 0u);
+    EXPECT_TRUE(PeekMessageW(&m, reinterpret_cast<HWND>(-1), WM_APP + 7, WM_APP + 7, PM_REMOVE));
+}
+
+TEST(TaskThread, KeepsTheTasksResult) {
+    ResultTask t(kt::result(1168, L"not found", kt::lvlError));
+    kt::task_thread th(&t);
+    EXPECT_EQ(th.last_result().code(), 0u);
+    ASSERT_EQ(th.start(false), 0u);
+    ASSERT_EQ(th.wait(10000), 0u);
+    EXPECT_EQ(th.last_result().code(), 1168u);
+    EXPECT_EQ(th.last_result().text(), L"not found");
+    EXPECT_EQ(ExitCode(th), 0u);
+}
+
+}  // namespace

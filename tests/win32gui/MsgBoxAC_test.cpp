@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "win32gui/MsgBoxAC.h"
+#include "win32gui/SrchWnd.h"
+
+namespace {
+
+TEST(FmtCountdown, Table) {
+    const std::pair<uint32_t, const wchar_t*> cases[] = {
+        {0, L"0"},           {1, L"1"},          {59, L"59"},          {60, L"1:00"},
+        {61, L"1:01"},       {599, L"9:59"},     {3599, L"59:59"},     {3600, L"1:00:00"},
+        {3661, L"1:01:01"},  {86400, L"24:00:00"}, {90061, L"25:01:01"}, {4294967291u, L"1193046:28:11"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kt::FmtCountdown(c.first), c.second) << c.first;
+}
+
+TEST(DefButtonId, AllCombinations) {
+    const uint32_t want[8][4] = {
+        {2, 0, 0, 0}, {1, 2, 0, 0}, {3, 4, 5, 0}, {6, 7, 2, 0}, {6, 7, 0, 0}, {4, 2, 0, 0}, {2, 10, 11, 0}, {0, 0, 0, 0},
+    };
+    for (uint32_t set = 0; set < 8; ++set) {
+        for (uint32_t def = 0; def < 4; ++def) {
+            kt::TMsgBoxAutoCloser c;
+            // Icon and other bits must not disturb the choice.
+            c.set(L"t", L"c", set | (def << 8) | MB_ICONQUESTION | MB_SETFOREGROUND);
+            EXPECT_EQ(c.def_button_id(), want[set][def]) << "set " << set << " def " << def;
+        }
+    }
+}
+
+TEST(DisableClose, GreysTheCloseItem) {
+    HWND w = CreateWindowExW(0, L"STATIC", L"menu", WS_OVERLAPPEDWINDOW, 0, 0, 50, 50, nullptr, nullptr, nullptr,
+                             nullptr);
+    EXPECT_TRUE(kt::DisableClose(w).ok());
+    UINT state = GetMenuState(GetSystemMenu(w, FALSE), SC_CLOSE, MF_BYCOMMAND);
+    EXPECT_TRUE(state & MF_GRAYED);
+    DestroyWindow(w);
+    HWND plain = CreateWindowExW(0, L"STATIC", L"no menu", WS_POPUP, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr);
+    kt::result r = kt::DisableClose(plain);
+    EXPECT_TRUE(r.ok() || r.code() == 1168u);
+    DestroyWindow(plain);
+}
+
+TEST(AutoCloser, NoBoxFoundEndsWithNotFound) {
+    kt::TMsgBoxAutoCloser c;
+    c.set(L"no such text", L"no such caption 7c1d", 0);
+    c.set_timeout(1);
+    HWND found = reinterpret_cast<HWND>(1);
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(c.wait_for_box(found, 300).ok());
+    EXPECT_GE(GetTickCount() - start, 300u);
+    EXPECT_EQ(found, nullptr);
+}
+
+TEST(AutoCloser, QuitMessageCancelsTheSearch) {
+    kt::TMsgBoxAutoCloser c;
+    c.set(L"no such text", L"no such caption 9e2f", 0);
+    PostQuitMessage(0);
+    HWND found = nullptr;
+    EXPECT_EQ(c.wait_for_box(found, 60000).code(), static_cast<uint32_t>(ERROR_CANCELLED));
+    MSG m;
+    // The quit message stays queued for its owner.
+    EXPECT_TRUE(PeekMessageW(&m, reinterpret_cast<HWND>(-1), WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+TEST(AutoCloser, TitleOtherThanTheCaptionIsRefused) {
+    kt::TMsgBoxAutoCloser c;
+    c.set(L"t", L"expected", 0);
+    c.set_timeout(5);
+    HWND w = CreateWindowExW(0, L"STATIC", L"different", WS_OVERLAPPED, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(c.count_down(w).code(), 1359u);
+    EXPECT_EQ(kt::GetWndText(w), L"different");
+    DestroyWindow(w);
+}
+
+TEST(AutoCloser, CountdownEndsWhenTheWindowIsGone) {
+    kt::TMsgBoxAutoCloser c;
+    c.set(L"t", L"vanishing", 0);
+    c.set_timeout(3600);
+    HWND w = CreateWindowExW(0, L"STATIC", L"vanishing", WS_OVERLAPPED, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr);
+    // The window's own thread (this one) keeps answering messages while a
+    // helper thread counts down, as the main thread does in its modal box.
+    kt::result counted(1);
+    std::atomic<bool> done{false};
+    std::thread counter([&] {
+        counted = c.count_down(w);
+        done = true;
+    });
+    DWORD start = GetTickCount();
+    bool title_seen = false;
+    MSG m;
+    while (!done && GetTickCount() - start < 10000) {
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+        if (IsWindow(w) && kt::GetWndText(w) == L"vanishing [1:00:00]") title_seen = true;
+        if (title_seen && IsWindow(w) && GetTickCount() - start > 600) DestroyWindow(w);
+        Sleep(10);
+    }
+    counter.join();
+    EXPECT_TRUE(title_seen);
+    EXPECT_TRUE(counted.ok());
+    EXPECT_LT(GetTickCount() - start, 3000u);
+}
+
+}  // namespace
