@@ -133,11 +133,4 @@ void Click(HWND box, int id) {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
 }
 
-bool CloseGreyed(HWND box) {
-    HMENU menu = GetSystemMenu(box, FALSE);
-    if (!menu) return false;
-    UINT state = GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND);
-    return state != static_cast<UINT>(-1) && (state & (MF_GRAYED | MF_DISABLED)) != 0;
-}
-
 }  // namespace e2e

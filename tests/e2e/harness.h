@@ -50,7 +50,5 @@ std::wstring MessageText(HWND box);
 bool IconVisible(HWND box);
 // Clicks a button the way the box's own button would.
 void Click(HWND box, int id);
-// Whether the Close item of the box's system menu is greyed.
-bool CloseGreyed(HWND box);
 
 }  // namespace e2e

@@ -105,3 +105,84 @@ TEST(AutoCloser, CountdownEndsWhenTheWindowIsGone) {
 }
 
 }  // namespace
+
+namespace {
+
+// Looks for a box of this process with the title until it appears.
+HWND AwaitBox(const std::wstring& title, DWORD limit_ms = 10000) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < limit_ms) {
+        if (HWND w = FindWindowW(L"#32770", title.c_str())) return w;
+        Sleep(10);
+    }
+    return nullptr;
+}
+
+TEST(MsgBoxAC, NoButtonsHidesTheButtonGreysCloseAndClosesAtZero) {
+    std::atomic<bool> hidden{false}, greyed{false}, watched{false};
+    std::thread watcher([&] {
+        HWND box = AwaitBox(L"Hidden buttons [2]");
+        if (box) {
+            Sleep(100);
+            bool any = false;
+            for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+                wchar_t cls[16] = {};
+                GetClassNameW(c, cls, 16);
+                if (_wcsicmp(cls, L"Button") == 0 && IsWindowVisible(c)) any = true;
+            }
+            hidden = !any;
+            UINT state = GetMenuState(GetSystemMenu(box, FALSE), SC_CLOSE, MF_BYCOMMAND);
+            greyed = state != static_cast<UINT>(-1) && (state & MF_GRAYED);
+        }
+        watched = true;
+    });
+    DWORD start = GetTickCount();
+    int answer = kt::MsgBoxAC(GetDesktopWindow(), L"working", L"Hidden buttons", MB_OKCANCEL | MB_ICONINFORMATION, 2, true);
+    DWORD took = GetTickCount() - start;
+    watcher.join();
+    EXPECT_TRUE(watched);
+    EXPECT_TRUE(hidden);
+    EXPECT_TRUE(greyed);
+    EXPECT_EQ(answer, IDCANCEL);
+    EXPECT_GE(took, 2000u);
+    EXPECT_LT(took, 4000u);
+}
+
+// A window of this process that answers no message for a while: the worker
+// that asks for its text is stuck in SendMessageW past the 10 s wait.
+TEST(MsgBoxAC, WorkerStuckPastTheWaitKeepsItsTaskAlive) {
+    std::atomic<HWND> hung{nullptr};
+    std::thread sleeper([&] {
+        hung = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"Stuck worker", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 50, 50,
+                               nullptr, nullptr, nullptr, nullptr);
+        Sleep(14000);
+        MSG m;
+        DWORD until = GetTickCount() + 8000;
+        while (GetTickCount() < until) {
+            while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+            Sleep(10);
+        }
+        DestroyWindow(hung);
+    });
+    while (!hung) Sleep(5);
+    std::thread clicker([] {
+        HWND box = AwaitBox(L"Stuck worker");
+        Sleep(1500);
+        if (box) PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+    });
+    DWORD start = GetTickCount();
+    int answer = kt::MsgBoxAC(GetDesktopWindow(), L"text", L"Stuck worker", MB_YESNO, 1, false);
+    DWORD took = GetTickCount() - start;
+    clicker.join();
+    EXPECT_EQ(answer, IDNO);
+    // The box was answered by the click, not by a countdown, and the wait
+    // for the worker was given up after its limit.
+    EXPECT_GE(took, 11000u);
+    EXPECT_LT(took, 14000u);
+    // The worker now gets its answer and goes on with the objects left to
+    // it; a use after free would take this process down here.
+    sleeper.join();
+    Sleep(500);
+}
+
+}  // namespace

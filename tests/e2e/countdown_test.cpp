@@ -1,0 +1,231 @@
+// The countdown, run for real: titles, timing, the default button, and
+// boxes that must not be confused with other windows.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/e2e/harness.h"
+
+namespace {
+
+using e2e::Process;
+
+const DWORD kBoxWait = 20000;
+
+// What the test saw of one box, polled every 10 ms.
+struct Watched {
+    DWORD appeared = 0;
+    DWORD gone = 0;
+    std::vector<std::wstring> titles;  // distinct, in order
+};
+
+Watched Watch(HWND box, DWORD limit_ms) {
+    Watched w;
+    w.appeared = GetTickCount();
+    while (GetTickCount() - w.appeared < limit_ms) {
+        if (!IsWindow(box)) break;
+        std::wstring t = e2e::Text(box);
+        if (!t.empty() && (w.titles.empty() || w.titles.back() != t)) w.titles.push_back(t);
+        Sleep(10);
+    }
+    w.gone = GetTickCount();
+    return w;
+}
+
+// The first title that carries a countdown suffix.
+std::wstring FirstSuffix(HWND box, const std::wstring& caption, DWORD limit_ms = 5000) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < limit_ms && IsWindow(box)) {
+        std::wstring t = e2e::Text(box);
+        if (t.size() > caption.size() && t.compare(0, caption.size(), caption) == 0) return t.substr(caption.size());
+        Sleep(10);
+    }
+    return L"<none>";
+}
+
+TEST(Countdown, TitleCountsDownAndTheBoxClosesAtZero) {
+    Process p;
+    ASSERT_TRUE(p.StartVelmo(L"\"Proceed?\" \"Counting three\" \"Question|YesNo\" 3"));
+    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+    ASSERT_NE(box, nullptr);
+    Watched w = Watch(box, 10000);
+    std::vector<std::wstring> suffixed;
+    for (const std::wstring& t : w.titles) {
+        if (t != L"Counting three") suffixed.push_back(t);
+    }
+    EXPECT_EQ(suffixed, (std::vector<std::wstring>{L"Counting three [3]", L"Counting three [2]", L"Counting three [1]"}));
+    DWORD lived = w.gone - w.appeared;
+    // Polling adds up to 10 ms on each side of the true interval.
+    EXPECT_GE(lived, 2980u);
+    EXPECT_LE(lived, 3500u);
+    EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDYES));
+}
+
+TEST(Countdown, FirstSuffixShowsTheWholeTime) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"59", L" [59]"}, {L"60", L" [1:00]"}, {L"3600", L" [1:00:00]"}, {L"-5", L" [1193046:28:11]"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::wstring(c.first).size());
+        std::wstring caption = std::wstring(L"Suffix ") + c.first;
+        Process p;
+        ASSERT_TRUE(p.StartVelmo(L"text \"" + caption + L"\" OkCancel " + c.first));
+        HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(FirstSuffix(box, caption), c.second);
+        e2e::Click(box, IDOK);
+        EXPECT_EQ(p.WaitExit(kBoxWait), 1u);
+    }
+}
+
+struct DefCase {
+    const wchar_t* set;
+    int def;
+    int expected;  // 0: the box stays open
+};
+
+void PrintTo(const DefCase& c, std::ostream* os) {
+    std::wstring s = c.set;
+    *os << std::string(s.begin(), s.end()) << "/DefButton" << c.def;
+}
+
+class DefaultButton : public ::testing::TestWithParam<DefCase> {};
+
+TEST_P(DefaultButton, ClickedAtZero) {
+    const DefCase& c = GetParam();
+    std::wstring caption = std::wstring(L"Default ") + c.set + L" " + std::to_wstring(c.def);
+    Process p;
+    ASSERT_TRUE(p.StartVelmo(L"text \"" + caption + L"\" \"" + c.set + L"|DefButton" + std::to_wstring(c.def) + L"\" 1"));
+    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+    ASSERT_NE(box, nullptr);
+    if (c.expected) {
+        EXPECT_EQ(p.WaitExit(5000), static_cast<DWORD>(c.expected));
+        return;
+    }
+    // No such button: the countdown ends without closing the box.
+    Sleep(2500);
+    ASSERT_TRUE(p.Running());
+    EXPECT_EQ(e2e::Text(box), caption + L" [1]");
+    std::vector<int> ids = e2e::VisibleButtonIds(box);
+    ASSERT_FALSE(ids.empty());
+    e2e::Click(box, ids.front());
+    EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(ids.front()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DefaultButton,
+    ::testing::Values(DefCase{L"OK", 1, 2}, DefCase{L"OK", 2, 0}, DefCase{L"OK", 3, 0}, DefCase{L"OkCancel", 1, 1},
+                      DefCase{L"OkCancel", 2, 2}, DefCase{L"OkCancel", 3, 0}, DefCase{L"AbortRetryIgnore", 1, 3},
+                      DefCase{L"AbortRetryIgnore", 2, 4}, DefCase{L"AbortRetryIgnore", 3, 5},
+                      DefCase{L"YesNoCancel", 1, 6}, DefCase{L"YesNoCancel", 2, 7}, DefCase{L"YesNoCancel", 3, 2},
+                      DefCase{L"YesNo", 1, 6}, DefCase{L"YesNo", 2, 7}, DefCase{L"YesNo", 3, 0},
+                      DefCase{L"RetryCancel", 1, 4}, DefCase{L"RetryCancel", 2, 2}, DefCase{L"RetryCancel", 3, 0},
+                      DefCase{L"CancelTryContinue", 1, 2}, DefCase{L"CancelTryContinue", 2, 10},
+                      DefCase{L"CancelTryContinue", 3, 11}),
+    [](const ::testing::TestParamInfo<DefCase>& i) {
+        std::wstring s = i.param.set;
+        return std::string(s.begin(), s.end()) + "_" + std::to_string(i.param.def);
+    });
+
+TEST(Countdown, ButtonClickedBeforeZeroWinsAtOnce) {
+    Process p;
+    ASSERT_TRUE(p.StartVelmo(L"text \"Early click\" \"YesNo\" 3"));
+    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+    ASSERT_NE(box, nullptr);
+    ASSERT_EQ(FirstSuffix(box, L"Early click"), L" [3]");
+    DWORD clicked = GetTickCount();
+    e2e::Click(box, IDNO);
+    EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDNO));
+    EXPECT_LT(GetTickCount() - clicked, 1500u);
+}
+
+TEST(Countdown, NoButtonsHidesTheButtonAndClosesAtZero) {
+    Process p;
+    ASSERT_TRUE(p.StartVelmo(L"\"Working...\" \"No buttons\" \"Information|NoButtons\" 2"));
+    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+    ASSERT_NE(box, nullptr);
+    ASSERT_EQ(FirstSuffix(box, L"No buttons"), L" [2]");
+    Sleep(100);
+    EXPECT_TRUE(e2e::VisibleButtonIds(box).empty());
+    EXPECT_TRUE(e2e::IconVisible(box));
+    DWORD start = GetTickCount();
+    EXPECT_EQ(p.WaitExit(5000), static_cast<DWORD>(IDCANCEL));
+    EXPECT_LT(GetTickCount() - start, 3000u);
+}
+
+// A text or caption given as a quote pair passes the parser and is empty.
+TEST(Countdown, EmptyCaptionOrTextMeansAPlainBox) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {{L"\\\"\\\"", L"\"Empty text\""}, {L"text", L"\\\"\\\""}};
+    for (const auto& c : cases) {
+        Process p;
+        ASSERT_TRUE(p.StartVelmo(std::wstring(c.first) + L" " + c.second + L" OkCancel 1"));
+        HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+        ASSERT_NE(box, nullptr);
+        std::wstring title = e2e::Text(box);
+        Sleep(2500);
+        ASSERT_TRUE(p.Running());
+        EXPECT_EQ(e2e::Text(box), title);
+        DWORD clicked = GetTickCount();
+        e2e::Click(box, IDCANCEL);
+        EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDCANCEL));
+        // The worker ends with the box; the run does not wait out its 10 s.
+        EXPECT_LT(GetTickCount() - clicked, 3000u);
+    }
+}
+
+// A window of this (foreign) process with the same caption and text, on top
+// of the box in the window order, pumping its own messages.
+class Decoy {
+public:
+    Decoy(const std::wstring& caption, const std::wstring& text) {
+        thread_ = std::thread([=] {
+            HWND top = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", caption.c_str(), WS_OVERLAPPED | WS_VISIBLE, 0, 0,
+                                       200, 80, nullptr, nullptr, nullptr, nullptr);
+            CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, top, nullptr, nullptr,
+                            nullptr);
+            hwnd_ = top;
+            MSG m;
+            while (!stop_) {
+                while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+                Sleep(5);
+            }
+            DestroyWindow(top);
+        });
+        while (!hwnd_) Sleep(5);
+    }
+    ~Decoy() {
+        stop_ = true;
+        thread_.join();
+    }
+    HWND hwnd() const { return hwnd_; }
+
+private:
+    std::atomic<HWND> hwnd_{nullptr};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST(Countdown, AnotherProgramsWindowWithTheCaptionDoesNotTakeTheCountdown) {
+    Decoy decoy(L"Decoy caption", L"Decoy text");
+    Process p;
+    ASSERT_TRUE(p.StartVelmo(L"\"Decoy text\" \"Decoy caption\" \"YesNo|DefButton2\" 2"));
+    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(FirstSuffix(box, L"Decoy caption"), L" [2]");
+    EXPECT_EQ(p.WaitExit(6000), static_cast<DWORD>(IDNO));
+    EXPECT_EQ(e2e::Text(decoy.hwnd()), L"Decoy caption");
+}
+
+TEST(Countdown, TwoVelmosWithTheSameBoxEachCountDown) {
+    Process a, b;
+    ASSERT_TRUE(a.StartVelmo(L"\"Same text\" \"Same caption\" \"YesNo\" 2"));
+    ASSERT_TRUE(b.StartVelmo(L"\"Same text\" \"Same caption\" \"YesNo|DefButton2\" 3"));
+    DWORD start = GetTickCount();
+    ASSERT_NE(e2e::FindBox(a.Pid(), kBoxWait), nullptr);
+    ASSERT_NE(e2e::FindBox(b.Pid(), kBoxWait), nullptr);
+    EXPECT_EQ(a.WaitExit(8000), static_cast<DWORD>(IDYES));
+    EXPECT_EQ(b.WaitExit(8000), static_cast<DWORD>(IDNO));
+    EXPECT_LT(GetTickCount() - start, 6000u);
+}
+
+}  // namespace
