@@ -125,7 +125,9 @@ TEST(Task, ExceptionsBecomeResults) {
     for (const Case& c : cases) {
         EXPECT_EQ(c.got.code(), c.code);
         EXPECT_EQ(c.got.text(), c.text);
-        if (c.code != 0x20000005) EXPECT_EQ(c.got.ok(), c.code == 0);
+        if (c.code != 0x20000005) {
+            EXPECT_EQ(c.got.ok(), c.code == 0);
+        }
     }
     EXPECT_EQ(cases[4].got.level(), kt::lvlWarning);
 }

@@ -1,0 +1,31 @@
+// The process-wide ODBC 3 environment, shared by reference count.
+#pragma once
+
+#include "lib/kt.h"
+
+namespace kt {
+namespace odbc {
+
+class environment : public base {
+public:
+    // The first instance allocates the environment, the last frees it.
+    environment();
+    ~environment() override;
+
+    static result alloc();
+    // 6 when no environment is allocated.
+    static result free();
+    // The driver manager's diagnostic for the handles, as a result.
+    static result diag(void* env, void* dbc, void* stmt);
+    // How a diagnostic is judged: 00000 success, class 01 a warning, others
+    // errors with "[state] message", no state an error with no text.
+    static result judge(const std::wstring& state, const std::wstring& message);
+
+    static void* handle();
+    static int32_t instances();
+    static uint32_t database_error_code();
+    static uint32_t no_data_code();
+};
+
+}  // namespace odbc
+}  // namespace kt
