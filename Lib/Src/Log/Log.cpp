@@ -4,25 +4,142 @@
 #include <cstdio>
 #include <vector>
 
+#include "Log/LogParams.h"
 #include "gen/BStr.h"
+#include "io/file.h"
+
+#include <memory>
 
 namespace kt {
 
 namespace {
 const size_t kMaxFormatted = size_t(1) << 22;
-
-// Until the writer thread exists every record is dropped.
-class SilentLog : public Log {
-public:
-    Log* self(int) override { return this; }
-    uint32_t start() override { return 0; }
-    uint32_t stop(uint32_t) override { return 0; }
-    uint32_t write(const std::wstring&, const std::wstring&) override { return 0; }
-};
+const UINT kRecordMessage = WM_APP + 1;
+const DWORD kDrainMs = 15000;
+// The filter's regular expressions and the date pictures need more stack
+// than a default thread has for long patterns.
+const SIZE_T kWriterStack = 16 * 1024 * 1024;
 }  // namespace
 
+struct LogRecord {
+    b_time time;
+    std::wstring category;
+    std::wstring text;
+    DWORD pid;
+    DWORD tid;
+};
+
+namespace {
+
+// Appends the pending lines to the log file (UTF-8, no mark); they stay
+// pending when the file cannot be written.
+void Flush(const std::wstring& file_name, std::wstring& pending) {
+    if (pending.empty()) return;
+    textfile f(file_name, text_encoding{65001, 0});
+    f.append_or_throw(pending);
+    pending.clear();
+}
+
+DWORD WINAPI WriterThread(LPVOID) {
+    // The queue exists from here on, so start() returns at once and the
+    // records of the first load (the INI reader's own) are kept.
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    try {
+        LogWliParams params;
+        try {
+            params.reload();
+        } catch (...) {
+        }
+        params.make_file_name();
+        UINT_PTR reload_timer = SetTimer(nullptr, 0, static_cast<UINT>(params.reload_seconds) * 1000, nullptr);
+        int32_t flush_seconds = params.flush_seconds;
+        UINT_PTR flush_timer = SetTimer(nullptr, 0, static_cast<UINT>(flush_seconds) * 1000, nullptr);
+        DWORD last_write = 0;
+        std::wstring pending;
+
+        for (;;) {
+            BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+            if (got == 0 || got == -1) break;
+            // A failed write, a bad pattern or a failed reload spoils one
+            // message, never the loop.
+            try {
+                if (msg.message == kRecordMessage && msg.lParam) {
+                    std::unique_ptr<LogRecord> rec(reinterpret_cast<LogRecord*>(msg.lParam));
+                    pending += params.format(rec->time, rec->pid, rec->tid, rec->category, rec->text);
+                    if (GetTickCount() - last_write > static_cast<DWORD>(params.flush_seconds) * 1000u ||
+                        pending.size() * 2 > static_cast<size_t>(params.flush_bytes)) {
+                        Flush(params.file_name, pending);
+                        last_write = GetTickCount();
+                    }
+                } else if (msg.message == WM_TIMER && msg.wParam == reload_timer) {
+                    params.reload();
+                    if (params.flush_seconds != flush_seconds) {
+                        flush_seconds = params.flush_seconds;
+                        KillTimer(nullptr, flush_timer);
+                        flush_timer = SetTimer(nullptr, 0, static_cast<UINT>(flush_seconds) * 1000, nullptr);
+                    }
+                } else if (msg.message == WM_TIMER && msg.wParam == flush_timer) {
+                    Flush(params.file_name, pending);
+                }
+            } catch (...) {
+            }
+        }
+        KillTimer(nullptr, reload_timer);
+        KillTimer(nullptr, flush_timer);
+
+        DWORD t0 = GetTickCount();
+        while (!pending.empty() && GetTickCount() - t0 < kDrainMs) {
+            try {
+                Flush(params.file_name, pending);
+            } catch (...) {
+                // Locked or read-only file: try again shortly, not in a spin.
+                Sleep(100);
+            }
+        }
+    } catch (...) {
+    }
+    return 0;
+}
+
+}  // namespace
+
+uint32_t AsyncLog::start() {
+    DWORD id = 0;
+    HANDLE h = CreateThread(nullptr, kWriterStack, WriterThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
+    if (!h) return GetLastError();
+    thread_ = h;
+    thread_id_ = id;
+    // The post succeeds once the writer has its message queue.
+    while (!PostThreadMessageW(thread_id_, kRecordMessage, 0, 0)) {
+        if (WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0) break;
+        Sleep(100);
+    }
+    return 0;
+}
+
+uint32_t AsyncLog::stop(uint32_t milliseconds) {
+    if (!PostThreadMessageW(thread_id_, WM_QUIT, 0, 0)) {
+        DWORD e = GetLastError();
+        if (e != 0) return e;
+    }
+    DWORD w = WaitForSingleObject(thread_, milliseconds);
+    if (w != WAIT_OBJECT_0) TerminateThread(thread_, 0);
+    if (thread_) CloseHandle(thread_);
+    thread_ = nullptr;
+    return w;
+}
+
+uint32_t AsyncLog::write(const std::wstring& category, const std::wstring& text) {
+    auto* rec = new LogRecord{b_time::now(), category, text, GetCurrentProcessId(), GetCurrentThreadId()};
+    if (PostThreadMessageW(thread_id_, kRecordMessage, 0, reinterpret_cast<LPARAM>(rec))) return 0;
+    DWORD e = GetLastError();
+    delete rec;
+    return e ? e : ERROR_INVALID_THREAD_ID;
+}
+
 Log* get_log() {
-    static Log* log = new SilentLog();
+    static Log* log = new AsyncLog();
     return log;
 }
 

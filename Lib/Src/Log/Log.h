@@ -13,6 +13,25 @@ public:
     virtual uint32_t write(const std::wstring& category, const std::wstring& text) = 0;
 };
 
+// The asynchronous log: write() hands a record to the writer thread, which
+// filters, formats and appends lines to the log file in batches.
+class AsyncLog : public Log {
+public:
+    Log* self(int) override { return this; }
+    // Starts the writer thread; returns once it can take records.
+    uint32_t start() override;
+    // Ends the writer (it drains for at most 15 s); terminates it when the
+    // wait runs out. Returns the wait's result.
+    uint32_t stop(uint32_t milliseconds) override;
+    // Queues a record; 0 or the error of the post (the record is then dropped).
+    uint32_t write(const std::wstring& category, const std::wstring& text) override;
+    DWORD thread_id() const { return thread_id_; }
+
+private:
+    DWORD thread_id_ = 0xFFFFFFFF;
+    HANDLE thread_ = nullptr;
+};
+
 // The one log of the process, created on first use and never destroyed.
 Log* get_log();
 

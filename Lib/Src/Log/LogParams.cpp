@@ -1,0 +1,134 @@
+#include "Log/LogParams.h"
+
+#include <psapi.h>
+
+#include <cstdio>
+
+#include "Log/PrmsLdr.h"
+#include "io/file.h"
+
+namespace kt {
+
+std::wregex MakeRegex(const std::wstring& pattern) {
+    auto flags = std::regex_constants::ECMAScript | std::regex_constants::icase;
+#ifdef __GLIBCXX__
+    // libstdc++'s default matcher recurses once per character of the text,
+    // so a long record overflows the stack; the polynomial (breadth-first)
+    // matcher does not. Back-references are refused in this mode.
+    flags |= std::regex_constants::__polynomial;
+#endif
+    return std::wregex(pattern, flags);
+}
+
+bool RegexFullMatch(const std::wregex& re, const std::wstring& text) { return std::regex_match(text, re); }
+
+std::wstring ExePath() {
+    wchar_t buf[260] = {};
+    if (!K32GetModuleFileNameExW(GetCurrentProcess(), GetModuleHandleW(nullptr), buf, 260)) return std::wstring();
+    return buf;
+}
+
+std::wstring PathStem(const std::wstring& path) {
+    wchar_t drive[3] = {}, dir[256] = {}, base[256] = {}, ext[256] = {};
+    if (_wsplitpath_s(path.c_str(), drive, 3, dir, 256, base, 256, ext, 256) != 0) return std::wstring();
+    return std::wstring(drive) + dir + base;
+}
+
+LogParams::LogParams() {
+    LogParams::reset();
+    file_name = PathStem(ExePath()) + L".log";
+}
+
+void LogParams::reset() {
+    time_format = L"dd.MM.yyyy HH:mm:ss.ii";
+    show_pid = true;
+    show_tid = true;
+    show_category = true;
+    start_mode = 0;
+    flush_seconds = 60;
+    flush_bytes = 4096;
+    events.clear();
+    compiled_.clear();
+}
+
+const std::wregex& LogParams::pattern(const std::wstring& p) {
+    auto it = compiled_.find(p);
+    if (it == compiled_.end()) it = compiled_.emplace(p, std::make_unique<std::wregex>(MakeRegex(p))).first;
+    return *it->second;
+}
+
+bool LogParams::accepts(const std::wstring& category, const std::wstring& text) {
+    for (const auto& e : events) {
+        if (!RegexFullMatch(pattern(e.first), category)) continue;
+        if (e.second.empty() || RegexFullMatch(pattern(e.second), text)) return true;
+    }
+    return false;
+}
+
+std::wstring LogParams::format(const b_time& time, DWORD pid, DWORD tid, const std::wstring& category,
+                               const std::wstring& text) {
+    if (!accepts(category, text)) return std::wstring();
+    std::wstring line;
+    auto field = [&line](const std::wstring& f) {
+        if (!line.empty()) line += L' ';
+        line += f;
+    };
+    if (show_category && !category.empty()) field(category);
+    if (!time_format.empty()) field(time.format(time_format, LOCALE_USER_DEFAULT));
+    wchar_t id[24];
+    if (show_pid) {
+        swprintf(id, 24, L"PID=%04X", static_cast<unsigned>(pid));
+        field(id);
+    }
+    if (show_tid) {
+        swprintf(id, 24, L"TID=%04X", static_cast<unsigned>(tid));
+        field(id);
+    }
+    field(text);
+    line += L"\r\n";
+    return line;
+}
+
+void LogParams::make_file_name(const std::wstring& path) {
+    std::wstring stem = PathStem(path.empty() ? ExePath() : path);
+    switch (start_mode) {
+    case 0:
+        file_name = stem + L".log";
+        break;
+    case 1:
+        file_name = stem + L".log";
+        DeleteFileW(file_name.c_str());
+        break;
+    case 2:
+        file_name = stem + b_time::now().format(L"yyyyMMdd-HHmmssii", LOCALE_USER_DEFAULT) + L".log";
+        break;
+    default:
+        break;
+    }
+}
+
+LogWliParams::LogWliParams() {
+    LogWliParams::reset();
+    wli_path = PathStem(ExePath()) + L".wli";
+}
+
+void LogWliParams::reset() {
+    LogParams::reset();
+    reload_seconds = 60;
+    wli_time.clear();
+}
+
+void LogWliParams::reload() {
+    b_time written;
+    if (!get_file_times(wli_path, nullptr, nullptr, &written).ok()) {
+        reset();
+        return;
+    }
+    if (!(written != wli_time)) return;
+    LogWliParamsLoader2 ini;
+    LogWliParamsLoader& loader = ini;
+    if (loader.load(*this, wli_path) != 0) LogWliParamsLoader().load(*this, wli_path);
+    wli_time = written;
+}
+
+}  // namespace kt

@@ -1,0 +1,63 @@
+// What the log writes, where and how often; formats records into lines.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <regex>
+
+#include "gen/BTime.h"
+
+namespace kt {
+
+class LogParams : public base {
+public:
+    LogParams();
+    // The line of one record, or an empty text when the filter rejects it.
+    // An invalid pattern throws std::regex_error.
+    virtual std::wstring format(const b_time& time, DWORD pid, DWORD tid, const std::wstring& category,
+                                const std::wstring& text);
+    // Every parameter but file_name back to its default.
+    virtual void reset();
+    // The event filter: some entry's category pattern matches the whole
+    // category and its text pattern is empty or matches the whole text.
+    bool accepts(const std::wstring& category, const std::wstring& text);
+    // Sets file_name from start_mode for the given path (empty: the exe's).
+    void make_file_name(const std::wstring& path = std::wstring());
+
+    std::wstring time_format;
+    bool show_pid;
+    bool show_tid;
+    bool show_category;
+    int32_t start_mode;
+    int32_t flush_seconds;
+    int32_t flush_bytes;
+    std::map<std::wstring, std::wstring> events;
+    std::wstring file_name;
+
+private:
+    const std::wregex& pattern(const std::wstring& p);
+    std::map<std::wstring, std::unique_ptr<std::wregex>> compiled_;
+};
+
+class LogWliParams : public LogParams {
+public:
+    LogWliParams();
+    void reset() override;
+    // Loads the .wli file again when its last-write time changed; defaults
+    // when it is gone. Loader exceptions pass to the caller.
+    void reload();
+
+    int32_t reload_seconds;
+    b_time wli_time;
+    std::wstring wli_path;
+};
+
+// Full path of this process's executable, or empty.
+std::wstring ExePath();
+// Drive + directory + base name of a path (the extension dropped).
+std::wstring PathStem(const std::wstring& path);
+// Whole, case-insensitive ECMAScript match that needs no stack per character.
+bool RegexFullMatch(const std::wregex& re, const std::wstring& text);
+std::wregex MakeRegex(const std::wstring& pattern);
+
+}  // namespace kt

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "Log/LogParams.h"
+#include "tests/testdir.h"
+
+namespace {
+
+std::string N(const std::wstring& w) {
+    std::string s;
+    for (wchar_t c : w) s += c < 128 ? static_cast<char>(c) : '?';
+    return s;
+}
+
+struct FilterCase {
+    std::map<std::wstring, std::wstring> events;
+    const wchar_t* category;
+    const wchar_t* text;
+    bool admitted;
+};
+
+TEST(LogParams, EventFilter) {
+    const FilterCase cases[] = {
+        {{}, L"A\u00B7\u00B7", L"velmo start", false},
+        {{{L".*", L""}}, L"A\u00B7\u00B7", L"velmo start", true},
+        {{{L"st.", L""}}, L"ST!", L"x", true},
+        {{{L"st.", L""}}, L"STC", L"x", true},
+        {{{L"ST", L""}}, L"STT", L"x", false},              // whole match only
+        {{{L"ST.", L"Thread.*end.*"}}, L"ST.", L"Thread routine end 0", true},
+        {{{L"ST.", L"thread.*END.*"}}, L"ST.", L"Thread routine end 0", true},   // case-insensitive
+        {{{L"ST.", L"begin"}}, L"ST.", L"Thread routine begin", false},          // whole text
+        {{{L"A..", L""}}, L"A\u00B7\u00B7", L"x", true},
+        {{{L"UWE", L""}, {L"TIL", L""}}, L"TIL", L"x", true},
+        {{{L"(", L""}}, L"ABC", L"x", false},  // invalid: throws, see below
+    };
+    for (const FilterCase& c : cases) {
+        kt::LogParams p;
+        p.events = c.events;
+        if (c.events.count(L"(")) {
+            EXPECT_THROW(p.accepts(c.category, c.text), std::regex_error);
+            continue;
+        }
+        EXPECT_EQ(p.accepts(c.category, c.text), c.admitted) << N(c.category) << " " << N(c.text);
+    }
+}
+
+TEST(LogParams, EntriesBeforeAnInvalidOneStillAdmit) {
+    kt::LogParams p;
+    p.events = {{L"A.*", L""}, {L"[", L""}};  // "A.*" sorts first
+    EXPECT_TRUE(p.accepts(L"ABC", L"x"));
+    EXPECT_THROW(p.accepts(L"XYZ", L"x"), std::regex_error);
+}
+
+kt::b_time Stamp() {
+    kt::b_time t;
+    t.set(2026, 12, 6, 17, 51, 19, 23);
+    return t;
+}
+
+struct LayoutCase {
+    const wchar_t* time_format;
+    bool pid, tid, category;
+    const wchar_t* cat;
+    DWORD pid_v, tid_v;
+    const wchar_t* line;
+};
+
+TEST(LogParams, LineLayout) {
+    const LayoutCase cases[] = {
+        {L"dd.MM.yyyy HH:mm:ss.ii", true, true, true, L"A\u00B7\u00B7", 0x20, 0xFC,
+         L"A\u00B7\u00B7 06.12.2026 17:51:19.023 PID=0020 TID=00FC velmo start\r\n"},
+        {L"", true, true, true, L"UWE", 0x20, 0xFC, L"UWE PID=0020 TID=00FC velmo start\r\n"},
+        {L"HH:mm", false, false, true, L"UWE", 1, 2, L"UWE 17:51 velmo start\r\n"},
+        {L"HH", true, false, false, L"UWE", 0x12345, 2, L"17 PID=12345 velmo start\r\n"},
+        {L"HH", false, false, true, L"", 1, 2, L"17 velmo start\r\n"},
+        {L"", false, false, false, L"UWE", 1, 2, L"velmo start\r\n"},
+    };
+    for (const LayoutCase& c : cases) {
+        kt::LogParams p;
+        p.events = {{L".*", L""}};
+        p.time_format = c.time_format;
+        p.show_pid = c.pid;
+        p.show_tid = c.tid;
+        p.show_category = c.category;
+        EXPECT_EQ(p.format(Stamp(), c.pid_v, c.tid_v, c.cat, L"velmo start"), c.line) << N(c.line);
+    }
+    kt::LogParams p;
+    p.events = {{L".*", L""}};
+    EXPECT_EQ(p.format(Stamp(), 1, 2, L"UWE", L""), L"UWE 06.12.2026 17:51:19.023 PID=0001 TID=0002 \r\n");
+    p.events.clear();
+    EXPECT_EQ(p.format(Stamp(), 1, 2, L"UWE", L"x"), L"");
+}
+
+TEST(LogParams, DefaultsAndPathsBesideTheExe) {
+    kt::LogWliParams p;
+    std::wstring exe = kt::ExePath();
+    std::wstring stem = exe.substr(0, exe.size() - 4);
+    EXPECT_EQ(p.wli_path, stem + L".wli");
+    EXPECT_EQ(p.file_name, stem + L".log");
+    EXPECT_EQ(p.time_format, L"dd.MM.yyyy HH:mm:ss.ii");
+    EXPECT_EQ(p.flush_seconds, 60);
+    EXPECT_EQ(p.flush_bytes, 4096);
+    EXPECT_EQ(p.reload_seconds, 60);
+    EXPECT_TRUE(p.events.empty());
+    EXPECT_FALSE(p.wli_time.valid().ok());
+    p.file_name = L"kept";
+    p.reset();
+    EXPECT_EQ(p.file_name, L"kept");
+}
+
+TEST(LogParams, FileNameByStartMode) {
+    TestDir dir(L"names");
+    std::wstring exe = dir / L"tool.exe";
+    kt::LogParams p;
+    p.start_mode = 0;
+    p.make_file_name(exe);
+    EXPECT_EQ(p.file_name, dir / L"tool.log");
+
+    TestDir::Write(dir / L"tool.log", "old");
+    p.start_mode = 1;
+    p.make_file_name(exe);
+    EXPECT_EQ(p.file_name, dir / L"tool.log");
+    EXPECT_EQ(GetFileAttributesW((dir / L"tool.log").c_str()), INVALID_FILE_ATTRIBUTES);
+    p.make_file_name(exe);  // a missing file is no error
+
+    p.start_mode = 2;
+    p.make_file_name(exe);
+    std::string name = N(p.file_name.substr(dir.path().size() + 1));
+    EXPECT_TRUE(std::regex_match(name, std::regex("tool[0-9]{8}-[0-9]{9}\\.log"))) << name;
+
+    p.start_mode = 7;
+    p.file_name = L"unchanged";
+    p.make_file_name(exe);
+    EXPECT_EQ(p.file_name, L"unchanged");
+}
+
+// The longest record the program can write (the search line carries the
+// caption and the text, up to the command-line limit) must not exhaust a
+// thread's stack, whatever pattern filters it.
+TEST(LogParams, FilteringTheLongestRecordOnADefaultStack) {
+    std::wstring text = L"::SrchWnd('" + std::wstring(16000, L'c') + L"','" + std::wstring(16760, L't') + L"') found 0";
+    const std::map<std::wstring, std::wstring> patterns[] = {
+        {{L"UWE", L".*"}}, {{L"UWE", L"(.)*"}}, {{L"UWE", L"(a|.)*x"}}, {{L"UWE", L".*found.*"}}, {{L"U.E", L"[^z]*"}}};
+    bool expected[] = {true, true, false, true, true};
+    for (size_t i = 0; i < 5; ++i) {
+        bool got = false;
+        std::thread worker([&] {  // a default-sized stack, not the writer's
+            kt::LogParams p;
+            p.events = patterns[i];
+            got = p.accepts(L"UWE", text);
+        });
+        worker.join();
+        EXPECT_EQ(got, expected[i]) << i;
+    }
+}
+
+}  // namespace
