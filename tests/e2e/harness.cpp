@@ -29,8 +29,10 @@ bool Process::Start(const std::wstring& cmdline) {
     return CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_) != 0;
 }
 
-bool Process::StartVelmo(const std::wstring& args) {
-    return Start(L"\"" + VelmoPath() + L"\"" + (args.empty() ? L"" : L" " + args));
+bool Process::StartVelmo(const std::wstring& args) { return StartExe(VelmoPath(), args); }
+
+bool Process::StartExe(const std::wstring& exe, const std::wstring& args) {
+    return Start(L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args));
 }
 
 bool Process::Running() const {

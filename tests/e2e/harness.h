@@ -29,6 +29,8 @@ public:
     ~Process();
     // Starts velmo.exe with the given argument text (already quoted).
     bool StartVelmo(const std::wstring& args);
+    // Starts the given copy of velmo.exe.
+    bool StartExe(const std::wstring& exe, const std::wstring& args);
     bool Start(const std::wstring& cmdline);
     // Exit code, or kTimedOut (the process is then killed).
     DWORD WaitExit(DWORD ms);
