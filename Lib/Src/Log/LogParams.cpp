@@ -51,16 +51,30 @@ void LogParams::reset() {
     compiled_.clear();
 }
 
-const std::wregex& LogParams::pattern(const std::wstring& p) {
+const std::wregex* LogParams::pattern(const std::wstring& p) {
     auto it = compiled_.find(p);
-    if (it == compiled_.end()) it = compiled_.emplace(p, std::make_unique<std::wregex>(MakeRegex(p))).first;
-    return *it->second;
+    if (it == compiled_.end()) {
+        std::unique_ptr<std::wregex> re;
+        try {
+            // The regex compiler recurses per character and per nesting level;
+            // longer patterns could exhaust the stack and are taken as invalid.
+            if (p.size() <= kMaxPatternLength) re = std::make_unique<std::wregex>(MakeRegex(p));
+        } catch (const std::regex_error&) {
+            // Remembered as invalid: compiled once, never matching.
+        }
+        it = compiled_.emplace(p, std::move(re)).first;
+    }
+    return it->second.get();
 }
 
 bool LogParams::accepts(const std::wstring& category, const std::wstring& text) {
+    // An invalid pattern admits nothing; the entries after it still count.
     for (const auto& e : events) {
-        if (!RegexFullMatch(pattern(e.first), category)) continue;
-        if (e.second.empty() || RegexFullMatch(pattern(e.second), text)) return true;
+        const std::wregex* cat = pattern(e.first);
+        if (!cat || !RegexFullMatch(*cat, category)) continue;
+        if (e.second.empty()) return true;
+        const std::wregex* txt = pattern(e.second);
+        if (txt && RegexFullMatch(*txt, text)) return true;
     }
     return false;
 }

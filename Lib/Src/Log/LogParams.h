@@ -11,15 +11,18 @@ namespace kt {
 
 class LogParams : public base {
 public:
+    // Longer event patterns are invalid (they admit nothing).
+    static const size_t kMaxPatternLength = 1024;
+
     LogParams();
     // The line of one record, or an empty text when the filter rejects it.
-    // An invalid pattern throws std::regex_error.
     virtual std::wstring format(const b_time& time, DWORD pid, DWORD tid, const std::wstring& category,
                                 const std::wstring& text);
     // Every parameter but file_name back to its default.
     virtual void reset();
     // The event filter: some entry's category pattern matches the whole
-    // category and its text pattern is empty or matches the whole text.
+    // category and its text pattern is empty or matches the whole text. An
+    // entry with an invalid pattern admits nothing.
     bool accepts(const std::wstring& category, const std::wstring& text);
     // Sets file_name from start_mode for the given path (empty: the exe's).
     void make_file_name(const std::wstring& path = std::wstring());
@@ -35,7 +38,8 @@ public:
     std::wstring file_name;
 
 private:
-    const std::wregex& pattern(const std::wstring& p);
+    // The compiled pattern, or null when it is not a valid expression.
+    const std::wregex* pattern(const std::wstring& p);
     std::map<std::wstring, std::unique_ptr<std::wregex>> compiled_;
 };
 
