@@ -1,0 +1,88 @@
+// A copy of velmo.exe in a directory of its own, and its log file parsed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/e2e/harness.h"
+#include "tests/testdir.h"
+
+namespace e2e {
+
+// A directory with its own copy of velmo.exe, so that its .wli and .log are
+// the test's alone.
+class Sandbox : public TestDir {
+public:
+    explicit Sandbox(const std::wstring& name) : TestDir(name) {
+        CopyFileW(e2e::VelmoPath().c_str(), exe().c_str(), FALSE);
+    }
+    std::wstring exe() const { return *this / L"velmo.exe"; }
+    std::wstring wli() const { return *this / L"velmo.wli"; }
+    std::wstring log() const { return *this / L"velmo.log"; }
+    // Runs a countdown of one second (OK box: ends with 2) and returns the exit code.
+    DWORD RunOnce(const std::wstring& args = L"\"Log test\" \"Log test caption\" OK 1") const {
+        Process p;
+        if (!p.StartExe(exe(), args)) return Process::kTimedOut;
+        return p.WaitExit(30000);
+    }
+    std::vector<std::wstring> LogFiles() const {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW fd;
+        HANDLE f = FindFirstFileW((*this / L"*.log").c_str(), &fd);
+        if (f == INVALID_HANDLE_VALUE) return names;
+        do names.push_back(fd.cFileName);
+        while (FindNextFileW(f, &fd));
+        FindClose(f);
+        return names;
+    }
+};
+
+struct Line {
+    std::wstring category, time, pid, tid, text;
+};
+
+inline std::wstring FromUtf8(const std::string& s) {
+    if (s.empty()) return L"";
+    std::wstring w(s.size(), L'\0');
+    w.resize(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()), &w[0],
+                                 static_cast<int>(w.size())));
+    return w;
+}
+
+// Parses the log, failing the test on a line that breaks the layout.
+inline std::vector<Line> ParseLog(const std::string& bytes) {
+    std::vector<Line> lines;
+    EXPECT_NE(bytes.compare(0, 3, "\xEF\xBB\xBF"), 0) << "byte-order mark";
+    std::wstring text = FromUtf8(bytes);
+    EXPECT_TRUE(bytes.empty() || !text.empty()) << "not UTF-8";
+    // Only the fixed prefix is matched: a pattern over the whole of a long
+    // line would recurse once per character.
+    static const std::wregex prefix(
+        L"(\\S+) (\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d\\.\\d{3}) PID=([0-9A-F]{4,}) TID=([0-9A-F]{4,}) ");
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(L"\r\n", pos);
+        EXPECT_NE(end, std::wstring::npos) << "line without CR LF";
+        if (end == std::wstring::npos) break;
+        std::wstring l = text.substr(pos, end - pos);
+        EXPECT_EQ(l.find(L'\n'), std::wstring::npos);
+        std::wsmatch m;
+        if (std::regex_search(l, m, prefix, std::regex_constants::match_continuous)) {
+            lines.push_back({m[1], m[2], m[3], m[4], m.suffix()});
+        } else {
+            ADD_FAILURE() << "bad line: " << std::string(l.begin(), l.begin() + std::min<size_t>(l.size(), 200));
+        }
+        pos = end + 2;
+    }
+    return lines;
+}
+
+inline bool Contains(const std::vector<Line>& lines, const std::wstring& text) {
+    for (const Line& l : lines) {
+        if (l.text == text) return true;
+    }
+    return false;
+}
+
+}  // namespace e2e
