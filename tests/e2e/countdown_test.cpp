@@ -33,17 +33,6 @@ Watched Watch(HWND box, DWORD limit_ms) {
     return w;
 }
 
-// The first title that carries a countdown suffix.
-std::wstring FirstSuffix(HWND box, const std::wstring& caption, DWORD limit_ms = 5000) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < limit_ms && IsWindow(box)) {
-        std::wstring t = e2e::Text(box);
-        if (t.size() > caption.size() && t.compare(0, caption.size(), caption) == 0) return t.substr(caption.size());
-        Sleep(10);
-    }
-    return L"<none>";
-}
-
 TEST(Countdown, TitleCountsDownAndTheBoxClosesAtZero) {
     Process p;
     ASSERT_TRUE(p.StartVelmo(L"\"Proceed?\" \"Counting three\" \"Question|YesNo\" 3"));
@@ -72,7 +61,7 @@ TEST(Countdown, FirstSuffixShowsTheWholeTime) {
         ASSERT_TRUE(p.StartVelmo(L"text \"" + caption + L"\" OkCancel " + c.first));
         HWND box = e2e::FindBox(p.Pid(), kBoxWait);
         ASSERT_NE(box, nullptr);
-        EXPECT_EQ(FirstSuffix(box, caption), c.second);
+        EXPECT_EQ(e2e::TitleSuffix(box, caption), c.second);
         e2e::Click(box, IDOK);
         EXPECT_EQ(p.WaitExit(kBoxWait), 1u);
     }
@@ -132,7 +121,7 @@ TEST(Countdown, ButtonClickedBeforeZeroWinsAtOnce) {
     ASSERT_TRUE(p.StartVelmo(L"text \"Early click\" \"YesNo\" 3"));
     HWND box = e2e::FindBox(p.Pid(), kBoxWait);
     ASSERT_NE(box, nullptr);
-    ASSERT_EQ(FirstSuffix(box, L"Early click"), L" [3]");
+    ASSERT_EQ(e2e::TitleSuffix(box, L"Early click"), L" [3]");
     DWORD clicked = GetTickCount();
     e2e::Click(box, IDNO);
     EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDNO));
@@ -144,7 +133,7 @@ TEST(Countdown, NoButtonsHidesTheButtonAndClosesAtZero) {
     ASSERT_TRUE(p.StartVelmo(L"\"Working...\" \"No buttons\" \"Information|NoButtons\" 2"));
     HWND box = e2e::FindBox(p.Pid(), kBoxWait);
     ASSERT_NE(box, nullptr);
-    ASSERT_EQ(FirstSuffix(box, L"No buttons"), L" [2]");
+    ASSERT_EQ(e2e::TitleSuffix(box, L"No buttons"), L" [2]");
     Sleep(100);
     EXPECT_TRUE(e2e::VisibleButtonIds(box).empty());
     EXPECT_TRUE(e2e::IconVisible(box));
@@ -211,7 +200,7 @@ TEST(Countdown, AnotherProgramsWindowWithTheCaptionDoesNotTakeTheCountdown) {
     ASSERT_TRUE(p.StartVelmo(L"\"Decoy text\" \"Decoy caption\" \"YesNo|DefButton2\" 2"));
     HWND box = e2e::FindBox(p.Pid(), kBoxWait);
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(FirstSuffix(box, L"Decoy caption"), L" [2]");
+    EXPECT_EQ(e2e::TitleSuffix(box, L"Decoy caption"), L" [2]");
     EXPECT_EQ(p.WaitExit(6000), static_cast<DWORD>(IDNO));
     EXPECT_EQ(e2e::Text(decoy.hwnd()), L"Decoy caption");
 }

@@ -15,16 +15,6 @@ using e2e::Sandbox;
 
 const DWORD kBoxWait = 20000;
 
-std::wstring Suffixed(HWND box, const std::wstring& caption, DWORD limit_ms = 8000) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < limit_ms && IsWindow(box)) {
-        std::wstring t = e2e::Text(box);
-        if (t.size() > caption.size() && t.compare(0, caption.size(), caption) == 0) return t.substr(caption.size());
-        Sleep(10);
-    }
-    return L"<none>";
-}
-
 // Text and caption filling the whole command line, every category logged
 // through ".*" patterns: the countdown still works and the log has its lines.
 TEST(Limits, CommandLineMaximumWithEveryCategoryLogged) {
@@ -39,7 +29,7 @@ TEST(Limits, CommandLineMaximumWithEveryCategoryLogged) {
     HWND hwnd = e2e::FindBox(p.Pid(), kBoxWait);
     ASSERT_NE(hwnd, nullptr);
     EXPECT_TRUE(e2e::MessageText(hwnd) == text);
-    EXPECT_EQ(Suffixed(hwnd, caption), L" [2]");
+    EXPECT_EQ(e2e::TitleSuffix(hwnd, caption), L" [2]");
     EXPECT_EQ(p.WaitExit(40000), static_cast<DWORD>(IDNO));
     std::vector<Line> lines = ParseLog(TestDir::Read(box.log()));
     EXPECT_TRUE(Contains(lines, L"velmo start"));
@@ -64,7 +54,7 @@ TEST(Unicode, UnitsArriveExactlyInBoxTitleAndLog) {
     HWND hwnd = e2e::FindBox(p.Pid(), kBoxWait);
     ASSERT_NE(hwnd, nullptr);
     EXPECT_TRUE(e2e::MessageText(hwnd) == text);
-    EXPECT_TRUE(Suffixed(hwnd, caption) == L" [2]");
+    EXPECT_TRUE(e2e::TitleSuffix(hwnd, caption) == L" [2]");
     EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDCANCEL));
     std::vector<Line> lines = ParseLog(TestDir::Read(box.log()));
     ASSERT_FALSE(lines.empty());
@@ -179,7 +169,7 @@ TEST(Faults, EscapeAndAltF4DuringTheCountdown) {
         ASSERT_TRUE(p.StartVelmo(std::wstring(L"keys \"Keys ") + c.set + L"\" " + c.set + L" 4"));
         HWND hwnd = e2e::FindBox(p.Pid(), kBoxWait);
         ASSERT_NE(hwnd, nullptr);
-        ASSERT_EQ(Suffixed(hwnd, std::wstring(L"Keys ") + c.set), L" [4]");
+        ASSERT_EQ(e2e::TitleSuffix(hwnd, std::wstring(L"Keys ") + c.set), L" [4]");
         DWORD sent = GetTickCount();
         PostMessageW(hwnd, c.msg, c.key, c.lparam);
         DWORD code = p.WaitExit(15000);

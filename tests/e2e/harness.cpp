@@ -131,6 +131,16 @@ bool IconVisible(HWND box) {
     return false;
 }
 
+std::wstring TitleSuffix(HWND box, const std::wstring& caption, DWORD limit_ms) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < limit_ms && IsWindow(box)) {
+        std::wstring t = Text(box);
+        if (t.size() > caption.size() && t.compare(0, caption.size(), caption) == 0) return t.substr(caption.size());
+        Sleep(10);
+    }
+    return L"<none>";
+}
+
 void Click(HWND box, int id) {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
 }

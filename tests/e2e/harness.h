@@ -50,6 +50,9 @@ std::vector<int> VisibleButtonIds(HWND box);
 // The box's message text: its visible static control with text.
 std::wstring MessageText(HWND box);
 bool IconVisible(HWND box);
+// The part of the box's title after the caption, once the countdown has
+// written one (polled until limit_ms pass or the box is gone).
+std::wstring TitleSuffix(HWND box, const std::wstring& caption, DWORD limit_ms = 8000);
 // Clicks a button the way the box's own button would.
 void Click(HWND box, int id);
 

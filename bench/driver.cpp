@@ -1,0 +1,187 @@
+// Measures velmo beside its peers, every figure the median of several runs,
+// and prints one Markdown table.
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring g_dir;
+
+struct Peer {
+    const wchar_t* name;
+    // Command line for a box with the given caption and timeout (0: none).
+    std::function<std::wstring(const std::wstring&, int)> command;
+    bool has_timeout;
+};
+
+const double kMissing = NAN;
+
+struct Sample {
+    double to_box_ms = kMissing;
+    double closed_ms = kMissing;  // box seen to box gone
+    DWORD exit_code = 0;
+};
+
+struct FindState {
+    DWORD pid;
+    const std::wstring* caption;
+    HWND found;
+};
+
+BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
+    auto* st = reinterpret_cast<FindState*>(lp);
+    DWORD p = 0;
+    GetWindowThreadProcessId(w, &p);
+    wchar_t cls[16] = {}, title[256] = {};
+    GetClassNameW(w, cls, 16);
+    if (p != st->pid || !IsWindowVisible(w) || wcscmp(cls, L"#32770") != 0) return TRUE;
+    GetWindowTextW(w, title, 256);
+    if (wcsncmp(title, st->caption->c_str(), st->caption->size()) != 0) return TRUE;
+    st->found = w;
+    return FALSE;
+}
+
+HWND FindBox(DWORD pid, const std::wstring& caption, DWORD limit_ms) {
+    FindState s{pid, &caption, nullptr};
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < limit_ms) {
+        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&s));
+        if (s.found) return s.found;
+        Sleep(1);
+    }
+    return nullptr;
+}
+
+double Now() {
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return 1000.0 * c.QuadPart / f.QuadPart;
+}
+
+// One run: start, wait for the box, then either click after hold_ms or let
+// the timeout close it; CPU and memory are read after the process ended.
+Sample RunOnce(const Peer& peer, int timeout, DWORD hold_ms, int run) {
+    Sample s;
+    std::wstring caption = std::wstring(L"Bench ") + peer.name + L" " + std::to_wstring(run);
+    std::wstring cmd = peer.command(caption, timeout);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    double t0 = Now();
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi)) return s;
+    HWND box = FindBox(pi.dwProcessId, caption, 20000);
+    double t_box = Now();
+    if (box) {
+        s.to_box_ms = t_box - t0;
+        double click_at = hold_ms ? t_box + hold_ms : 0;
+        while (IsWindow(box) && Now() - t_box < 60000) {
+            if (click_at && Now() >= click_at) {
+                PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+                click_at = 0;
+            }
+            Sleep(1);
+        }
+        if (!IsWindow(box)) s.closed_ms = Now() - t_box;
+        WaitForSingleObject(pi.hProcess, 30000);
+    }
+    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
+    WaitForSingleObject(pi.hProcess, 5000);
+    GetExitCodeProcess(pi.hProcess, &s.exit_code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return s;
+}
+
+double Median(std::vector<double> v) {
+    v.erase(std::remove_if(v.begin(), v.end(), [](double x) { return std::isnan(x); }), v.end());
+    if (v.empty()) return kMissing;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+std::string Cell(double v, const char* fmt) {
+    if (std::isnan(v)) return "n/a";
+    char buf[32];
+    snprintf(buf, sizeof buf, fmt, v);
+    return buf;
+}
+
+std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+}  // namespace
+
+// "close <caption> <ms>": clicks No on the box with that caption after ms
+// milliseconds (the bare peer has no timeout of its own).
+int CloseLater(const std::wstring& caption, DWORD ms) {
+    HWND box = FindWindowW(L"#32770", nullptr);
+    DWORD start = GetTickCount();
+    for (box = nullptr; !box && GetTickCount() - start < 20000; Sleep(5)) box = FindWindowW(L"#32770", caption.c_str());
+    if (!box) return 1;
+    Sleep(ms);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+    return 0;
+}
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc > 3 && std::wstring(argv[1]) == L"close") return CloseLater(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+    int runs = argc > 1 ? _wtoi(argv[1]) : 5;
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    g_dir = exe;
+    g_dir = g_dir.substr(0, g_dir.find_last_of(L'\\'));
+    std::wstring root = g_dir.substr(0, g_dir.find_last_of(L'\\'));
+
+    const Peer peers[] = {
+        {L"velmo",
+         [&](const std::wstring& cap, int t) {
+             return Quote(root + L"\\velmo.exe") + L" Proceed? " + Quote(cap) + L" Question|YesNo|DefButton2 " +
+                    std::to_wstring(t ? t : 3600);
+         },
+         true},
+        {L"MessageBoxW only",
+         [&](const std::wstring& cap, int) { return Quote(g_dir + L"\\peer_msgbox.exe") + L" Proceed? " + Quote(cap); },
+         false},
+        {L"WSH Popup",
+         [&](const std::wstring& cap, int t) {
+             return L"wscript.exe " + Quote(g_dir + L"\\popup.js") + L" Proceed? " + Quote(cap) + L" " +
+                    std::to_wstring(t);
+         },
+         true},
+    };
+
+    struct Row {
+        std::string name;
+        std::string cells[3];
+    };
+    std::vector<Row> rows(2);
+    rows[0].name = "start to box on screen, ms";
+    rows[1].name = "box closed by the 2 s timeout, ms after the deadline (from the box on screen)";
+    for (int p = 0; p < 3; ++p) {
+        const Peer& peer = peers[p];
+        std::vector<double> to_box, late;
+        for (int r = 0; r < runs; ++r) {
+            Sample s = RunOnce(peer, 0, 200, r);
+            to_box.push_back(s.to_box_ms);
+            if (peer.has_timeout) {
+                Sample t = RunOnce(peer, 2, 0, 100 + r);
+                late.push_back(t.closed_ms - 2000);
+            }
+        }
+        rows[0].cells[p] = Cell(Median(to_box), "%.0f");
+        rows[1].cells[p] = peer.has_timeout ? Cell(Median(late), "%+.0f") : "n/a (no timeout)";
+        fwprintf(stderr, L"measured %ls\n", peer.name);
+    }
+    printf("| median of %d runs | velmo | MessageBoxW only | WSH Popup |\n", runs);
+    printf("|---|---|---|---|\n");
+    for (const Row& r : rows) {
+        printf("| %s | %s | %s | %s |\n", r.name.c_str(), r.cells[0].c_str(), r.cells[1].c_str(), r.cells[2].c_str());
+    }
+    return 0;
+}
