@@ -79,9 +79,13 @@ velmo_ensure_prefix() {
 }
 
 # Starts a persistent wineserver and Wine's own services with their output
-# detached: services started by a test would inherit its pipes and keep them
-# open, so the reader (CTest) would wait for them forever.
+# detached. A server that a client started on its own exits when the last
+# client leaves; the next test then starts the services again, and they
+# inherit that test's pipes, so CTest waits until they exit. "wineserver -p"
+# does not change a server already running, hence the restart.
 velmo_warm_wine() {
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
     wineserver -p >/dev/null 2>&1 </dev/null
     wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
 }
