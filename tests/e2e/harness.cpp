@@ -85,7 +85,7 @@ HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title) {
         FindState s{pid, &title, nullptr};
         EnumWindows(FindProc, reinterpret_cast<LPARAM>(&s));
         if (s.found) return s.found;
-        Sleep(50);
+        Sleep(5);
     } while (GetTickCount() - start < timeout_ms);
     return nullptr;
 }

@@ -143,31 +143,32 @@ Log* get_log() {
     return log;
 }
 
-std::string vformat_narrow(const char* format, va_list args) {
-    std::vector<char> buf(64);
+namespace {
+// Formats with the runtime's count-limited print, doubling the buffer until
+// the text and its terminator fit.
+template <class Ch, class Print>
+std::basic_string<Ch> vformat(Print print, size_t size, const Ch* format, va_list args) {
+    std::vector<Ch> buf(size);
     for (;;) {
         va_list copy;
         va_copy(copy, args);
-        int n = _vsnprintf(buf.data(), buf.size(), format, copy);
+        int n = print(buf.data(), buf.size(), format, copy);
         va_end(copy);
-        if (n >= 0 && static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), static_cast<size_t>(n));
+        if (n >= 0 && static_cast<size_t>(n) < buf.size()) return std::basic_string<Ch>(buf.data(), static_cast<size_t>(n));
         // A format the runtime rejects reports -1 at any size: give up bounded.
-        if (buf.size() >= kMaxFormatted) return std::string(buf.data(), strnlen(buf.data(), buf.size()));
+        if (buf.size() >= kMaxFormatted) {
+            buf.back() = 0;
+            return std::basic_string<Ch>(buf.data());
+        }
         buf.resize(buf.size() * 2);
     }
 }
+}  // namespace
+
+std::string vformat_narrow(const char* format, va_list args) { return vformat<char>(_vsnprintf, 64, format, args); }
 
 std::wstring vformat_wide(const wchar_t* format, va_list args) {
-    std::vector<wchar_t> buf(256);
-    for (;;) {
-        va_list copy;
-        va_copy(copy, args);
-        int n = _vsnwprintf(buf.data(), buf.size(), format, copy);
-        va_end(copy);
-        if (n >= 0 && static_cast<size_t>(n) < buf.size()) return std::wstring(buf.data(), static_cast<size_t>(n));
-        if (buf.size() >= kMaxFormatted) return std::wstring(buf.data(), wcsnlen(buf.data(), buf.size()));
-        buf.resize(buf.size() * 2);
-    }
+    return vformat<wchar_t>(_vsnwprintf, 256, format, args);
 }
 
 uint32_t log_printf(Log* log, const char* category, const char* format, ...) {
