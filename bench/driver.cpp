@@ -120,9 +120,9 @@ std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
 // "close <caption> <ms>": clicks No on the box with that caption after ms
 // milliseconds (the bare peer has no timeout of its own).
 int CloseLater(const std::wstring& caption, DWORD ms) {
-    HWND box = FindWindowW(L"#32770", nullptr);
+    HWND box = nullptr;
     DWORD start = GetTickCount();
-    for (box = nullptr; !box && GetTickCount() - start < 20000; Sleep(5)) box = FindWindowW(L"#32770", caption.c_str());
+    for (; !box && GetTickCount() - start < 20000; Sleep(5)) box = FindWindowW(L"#32770", caption.c_str());
     if (!box) return 1;
     Sleep(ms);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
