@@ -6,8 +6,8 @@ exe=$1
 here=$(dirname "$0")
 trace=$(WINEDEBUG=+odbc,+msgbox "$here/../../scripts/winerun" "$exe" "x" "odbc trace" OK 1 2>&1)
 rc=$?
-order=$(printf '%s\n' "$trace" | grep -o -E 'SQLAllocEnv Returning 0|SQLSetEnvAttr \(EnvironmentHandle [0-9A-Fa-f]+, Attribute 200, Value 00000003|MSGBOX_OnInit|SQLFreeEnv Returning 0' \
-    | sed -E 's/ \(EnvironmentHandle [0-9A-Fa-f]+,/ (/' | tr '\n' ';')
+order=$(printf '%s\n' "$trace" | grep -o -E 'SQLAllocEnv Returning 0|SQLSetEnvAttr \(EnvironmentHandle [0-9A-Fa-f]+, Attribute 200, Value (00000000)?00000003|MSGBOX_OnInit|SQLFreeEnv Returning 0' \
+    | sed -E -e 's/ \(EnvironmentHandle [0-9A-Fa-f]+,/ (/' -e 's/Value 0+3/Value 00000003/' | tr '\n' ';')
 want='SQLAllocEnv Returning 0;SQLSetEnvAttr ( Attribute 200, Value 00000003;MSGBOX_OnInit;SQLFreeEnv Returning 0;'
 fail=0
 [ "$order" = "$want" ] || { echo "order: $order"; echo "want:  $want"; fail=1; }
