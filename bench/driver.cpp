@@ -21,10 +21,12 @@ struct Peer {
 };
 
 const double kMissing = NAN;
+const int kPeers = 4;
 
 struct Sample {
     double to_box_ms = kMissing;
     double closed_ms = kMissing;  // box seen to box gone
+    double ended_ms = kMissing;   // click posted to process ended
     DWORD exit_code = 0;
 };
 
@@ -80,16 +82,16 @@ Sample RunOnce(const Peer& peer, int timeout, DWORD hold_ms, int run) {
     double t_box = Now();
     if (box) {
         s.to_box_ms = t_box - t0;
-        double click_at = hold_ms ? t_box + hold_ms : 0;
-        while (IsWindow(box) && Now() - t_box < 60000) {
-            if (click_at && Now() >= click_at) {
-                PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
-                click_at = 0;
-            }
-            Sleep(1);
+        if (hold_ms) {
+            Sleep(hold_ms);
+            double t_click = Now();
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+            if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) s.ended_ms = Now() - t_click;
+        } else {
+            while (IsWindow(box) && Now() - t_box < 60000) Sleep(1);
+            if (!IsWindow(box)) s.closed_ms = Now() - t_box;
+            WaitForSingleObject(pi.hProcess, 30000);
         }
-        if (!IsWindow(box)) s.closed_ms = Now() - t_box;
-        WaitForSingleObject(pi.hProcess, 30000);
     }
     if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
     WaitForSingleObject(pi.hProcess, 5000);
@@ -117,12 +119,48 @@ std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
 
 }  // namespace
 
+namespace {
+struct TextSearch {
+    const std::wstring* text;
+    bool found;
+};
+
+BOOL CALLBACK ChildTextProc(HWND w, LPARAM lp) {
+    auto* st = reinterpret_cast<TextSearch*>(lp);
+    wchar_t buf[256] = {};
+    GetWindowTextW(w, buf, 256);
+    if (*st->text != buf) return TRUE;
+    st->found = true;
+    return FALSE;
+}
+
+BOOL CALLBACK BoxWithTextProc(HWND w, LPARAM lp) {
+    auto* out = reinterpret_cast<std::pair<const std::wstring*, HWND>*>(lp);
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (!IsWindowVisible(w) || wcscmp(cls, L"#32770") != 0) return TRUE;
+    TextSearch st{out->first, false};
+    EnumChildWindows(w, ChildTextProc, reinterpret_cast<LPARAM>(&st));
+    if (!st.found) return TRUE;
+    out->second = w;
+    return FALSE;
+}
+
+HWND BoxWithText(const std::wstring& text) {
+    std::pair<const std::wstring*, HWND> out{&text, nullptr};
+    EnumWindows(BoxWithTextProc, reinterpret_cast<LPARAM>(&out));
+    return out.second;
+}
+}  // namespace
+
 // "close <caption> <ms>": clicks No on the box with that caption after ms
-// milliseconds (the bare peer has no timeout of its own).
-int CloseLater(const std::wstring& caption, DWORD ms) {
+// milliseconds (the bare peer has no timeout of its own); "close-text <text>
+// <ms>" finds the box by its message text instead (a box without caption).
+int CloseLater(const std::wstring& key, DWORD ms, bool by_text) {
     HWND box = nullptr;
     DWORD start = GetTickCount();
-    for (; !box && GetTickCount() - start < 20000; Sleep(5)) box = FindWindowW(L"#32770", caption.c_str());
+    for (; !box && GetTickCount() - start < 20000; Sleep(5))
+        box = by_text ? BoxWithText(key) : FindWindowW(L"#32770", key.c_str());
     if (!box) return 1;
     Sleep(ms);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
@@ -130,7 +168,8 @@ int CloseLater(const std::wstring& caption, DWORD ms) {
 }
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc > 3 && std::wstring(argv[1]) == L"close") return CloseLater(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+    if (argc > 3 && std::wstring(argv[1]).compare(0, 5, L"close") == 0)
+        return CloseLater(argv[2], static_cast<DWORD>(_wtoi(argv[3])), std::wstring(argv[1]) == L"close-text");
     int runs = argc > 1 ? _wtoi(argv[1]) : 5;
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -138,13 +177,16 @@ int wmain(int argc, wchar_t** argv) {
     g_dir = g_dir.substr(0, g_dir.find_last_of(L'\\'));
     std::wstring root = g_dir.substr(0, g_dir.find_last_of(L'\\'));
 
-    const Peer peers[] = {
+    const Peer peers[kPeers] = {
         {L"velmo",
          [&](const std::wstring& cap, int t) {
              return Quote(root + L"\\velmo.exe") + L" Proceed? " + Quote(cap) + L" Question|YesNo|DefButton2 " +
                     std::to_wstring(t ? t : 3600);
          },
          true},
+        {L"MessageBoxW + manifest",
+         [&](const std::wstring& cap, int) { return Quote(g_dir + L"\\peer_manifest.exe") + L" Proceed? " + Quote(cap); },
+         false},
         {L"MessageBoxW only",
          [&](const std::wstring& cap, int) { return Quote(g_dir + L"\\peer_msgbox.exe") + L" Proceed? " + Quote(cap); },
          false},
@@ -158,30 +200,35 @@ int wmain(int argc, wchar_t** argv) {
 
     struct Row {
         std::string name;
-        std::string cells[3];
+        std::string cells[kPeers];
     };
-    std::vector<Row> rows(2);
+    std::vector<Row> rows(3);
     rows[0].name = "start to box on screen, ms";
-    rows[1].name = "box closed by the 2 s timeout, ms after the deadline (from the box on screen)";
-    for (int p = 0; p < 3; ++p) {
+    rows[1].name = "click on a button to end of process, ms";
+    rows[2].name = "box closed by the 2 s timeout, ms after the deadline (from the box on screen)";
+    for (int p = 0; p < kPeers; ++p) {
         const Peer& peer = peers[p];
-        std::vector<double> to_box, late;
+        std::vector<double> to_box, ended, late;
         for (int r = 0; r < runs; ++r) {
             Sample s = RunOnce(peer, 0, 200, r);
             to_box.push_back(s.to_box_ms);
+            ended.push_back(s.ended_ms);
             if (peer.has_timeout) {
                 Sample t = RunOnce(peer, 2, 0, 100 + r);
                 late.push_back(t.closed_ms - 2000);
             }
         }
         rows[0].cells[p] = Cell(Median(to_box), "%.0f");
-        rows[1].cells[p] = peer.has_timeout ? Cell(Median(late), "%+.0f") : "n/a (no timeout)";
+        rows[1].cells[p] = Cell(Median(ended), "%.0f");
+        rows[2].cells[p] = peer.has_timeout ? Cell(Median(late), "%+.0f") : "n/a (no timeout)";
         fwprintf(stderr, L"measured %ls\n", peer.name);
     }
-    printf("| median of %d runs | velmo | MessageBoxW only | WSH Popup |\n", runs);
-    printf("|---|---|---|---|\n");
+    printf("| median of %d runs | velmo | MessageBoxW + manifest | MessageBoxW only | WSH Popup |\n", runs);
+    printf("|---|---|---|---|---|\n");
     for (const Row& r : rows) {
-        printf("| %s | %s | %s | %s |\n", r.name.c_str(), r.cells[0].c_str(), r.cells[1].c_str(), r.cells[2].c_str());
+        printf("| %s |", r.name.c_str());
+        for (const std::string& c : r.cells) printf(" %s |", c.c_str());
+        printf("\n");
     }
     return 0;
 }
