@@ -130,17 +130,26 @@ TEST(Countdown, ButtonClickedBeforeZeroWinsAtOnce) {
     EXPECT_LT(GetTickCount() - clicked, 1500u);
 }
 
+// Whatever default button is named, a box without buttons closes itself.
 TEST(Countdown, NoButtonsHidesTheButtonAndClosesAtZero) {
-    Process p;
-    ASSERT_TRUE(p.StartVelmo(L"\"Working...\" \"No buttons\" \"Information|NoButtons\" 2"));
-    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(box, nullptr);
-    ASSERT_EQ(e2e::TitleSuffix(box, L"No buttons"), L" [2]");
-    Sleep(100);
-    EXPECT_TRUE(e2e::VisibleButtonIds(box).empty());
-    EXPECT_TRUE(e2e::IconVisible(box));
+    const wchar_t* const defaults[] = {L"", L"|DefButton2", L"|DefButton3", L"|DefButton4"};
+    Process p[4];
+    for (int i = 0; i < 4; ++i) {
+        std::wstring caption = L"No buttons " + std::to_wstring(i);
+        ASSERT_TRUE(p[i].StartVelmo(L"\"Working...\" \"" + caption + L"\" \"Information|NoButtons" + defaults[i] + L"\" 2"));
+    }
+    for (int i = 0; i < 4; ++i) {
+        std::wstring caption = L"No buttons " + std::to_wstring(i);
+        SCOPED_TRACE(caption);
+        HWND box = e2e::FindBox(p[i].Pid(), kBoxWait);
+        ASSERT_NE(box, nullptr);
+        ASSERT_EQ(e2e::TitleSuffix(box, caption), L" [2]");
+        Sleep(100);
+        EXPECT_TRUE(e2e::VisibleButtonIds(box).empty());
+        EXPECT_TRUE(e2e::IconVisible(box));
+    }
     DWORD start = GetTickCount();
-    EXPECT_EQ(p.WaitExit(5000), static_cast<DWORD>(IDCANCEL));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(p[i].WaitExit(5000), static_cast<DWORD>(IDCANCEL)) << i;
     EXPECT_LT(GetTickCount() - start, 3000u);
 }
 

@@ -33,7 +33,9 @@ TEST(LogFile, CountdownRunWritesItsLinesInOrder) {
         else if (l.category == L"STT" && l.text.find(L"Create thread: handle=") == 0) step = "create";
         else if (l.category == L"ST." && l.text.find(L"Thread routine begin(thrd=") == 0) step = "begin", worker_tid = l.tid;
         else if (l.category == L"UWE" && l.text.find(L"::SrchWnd('Please confirm','Proceed?') found ") == 0) step = "search";
-        else if (l.category == L"UB\u00B7" && l.text.find(L"btn_id=6,item=") == 0) step = "click";
+        else if (l.category == L"UB\u00B7" && l.text.find(L"btn_id=6,item=") == 0 &&
+                 l.text.substr(l.text.size() - 5) == L",143]")
+            step = "click";
         else if (l.category == L"ST." && l.text.find(L"Thread routine end 0 (00000000)") == 0) step = "end";
         else if (l.category == L"STC" && l.text.find(L"Closing thread handle: handle=") == 0) step = "close";
         else if (l.category == kA && l.text == L"velmo end(6)") step = "stop";

@@ -219,6 +219,96 @@ TEST(Thread, PostTimedAndWait) {
     CloseHandle(go);
 }
 
+// A bare system thread that opens its queue only after a while, or never.
+struct LateThread {
+    DWORD delay_ms;
+    bool opens;
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<DWORD> opened_at{0};
+    std::atomic<bool> got{false};
+    HANDLE handle = nullptr;
+    DWORD id = 0;
+
+    static DWORD WINAPI Proc(LPVOID p) {
+        auto* self = static_cast<LateThread*>(p);
+        Sleep(self->delay_ms);
+        if (!self->opens) return 0;
+        self->opened_at = GetTickCount();
+        kt::OpenQueue(self->ready);
+        MSG m;
+        DWORD start = GetTickCount();
+        while (!self->got && kt::TicksSince(start) < 5000) {
+            if (PeekMessageW(&m, nullptr, WM_APP + 3, WM_APP + 3, PM_REMOVE)) self->got = true;
+            Sleep(1);
+        }
+        return 0;
+    }
+    LateThread(DWORD delay, bool open) : delay_ms(delay), opens(open) {
+        handle = CreateThread(nullptr, 0, Proc, this, 0, &id);
+    }
+    ~LateThread() {
+        WaitForSingleObject(handle, 10000);
+        CloseHandle(handle);
+        CloseHandle(ready);
+    }
+};
+
+TEST(PostWhenReady, ReachesAThreadThatGetsItsQueueLate) {
+    LateThread t(250, true);
+    EXPECT_EQ(kt::PostWhenReady(t.id, t.ready, t.handle, WM_APP + 3, 0, 0, INFINITE), 0u);
+    DWORD posted = GetTickCount();
+    // Woken by the thread's signal, not by the next 100 ms retry.
+    EXPECT_LT(kt::TickDiff(t.opened_at, posted), 90u);
+    WaitForSingleObject(t.handle, 10000);
+    EXPECT_TRUE(t.got);
+}
+
+TEST(PostWhenReady, GivesUpOnAThreadThatNeverGetsAQueue) {
+    {
+        LateThread t(200, false);
+        DWORD start = GetTickCount();
+        EXPECT_EQ(kt::PostWhenReady(t.id, t.ready, t.handle, WM_APP + 3, 0, 0, INFINITE),
+                  static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
+        EXPECT_LT(kt::TicksSince(start), 5000u);
+    }
+    {
+        LateThread t(1000, false);
+        DWORD start = GetTickCount();
+        EXPECT_NE(kt::PostWhenReady(t.id, t.ready, nullptr, WM_APP + 3, 0, 0, 300), 0u);
+        EXPECT_GE(kt::TicksSince(start), 300u);
+        EXPECT_LT(kt::TicksSince(start), 1000u);
+    }
+}
+
+TEST(SleepUnlessQuit, WakesOnQuitOnly) {
+    DWORD target = GetCurrentThreadId();
+    MSG m;
+    PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
+    EXPECT_FALSE(kt::SleepUnlessQuit(50));
+    std::atomic<bool> quit_sent{false};
+    std::pair<DWORD, std::atomic<bool>*> args{target, &quit_sent};
+    HANDLE poster = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            auto* args = static_cast<std::pair<DWORD, std::atomic<bool>*>*>(p);
+            PostThreadMessageW(args->first, WM_APP + 9, 0, 0);
+            Sleep(300);
+            *args->second = true;
+            PostThreadMessageW(args->first, WM_QUIT, 0, 0);
+            return 0;
+        },
+        &args, 0, nullptr);
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(kt::SleepUnlessQuit(20000));
+    // Not cut short by the other message, ended by the quit.
+    EXPECT_TRUE(quit_sent);
+    EXPECT_LT(kt::TicksSince(start), 10000u);
+    // The quit stays queued for its owner.
+    EXPECT_TRUE(PeekMessageW(&m, reinterpret_cast<HWND>(-1), WM_QUIT, WM_QUIT, PM_REMOVE));
+    WaitForSingleObject(poster, 10000);
+    CloseHandle(poster);
+}
+
 TEST(Thread, UnstartedThreadPostsToItsCreator) {
     Probe p;
     EXPECT_EQ(p.id(), GetCurrentThreadId());

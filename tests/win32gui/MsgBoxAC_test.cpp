@@ -27,6 +27,9 @@ TEST(DefButtonId, AllCombinations) {
             // Icon and other bits must not disturb the choice.
             c.set(L"t", L"c", set | (def << 8) | MB_ICONQUESTION | MB_SETFOREGROUND);
             EXPECT_EQ(c.def_button_id(), want[set][def]) << "set " << set << " def " << def;
+            // Without visible buttons the box always closes itself.
+            c.hide_buttons();
+            EXPECT_EQ(c.def_button_id(), static_cast<uint32_t>(IDCANCEL)) << "set " << set << " def " << def;
         }
     }
 }

@@ -7,6 +7,7 @@
 #include "Log/LogParams.h"
 #include "gen/BStr.h"
 #include "io/file.h"
+#include "threads/thread.h"
 
 #include <memory>
 
@@ -40,11 +41,11 @@ void Flush(const std::wstring& file_name, std::wstring& pending) {
     pending.clear();
 }
 
-DWORD WINAPI WriterThread(LPVOID) {
+DWORD WINAPI WriterThread(LPVOID ready) {
     // The queue exists from here on, so start() returns at once and the
     // records of the first load (the INI reader's own) are kept.
+    OpenQueue(static_cast<HANDLE>(ready));
     MSG msg;
-    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     try {
         LogWliParams params;
         try {
@@ -106,15 +107,14 @@ DWORD WINAPI WriterThread(LPVOID) {
 
 uint32_t AsyncLog::start() {
     DWORD id = 0;
-    HANDLE h = CreateThread(nullptr, kWriterStack, WriterThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
+    queue_ready_.set_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE h = CreateThread(nullptr, kWriterStack, WriterThread, queue_ready_.handle(),
+                            STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
     if (!h) return GetLastError();
     thread_ = h;
     thread_id_ = id;
-    // The post succeeds once the writer has its message queue.
-    while (!PostThreadMessageW(thread_id_, kRecordMessage, 0, 0)) {
-        if (WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0) break;
-        Sleep(100);
-    }
+    // The probe goes through once the writer has its message queue.
+    PostWhenReady(thread_id_, queue_ready_.handle(), thread_, kRecordMessage, 0, 0, INFINITE);
     return 0;
 }
 

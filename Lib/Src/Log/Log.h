@@ -1,7 +1,7 @@
 // The process-wide diagnostic log and its printf-style writers.
 #pragma once
 
-#include "lib/kt.h"
+#include "threads/handle.h"
 
 namespace kt {
 
@@ -30,6 +30,8 @@ public:
 private:
     DWORD thread_id_ = 0xFFFFFFFF;
     HANDLE thread_ = nullptr;
+    // Set by the writer once its message queue exists.
+    THandle queue_ready_;
 };
 
 // The one log of the process, created on first use and never destroyed.

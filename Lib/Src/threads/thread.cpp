@@ -1,5 +1,6 @@
 #include "threads/thread.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
@@ -9,9 +10,54 @@ namespace kt {
 
 namespace {
 unsigned addr(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
+const DWORD kRetryMs = 100;
 }  // namespace
 
-thread::thread() : handle_(GetCurrentThread()), id_(GetCurrentThreadId()) {}
+void OpenQueue(HANDLE ready) {
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    if (ready) SetEvent(ready);
+}
+
+DWORD PostWhenReady(DWORD thread_id, HANDLE ready, HANDLE thread, UINT message, WPARAM wparam, LPARAM lparam,
+                    DWORD timeout) {
+    DWORD rc = ERROR_INVALID_DATA;
+    DWORD start = GetTickCount();
+    while (timeout == INFINITE || TicksSince(start) < timeout) {
+        if (PostThreadMessageW(thread_id, message, wparam, lparam)) return 0;
+        rc = GetLastError();
+        if (rc == 0) rc = ERROR_INVALID_THREAD_ID;
+        if (thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) break;
+        DWORD pause = kRetryMs;
+        if (timeout != INFINITE) pause = std::min(pause, timeout - std::min(timeout, TicksSince(start)));
+        // Waiting on the thread too: one that ends without a queue wakes us.
+        HANDLE both[2] = {ready, thread};
+        if (ready && WaitForSingleObject(ready, 0) == WAIT_TIMEOUT)
+            WaitForMultipleObjects(thread ? 2 : 1, both, FALSE, pause);
+        else
+            Sleep(pause);
+    }
+    return rc;
+}
+
+bool SleepUnlessQuit(DWORD ms) {
+    DWORD start = GetTickCount();
+    const HWND thread_only = reinterpret_cast<HWND>(-1);
+    MSG msg;
+    for (;;) {
+        if (PeekMessageW(&msg, thread_only, WM_QUIT, WM_QUIT, PM_NOREMOVE)) return true;
+        while (PeekMessageW(&msg, thread_only, 0, WM_QUIT - 1, PM_REMOVE)) {
+        }
+        while (PeekMessageW(&msg, thread_only, WM_QUIT + 1, 0xFFFFFFFF, PM_REMOVE)) {
+        }
+        DWORD spent = TicksSince(start);
+        if (spent >= ms) return false;
+        MsgWaitForMultipleObjectsEx(0, nullptr, ms - spent, QS_POSTMESSAGE, MWMO_INPUTAVAILABLE);
+    }
+}
+
+thread::thread()
+    : queue_ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), handle_(GetCurrentThread()), id_(GetCurrentThreadId()) {}
 
 thread::~thread() {
     if (handle_) {
@@ -46,13 +92,11 @@ DWORD thread::post(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 DWORD thread::post_timed(UINT message, WPARAM wparam, LPARAM lparam, DWORD timeout) {
-    DWORD start_tick = GetTickCount();
-    DWORD rc = ERROR_INVALID_DATA;
-    while (TicksSince(start_tick) < timeout && rc != 0) {
-        rc = post(message, wparam, lparam);
-        Sleep(100);
-    }
-    return rc;
+    return PostWhenReady(id_, queue_ready_.handle(), nullptr, message, wparam, lparam, timeout);
+}
+
+DWORD thread::post_when_ready(UINT message, WPARAM wparam, LPARAM lparam) {
+    return PostWhenReady(id_, queue_ready_.handle(), handle_, message, wparam, lparam, INFINITE);
 }
 
 DWORD thread::wait(DWORD milliseconds) {
@@ -64,6 +108,7 @@ DWORD thread::wait(DWORD milliseconds) {
 
 DWORD WINAPI thread::ThreadRoutine(LPVOID param) {
     thread* self = static_cast<thread*>(param);
+    OpenQueue(self->queue_ready_.handle());
     Log* log = get_log();
     log_printf(log, "ST.", "Thread routine begin(thrd=%#010x).", addr(self));
     // Nothing may leave the thread procedure: every exception becomes 1359.

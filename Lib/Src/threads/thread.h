@@ -10,6 +10,28 @@
 
 namespace kt {
 
+// Start-up handshake with a thread that takes posted messages. A new thread
+// has no message queue until its first window call, and a post before that
+// fails; instead of retrying blindly every 100 ms, the poster waits for the
+// thread to say that its queue exists.
+
+// On the new thread, first thing: creates its message queue and signals
+// ready (a manual-reset event; may be null).
+void OpenQueue(HANDLE ready);
+
+// Posts to thread_id until the post succeeds or timeout ms pass (INFINITE:
+// no limit; 0: nothing is posted, 13). While ready is unsignalled it waits
+// on it, woken as soon as the queue exists; otherwise, or once ready is set,
+// it retries every 100 ms. With a thread handle it gives up once that thread
+// has ended. 0 or the last error of the post.
+DWORD PostWhenReady(DWORD thread_id, HANDLE ready, HANDLE thread, UINT message, WPARAM wparam, LPARAM lparam,
+                    DWORD timeout);
+
+// Sleeps up to ms on the calling thread, woken early by a WM_QUIT posted to
+// it; true when WM_QUIT waits (it stays queued). Other thread messages are
+// removed so that they cannot cut the sleep short again.
+bool SleepUnlessQuit(DWORD ms);
+
 class thread : public base {
 public:
     thread();
@@ -22,8 +44,12 @@ public:
     DWORD start(bool suspended);
     // PostThreadMessageW to the thread; 0 or the error.
     DWORD post(UINT message, WPARAM wparam, LPARAM lparam);
-    // Posts, retrying every 100 ms until it succeeds or timeout ms have passed.
+    // Posts until it succeeds or timeout ms have passed; waits for the new
+    // thread's queue, then retries every 100 ms.
     virtual DWORD post_timed(UINT message, WPARAM wparam, LPARAM lparam, DWORD timeout);
+    // Posts as soon as the started thread has its queue; gives up (with the
+    // post's error) only when the thread has ended.
+    DWORD post_when_ready(UINT message, WPARAM wparam, LPARAM lparam);
     // 0 when the thread has ended, 258 on timeout, else the error.
     DWORD wait(DWORD milliseconds);
     DWORD id() const { return id_; }
@@ -38,6 +64,8 @@ private:
     static DWORD WINAPI ThreadRoutine(LPVOID param);
 
     Mutex mutex_;
+    // Set by the new thread once its message queue exists.
+    THandle queue_ready_;
     HANDLE handle_;
     DWORD id_;
     std::map<std::wstring, std::wstring> attributes_;

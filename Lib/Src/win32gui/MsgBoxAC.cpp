@@ -11,8 +11,29 @@ namespace kt {
 namespace {
 // Rows: flags & 7; columns: DefButton1..3. The OK-only box's button is IDCANCEL.
 const uint32_t kDefButtons[8][3] = {
-    {2, 0, 0}, {1, 2, 0}, {3, 4, 5}, {6, 7, 2}, {6, 7, 0}, {4, 2, 0}, {2, 10, 11}, {0, 0, 0},
+    {IDCANCEL, 0, 0},
+    {IDOK, IDCANCEL, 0},
+    {IDABORT, IDRETRY, IDIGNORE},
+    {IDYES, IDNO, IDCANCEL},
+    {IDYES, IDNO, 0},
+    {IDRETRY, IDCANCEL, 0},
+    {IDCANCEL, IDTRYAGAIN, IDCONTINUE},
+    {0, 0, 0},
 };
+
+// The line number that the click's log line carries, part of its text.
+const unsigned kClickLine = 143;
+// Countdown poll: the title changes once a second, the click may come this
+// late after the deadline.
+const DWORD kCountdownPollMs = 250;
+// Pause between searches that found nothing: short while the box is being
+// created, the retry period once that has taken longer than it ever does.
+const DWORD kEmptySearchPauseMs = 5;
+const DWORD kQuickSearchMs = 2000;
+// Pause after a search that failed (EnumWindows itself), and between retries.
+const DWORD kRetryMs = 100;
+const DWORD kSearchLimitMs = 60000;
+const DWORD kWorkerWaitMs = 10000;
 
 // The style bit, not IsWindowVisible: the box itself may not be shown yet.
 bool ShownButton(HWND w) {
@@ -38,6 +59,9 @@ HWND OnlyButton(HWND dlg) {
 }  // namespace
 
 uint32_t TMsgBoxAutoCloser::def_button_id() const {
+    // Without visible buttons the box must close itself at zero, whatever
+    // default button was named: IDCANCEL closes the OK-only box.
+    if (!buttons_visible_) return IDCANCEL;
     uint32_t column = (flags_ & 0x300) >> 8;
     return column < 3 ? kDefButtons[flags_ & 7][column] : 0;
 }
@@ -49,7 +73,7 @@ result TMsgBoxAutoCloser::run() {
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 
     HWND found = nullptr;
-    result res = wait_for_box(found, 60000);
+    result res = wait_for_box(found, kSearchLimitMs);
     HWND dlg = found ? GetParent(found) : nullptr;
     if (!dlg) return result(ERROR_NOT_FOUND, L"", lvlError);
     if (!buttons_visible_) {
@@ -61,21 +85,20 @@ result TMsgBoxAutoCloser::run() {
 }
 
 result TMsgBoxAutoCloser::wait_for_box(HWND& found, DWORD time_limit) {
+    found = nullptr;
+    // No window with an empty title is ever compared: such a search cannot
+    // succeed, so it is not made.
+    if (caption_.empty()) return result(0, L"");
     std::vector<std::wstring> path{caption_, text_};
     TStrCmpCmd cmp;
-    found = nullptr;
     DWORD start = GetTickCount();
     for (;;) {
         result r = SrchWnd(found, path, cmp, process_id_);
-        if (!r.ok()) {
-            Sleep(100);
-        } else {
-            MSG msg;
-            // WM_QUIT stays queued; only its presence is checked.
-            if (PeekMessageW(&msg, reinterpret_cast<HWND>(-1), WM_QUIT, WM_QUIT, PM_NOREMOVE))
-                return result(ERROR_CANCELLED, L"", lvlError);
-        }
-        if (TicksSince(start) >= time_limit || found) return result(0, L"");
+        if (found) return result(0, L"");
+        // WM_QUIT stays queued; it only ends the search.
+        DWORD pause = r.ok() && TicksSince(start) < kQuickSearchMs ? kEmptySearchPauseMs : kRetryMs;
+        if (SleepUnlessQuit(pause)) return result(ERROR_CANCELLED, L"", lvlError);
+        if (TicksSince(start) >= time_limit) return result(0, L"");
     }
 }
 
@@ -91,7 +114,7 @@ result TMsgBoxAutoCloser::count_down(HWND dlg) {
             HWND item = GetDlgItem(dlg, static_cast<int>(id));
             LRESULT sent = SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(item));
             log_printf(get_log(), "UB\xB7", "btn_id=%u,item=%#010x,res=%u [%s,%u]", id, item,
-                       static_cast<unsigned>(sent), KT_SRC_FILE, static_cast<unsigned>(__LINE__));
+                       static_cast<unsigned>(sent), KT_SRC_FILE, kClickLine);
             break;
         }
         uint32_t remaining = timeout_sec_ - elapsed;
@@ -101,7 +124,8 @@ result TMsgBoxAutoCloser::count_down(HWND dlg) {
             res.add(result(rc, L"", lvlError));
             last_shown = remaining;
         }
-        Sleep(250);
+        // The box's end (WM_QUIT from the main thread) cuts the poll short.
+        if (SleepUnlessQuit(kCountdownPollMs)) break;
     }
     return res;
 }
@@ -143,28 +167,27 @@ int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, 
     bool started = false;
     for (int tries = 0; tries < 50 && !started; ++tries) {
         started = worker->start(false) == 0;
-        if (!started) Sleep(100);
+        if (!started) Sleep(kRetryMs);
     }
     if (!started) return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
 
     // The box is shown once the worker has a queue, or when it has ended
     // without ever getting one.
-    while (worker->post(WM_NULL, 0, 0) != 0) {
-        if (worker->wait(0) == 0) break;
-        Sleep(100);
-    }
+    worker->post_when_ready(WM_NULL, 0, 0);
 
     int answer = MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
 
+    // A worker that has ended (1444) needs no WM_QUIT; a failed post is
+    // retried, a successful one waited for at once.
     result stop(ERROR_INTERNAL_ERROR);
     for (int i = 0; i < 100; ++i) {
         DWORD rc = worker->post(WM_QUIT, 0, 0);
         if (rc == ERROR_INVALID_THREAD_ID) rc = 0;
         stop.set_code(rc);
-        Sleep(100);
         if (stop.ok()) break;
+        Sleep(kRetryMs);
     }
-    if (worker->wait(10000) != 0) {
+    if (worker->wait(kWorkerWaitMs) != 0) {
         // Still running: both objects stay alive until the process ends.
         worker.release();
         closer.release();
