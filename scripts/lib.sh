@@ -10,7 +10,8 @@ velmo_log() { printf '[velmo] %s\n' "$*" >&2; }
 
 # Debian packages the build and the tests need.
 VELMO_PACKAGES="g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
- wine wine32:i386 wine64 xvfb xauth libodbc2:i386 fonts-wine imagemagick cmake make file locales"
+ wine wine32:i386 wine64 xvfb xauth libodbc2:i386 fonts-wine imagemagick cmake make file locales
+ python3 unzip"
 # The 64-bit test build, for a kernel that runs no 32-bit code.
 VELMO_PACKAGES_X86_64="g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 libodbc2"
 # The tests run in both user interface languages.

@@ -11,7 +11,7 @@ namespace {
 
 using e2e::Process;
 
-const DWORD kBoxWait = 20000;
+using e2e::kBoxWait;
 
 // What the test saw of one box, polled every 10 ms.
 struct Watched {

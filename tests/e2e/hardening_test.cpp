@@ -13,7 +13,7 @@ using e2e::ParseLog;
 using e2e::Process;
 using e2e::Sandbox;
 
-const DWORD kBoxWait = 20000;
+using e2e::kBoxWait;
 
 // Text and caption filling the whole command line, every category logged
 // through ".*" patterns: the countdown still works and the log has its lines.

@@ -70,6 +70,20 @@ BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
     return FALSE;
 }
 
+struct TextState {
+    const std::wstring* text;
+    HWND found;
+};
+
+BOOL CALLBACK TextProc(HWND w, LPARAM lp) {
+    auto* s = reinterpret_cast<TextState*>(lp);
+    wchar_t cls[64] = {};
+    GetClassNameW(w, cls, 64);
+    if (!IsWindowVisible(w) || std::wstring(cls) != L"#32770" || MessageText(w) != *s->text) return TRUE;
+    s->found = w;
+    return FALSE;
+}
+
 BOOL CALLBACK ChildProc(HWND w, LPARAM lp) {
     auto* v = reinterpret_cast<std::vector<Control>*>(lp);
     wchar_t cls[64] = {};
@@ -84,6 +98,17 @@ HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title) {
     do {
         FindState s{pid, &title, nullptr};
         EnumWindows(FindProc, reinterpret_cast<LPARAM>(&s));
+        if (s.found) return s.found;
+        Sleep(5);
+    } while (GetTickCount() - start < timeout_ms);
+    return nullptr;
+}
+
+HWND FindBoxWithText(const std::wstring& text, DWORD timeout_ms) {
+    DWORD start = GetTickCount();
+    do {
+        TextState s{&text, nullptr};
+        EnumWindows(TextProc, reinterpret_cast<LPARAM>(&s));
         if (s.found) return s.found;
         Sleep(5);
     } while (GetTickCount() - start < timeout_ms);

@@ -8,6 +8,9 @@
 
 namespace e2e {
 
+// How long a test waits for a box to appear or a run to end.
+const DWORD kBoxWait = 20000;
+
 // Directory of this test program (velmo.exe is built beside it).
 std::wstring ExeDir();
 std::wstring VelmoPath();
@@ -44,6 +47,8 @@ private:
 
 // First visible top-level dialog of the process (or with the title, pid 0).
 HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title = std::wstring());
+// First visible top-level dialog of any process whose message text is text.
+HWND FindBoxWithText(const std::wstring& text, DWORD timeout_ms);
 std::wstring Text(HWND w);
 std::vector<Control> Children(HWND parent);
 std::vector<int> VisibleButtonIds(HWND box);

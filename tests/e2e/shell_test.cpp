@@ -10,7 +10,7 @@ namespace {
 
 using e2e::Process;
 
-const DWORD kBoxWait = 20000;
+using e2e::kBoxWait;
 
 struct ButtonSet {
     const wchar_t* word;

@@ -1,0 +1,139 @@
+// The release zip as a user gets it: the sample parameter file and every
+// example batch file, run from the unpacked folder.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/logfile.h"
+
+namespace {
+
+using e2e::kBoxWait;
+using e2e::Process;
+
+// The zip unpacked by the dist_zip check, beside this test program.
+std::wstring Unpacked() { return e2e::ExeDir() + L"\\dist-unpacked"; }
+
+WORD PeMachine(const std::wstring& exe) {
+    std::string b = TestDir::Read(exe);
+    if (b.size() < 0x40) return 0;
+    uint32_t pe = *reinterpret_cast<const uint32_t*>(&b[0x3C]);
+    if (b.size() < pe + 6) return 0;
+    return *reinterpret_cast<const WORD*>(&b[pe + 4]);
+}
+
+// A fresh copy of the unpacked folder. On a machine that runs no 32-bit
+// code the test build's own velmo.exe (same sources, this machine's
+// architecture) stands in for the zip's.
+class ReleaseDir : public TestDir {
+public:
+    explicit ReleaseDir(const std::wstring& name) : TestDir(name) {
+        CreateDirectoryW((*this / L"examples").c_str(), nullptr);
+        for (const wchar_t* f : {L"velmo.exe", L"README.md", L"LICENSE", L"CHANGELOG.md", L"velmo.wli.sample"})
+            CopyFileW((Unpacked() + L"\\" + f).c_str(), (*this / f).c_str(), FALSE);
+        for (const wchar_t* f : {L"confirm.bat", L"unattended.bat", L"please-wait.bat", L"retry.bat", L"russian.bat"})
+            CopyFileW((Unpacked() + L"\\examples\\" + f).c_str(), (*this / (std::wstring(L"examples\\") + f)).c_str(),
+                      FALSE);
+        if (PeMachine(exe()) != PeMachine(e2e::VelmoPath())) CopyFileW(e2e::VelmoPath().c_str(), exe().c_str(), FALSE);
+    }
+    std::wstring exe() const { return *this / L"velmo.exe"; }
+    // Starts an example with the given countdown in VELMO_WAIT.
+    bool Run(Process& cmd, const std::wstring& example, int wait_sec) const {
+        SetEnvironmentVariableW(L"VELMO_WAIT", std::to_wstring(wait_sec).c_str());
+        bool ok = cmd.Start(L"cmd.exe /c \"" + (*this / (L"examples\\" + example)) + L"\"");
+        SetEnvironmentVariableW(L"VELMO_WAIT", nullptr);
+        return ok;
+    }
+};
+
+TEST(Release, ZipWasUnpacked) { ASSERT_NE(TestDir::Read(Unpacked() + L"\\velmo.exe"), "<missing>"); }
+
+TEST(Release, SampleParameterFileSwitchesTheLogOn) {
+    ReleaseDir rel(L"sample");
+    ASSERT_TRUE(MoveFileW((rel / L"velmo.wli.sample").c_str(), (rel / L"velmo.wli").c_str()));
+    Process p;
+    ASSERT_TRUE(p.StartExe(rel.exe(), L"\"Sample log\" \"Sample caption\" OK 1"));
+    EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDCANCEL));
+    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(rel / L"velmo.log"));
+    EXPECT_TRUE(e2e::Contains(lines, L"velmo start"));
+    EXPECT_TRUE(e2e::Contains(lines, L"velmo end(2)"));
+    bool search = false, click = false;
+    for (const e2e::Line& l : lines) {
+        search |= l.category == L"UWE" && l.text.find(L"::SrchWnd('Sample caption','Sample log') found 0x") == 0;
+        click |= l.category == L"UB\u00B7" && l.text.find(L"btn_id=2,") == 0;
+    }
+    EXPECT_TRUE(search);
+    EXPECT_TRUE(click);
+}
+
+struct Example {
+    const wchar_t* file;
+    const wchar_t* text;  // the box's message text
+    DWORD unattended;     // exit code when nobody answers
+    int click;            // button clicked, 0: none
+    DWORD clicked;        // exit code after the click
+};
+
+void PrintTo(const Example& e, std::ostream* os) {
+    std::wstring f = e.file;
+    *os << std::string(f.begin(), f.end());
+}
+
+class Examples : public ::testing::TestWithParam<Example> {};
+
+TEST_P(Examples, TakeTheirBranch) {
+    const Example& e = GetParam();
+    ReleaseDir rel(L"examples");
+    {
+        SCOPED_TRACE("unattended");
+        Process cmd;
+        // A one-second countdown: ended well within a few seconds more.
+        ASSERT_TRUE(rel.Run(cmd, e.file, 1));
+        EXPECT_EQ(cmd.WaitExit(6000), e.unattended);
+    }
+    if (!e.click) return;
+    SCOPED_TRACE("clicked");
+    Process cmd;
+    ASSERT_TRUE(rel.Run(cmd, e.file, 60));
+    HWND box = e2e::FindBoxWithText(e.text, kBoxWait);
+    ASSERT_NE(box, nullptr);
+    e2e::Click(box, e.click);
+    EXPECT_EQ(cmd.WaitExit(kBoxWait), e.clicked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Release, Examples,
+    ::testing::Values(
+        Example{L"confirm.bat", L"Delete the old reports?\nThis cannot be undone.", 1, IDYES, 0},
+        Example{L"unattended.bat", L"The nightly backup starts now.\nCancel to skip it tonight.", 0, IDCANCEL, 1},
+        Example{L"please-wait.bat", L"", 0, 0, 0},
+        Example{L"retry.bat", L"Could not copy the report.", 2, IDABORT, 1}),
+    [](const ::testing::TestParamInfo<Example>& i) {
+        std::wstring f = i.param.file;
+        f = f.substr(0, f.find(L'.'));
+        std::string name;
+        for (wchar_t c : f) name += c == L'-' ? '_' : static_cast<char>(c);
+        return name;
+    });
+
+// cmd reads the batch file in the console's OEM code page: CP866 under a
+// Russian locale, where the text must arrive exactly.
+TEST(ReleaseRussian, TextArrivesExactly) {
+    const char* lang = getenv("VELMO_EXPECT_LANG");
+    if (!lang || std::string(lang) != "ru") GTEST_SKIP() << "runs as e2e_dist_ru";
+    ReleaseDir rel(L"russian");
+    Process cmd;
+    ASSERT_TRUE(rel.Run(cmd, L"russian.bat", 60));
+    HWND box = e2e::FindBoxWithText(
+        L"\u0421\u043E\u0435\u0434\u0438\u043D\u0435\u043D\u0438\u0435 \u0431\u0443\u0434\u0435\u0442 "
+        L"\u0437\u0430\u043A\u0440\u044B\u0442\u043E.\n\u041F\u0440\u043E\u0434\u043E\u043B\u0436\u0438\u0442\u044C?",
+        kBoxWait);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(e2e::TitleSuffix(box, L"\u041F\u043E\u0434\u0442\u0432\u0435\u0440\u0436\u0434\u0435\u043D\u0438\u0435"),
+              L" [1:00]");
+    e2e::Click(box, IDYES);
+    EXPECT_EQ(cmd.WaitExit(kBoxWait), 0u);
+    Process unattended;
+    ASSERT_TRUE(rel.Run(unattended, L"russian.bat", 1));
+    EXPECT_EQ(unattended.WaitExit(6000), 1u);
+}
+
+}  // namespace
