@@ -5,5 +5,11 @@
 #include "odbc/environment.h"
 
 namespace {
+// First of all static objects (priority 101): the DLL search is limited to
+// System32 before anything can load ODBC32.dll.
+struct DllSearch {
+    DllSearch() { kt::odbc::LoadFromSystem32(); }
+} g_dll_search __attribute__((init_priority(101)));
+
 kt::odbc::environment g_odbc;
 }  // namespace

@@ -6,6 +6,19 @@
 namespace kt {
 namespace odbc {
 
+DWORD LoadFromSystem32() {
+    using SetDirs = BOOL(WINAPI*)(DWORD);
+    // Looked up: systems before Windows 8 without KB2533623 lack it.
+    auto set_dirs = reinterpret_cast<SetDirs>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (set_dirs && set_dirs(LOAD_LIBRARY_SEARCH_SYSTEM32)) return 0;
+    wchar_t dir[MAX_PATH];
+    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return GetLastError() ? GetLastError() : ERROR_BUFFER_OVERFLOW;
+    // Once loaded from there, the delay-load helper finds it by name.
+    return LoadLibraryW((std::wstring(dir) + L"\\ODBC32.dll").c_str()) ? 0 : GetLastError();
+}
+
 namespace {
 SQLHENV g_env = nullptr;
 int32_t g_instances = 0;

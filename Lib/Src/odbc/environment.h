@@ -6,6 +6,12 @@
 namespace kt {
 namespace odbc {
 
+// Limits the DLL search of the process to System32, so that ODBC32.dll (not a
+// known DLL, delay-loaded) can never be taken from the exe's folder; where the
+// system cannot limit it, loads ODBC32.dll by its full System32 path. Call
+// before the first ODBC call of the process. 0 or the error.
+DWORD LoadFromSystem32();
+
 class environment : public base {
 public:
     // The first instance allocates the environment, the last frees it.
