@@ -2,6 +2,8 @@
 // and prints one Markdown table.
 #include <windows.h>
 
+#include "tests/e2e/harness.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -30,36 +32,6 @@ struct Sample {
     DWORD exit_code = 0;
 };
 
-struct FindState {
-    DWORD pid;
-    const std::wstring* caption;
-    HWND found;
-};
-
-BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
-    auto* st = reinterpret_cast<FindState*>(lp);
-    DWORD p = 0;
-    GetWindowThreadProcessId(w, &p);
-    wchar_t cls[16] = {}, title[256] = {};
-    GetClassNameW(w, cls, 16);
-    if (p != st->pid || !IsWindowVisible(w) || wcscmp(cls, L"#32770") != 0) return TRUE;
-    GetWindowTextW(w, title, 256);
-    if (wcsncmp(title, st->caption->c_str(), st->caption->size()) != 0) return TRUE;
-    st->found = w;
-    return FALSE;
-}
-
-HWND FindBox(DWORD pid, const std::wstring& caption, DWORD limit_ms) {
-    FindState s{pid, &caption, nullptr};
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < limit_ms) {
-        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&s));
-        if (s.found) return s.found;
-        Sleep(1);
-    }
-    return nullptr;
-}
-
 double Now() {
     LARGE_INTEGER f, c;
     QueryPerformanceFrequency(&f);
@@ -78,7 +50,7 @@ Sample RunOnce(const Peer& peer, int timeout, DWORD hold_ms, int run) {
     PROCESS_INFORMATION pi{};
     double t0 = Now();
     if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi)) return s;
-    HWND box = FindBox(pi.dwProcessId, caption, 20000);
+    HWND box = e2e::FindBox(pi.dwProcessId, 20000);
     double t_box = Now();
     if (box) {
         s.to_box_ms = t_box - t0;
@@ -119,48 +91,11 @@ std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
 
 }  // namespace
 
-namespace {
-struct TextSearch {
-    const std::wstring* text;
-    bool found;
-};
-
-BOOL CALLBACK ChildTextProc(HWND w, LPARAM lp) {
-    auto* st = reinterpret_cast<TextSearch*>(lp);
-    wchar_t buf[256] = {};
-    GetWindowTextW(w, buf, 256);
-    if (*st->text != buf) return TRUE;
-    st->found = true;
-    return FALSE;
-}
-
-BOOL CALLBACK BoxWithTextProc(HWND w, LPARAM lp) {
-    auto* out = reinterpret_cast<std::pair<const std::wstring*, HWND>*>(lp);
-    wchar_t cls[16] = {};
-    GetClassNameW(w, cls, 16);
-    if (!IsWindowVisible(w) || wcscmp(cls, L"#32770") != 0) return TRUE;
-    TextSearch st{out->first, false};
-    EnumChildWindows(w, ChildTextProc, reinterpret_cast<LPARAM>(&st));
-    if (!st.found) return TRUE;
-    out->second = w;
-    return FALSE;
-}
-
-HWND BoxWithText(const std::wstring& text) {
-    std::pair<const std::wstring*, HWND> out{&text, nullptr};
-    EnumWindows(BoxWithTextProc, reinterpret_cast<LPARAM>(&out));
-    return out.second;
-}
-}  // namespace
-
 // "close <caption> <ms>": clicks No on the box with that caption after ms
 // milliseconds (the bare peer has no timeout of its own); "close-text <text>
 // <ms>" finds the box by its message text instead (a box without caption).
 int CloseLater(const std::wstring& key, DWORD ms, bool by_text) {
-    HWND box = nullptr;
-    DWORD start = GetTickCount();
-    for (; !box && GetTickCount() - start < 20000; Sleep(5))
-        box = by_text ? BoxWithText(key) : FindWindowW(L"#32770", key.c_str());
+    HWND box = by_text ? e2e::FindBoxWithText(key, 20000) : e2e::FindBox(0, 20000, key);
     if (!box) return 1;
     Sleep(ms);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);

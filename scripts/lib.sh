@@ -76,7 +76,9 @@ velmo_build_tree() {  # dir arch cmake-options...
     [ "${PIPESTATUS[0]}" -eq 0 ]
 }
 
-# Starts Xvfb on a free display when there is none; sets VELMO_OWN_DISPLAY=1 then.
+# Starts Xvfb on a free display when there is none; sets VELMO_OWN_DISPLAY=1
+# then, and the caller releases it with velmo_release (for example in its
+# own EXIT trap).
 velmo_ensure_display() {
     VELMO_OWN_DISPLAY=0
     [ -n "${DISPLAY:-}" ] && return 0
@@ -91,7 +93,6 @@ velmo_ensure_display() {
         sleep 0.1
     done
     VELMO_OWN_DISPLAY=1
-    trap 'velmo_release' EXIT
 }
 
 velmo_release() {

@@ -1,5 +1,7 @@
 #include "tests/e2e/harness.h"
 
+#include <cstdio>
+
 namespace e2e {
 
 std::wstring ExeDir() {
@@ -25,8 +27,17 @@ Process::~Process() {
 bool Process::Start(const std::wstring& cmdline) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    std::wstring line = cmdline;
-    return CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_) != 0;
+    // Under Wine one start in a parallel run once failed (cause unknown);
+    // a few tries, then the error is reported.
+    DWORD error = 0;
+    for (int tries = 0; tries < 5; ++tries) {
+        std::wstring line = cmdline;
+        if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_)) return true;
+        error = GetLastError();
+        Sleep(200);
+    }
+    fprintf(stderr, "CreateProcessW failed with %lu\n", static_cast<unsigned long>(error));
+    return false;
 }
 
 bool Process::StartVelmo(const std::wstring& args) { return StartExe(VelmoPath(), args); }
