@@ -27,8 +27,10 @@ const unsigned kClickLine = 143;
 // late after the deadline.
 const DWORD kCountdownPollMs = 250;
 // Pause between searches that found nothing: short while the box is being
-// created, the retry period once that has taken longer than it ever does.
-const DWORD kEmptySearchPauseMs = 5;
+// created (the box is found within about 10 ms of appearing; a shorter pause
+// slowed the box's creation measurably), the retry period once that has
+// taken longer than it ever does.
+const DWORD kEmptySearchPauseMs = 10;
 const DWORD kQuickSearchMs = 2000;
 // Pause after a search that failed (EnumWindows itself), and between retries.
 const DWORD kRetryMs = 100;
