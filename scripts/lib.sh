@@ -7,6 +7,8 @@ VELMO_PRODUCT=$VELMO_ROOT/build
 source "$VELMO_ROOT/scripts/wine-env.sh"
 
 velmo_log() { printf '[velmo] %s\n' "$*" >&2; }
+VELMO_SUDO=""
+[ "$(id -u)" -ne 0 ] && VELMO_SUDO=sudo
 
 # Debian packages the build and the tests need.
 VELMO_PACKAGES="g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
@@ -33,12 +35,10 @@ velmo_ensure_locales() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     velmo_log "generating locales: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
     for l in "${missing[@]}"; do
-        grep -q "^$l UTF-8" /etc/locale.gen 2>/dev/null || echo "$l UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+        grep -q "^$l UTF-8" /etc/locale.gen 2>/dev/null || echo "$l UTF-8" | $VELMO_SUDO tee -a /etc/locale.gen >/dev/null
     done
-    $sudo locale-gen >/dev/null
+    $VELMO_SUDO locale-gen >/dev/null
 }
 
 velmo_install() {
@@ -48,11 +48,9 @@ velmo_install() {
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     velmo_log "installing: ${missing[*]}"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-    $sudo apt-get update -q >/dev/null
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+    dpkg --print-foreign-architectures | grep -qx i386 || $VELMO_SUDO dpkg --add-architecture i386
+    $VELMO_SUDO apt-get update -q >/dev/null
+    DEBIAN_FRONTEND=noninteractive $VELMO_SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # Builds the 32-bit product with its tests; where the tests must run 64-bit,

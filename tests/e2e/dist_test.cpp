@@ -20,18 +20,30 @@ WORD PeMachine(const std::wstring& exe) {
     return *reinterpret_cast<const WORD*>(&b[pe + 4]);
 }
 
+// Copies the files and folders below from into to.
+void CopyTree(const std::wstring& from, const std::wstring& to) {
+    CreateDirectoryW(to.c_str(), nullptr);
+    WIN32_FIND_DATAW fd;
+    HANDLE f = FindFirstFileW((from + L"\\*").c_str(), &fd);
+    if (f == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring n = fd.cFileName;
+        if (n == L"." || n == L"..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            CopyTree(from + L"\\" + n, to + L"\\" + n);
+        else
+            CopyFileW((from + L"\\" + n).c_str(), (to + L"\\" + n).c_str(), FALSE);
+    } while (FindNextFileW(f, &fd));
+    FindClose(f);
+}
+
 // A fresh copy of the unpacked folder. On a machine that runs no 32-bit
 // code the test build's own velmo.exe (same sources, this machine's
 // architecture) stands in for the zip's.
 class ReleaseDir : public TestDir {
 public:
     explicit ReleaseDir(const std::wstring& name) : TestDir(name) {
-        CreateDirectoryW((*this / L"examples").c_str(), nullptr);
-        for (const wchar_t* f : {L"velmo.exe", L"README.md", L"LICENSE", L"CHANGELOG.md", L"velmo.wli.sample"})
-            CopyFileW((Unpacked() + L"\\" + f).c_str(), (*this / f).c_str(), FALSE);
-        for (const wchar_t* f : {L"confirm.bat", L"unattended.bat", L"please-wait.bat", L"retry.bat", L"russian.bat"})
-            CopyFileW((Unpacked() + L"\\examples\\" + f).c_str(), (*this / (std::wstring(L"examples\\") + f)).c_str(),
-                      FALSE);
+        CopyTree(Unpacked(), path());
         if (PeMachine(exe()) != PeMachine(e2e::VelmoPath())) CopyFileW(e2e::VelmoPath().c_str(), exe().c_str(), FALSE);
     }
     std::wstring exe() const { return *this / L"velmo.exe"; }

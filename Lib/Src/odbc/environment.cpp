@@ -14,7 +14,8 @@ DWORD LoadFromSystem32() {
     if (set_dirs && set_dirs(LOAD_LIBRARY_SEARCH_SYSTEM32)) return 0;
     wchar_t dir[MAX_PATH];
     UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return GetLastError() ? GetLastError() : ERROR_BUFFER_OVERFLOW;
+    if (n == 0) return GetLastError();
+    if (n >= MAX_PATH) return ERROR_BUFFER_OVERFLOW;
     // Once loaded from there, the delay-load helper finds it by name.
     return LoadLibraryW((std::wstring(dir) + L"\\ODBC32.dll").c_str()) ? 0 : GetLastError();
 }

@@ -10,7 +10,6 @@ namespace kt {
 
 namespace {
 unsigned addr(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
-const DWORD kRetryMs = 100;
 }  // namespace
 
 void OpenQueue(HANDLE ready) {
@@ -21,23 +20,24 @@ void OpenQueue(HANDLE ready) {
 
 DWORD PostWhenReady(DWORD thread_id, HANDLE ready, HANDLE thread, UINT message, WPARAM wparam, LPARAM lparam,
                     DWORD timeout) {
-    DWORD rc = ERROR_INVALID_DATA;
+    if (timeout == 0) return ERROR_INVALID_DATA;
     DWORD start = GetTickCount();
-    while (timeout == INFINITE || TicksSince(start) < timeout) {
+    for (;;) {
         if (PostThreadMessageW(thread_id, message, wparam, lparam)) return 0;
-        rc = GetLastError();
-        if (rc == 0) rc = ERROR_INVALID_THREAD_ID;
-        if (thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) break;
-        DWORD pause = kRetryMs;
-        if (timeout != INFINITE) pause = std::min(pause, timeout - std::min(timeout, TicksSince(start)));
-        // Waiting on the thread too: one that ends without a queue wakes us.
-        HANDLE both[2] = {ready, thread};
+        DWORD rc = GetLastError() ? GetLastError() : ERROR_INVALID_THREAD_ID;
+        if (thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return rc;
+        DWORD spent = TicksSince(start);
+        if (timeout != INFINITE && spent >= timeout) return rc;
+        DWORD pause = timeout == INFINITE ? kRetryMs : std::min(kRetryMs, timeout - spent);
+        // A set event would end every wait at once: then the plain retry.
+        // The thread's handle is waited on too: one that ends without a
+        // queue wakes the poster.
+        HANDLE handles[2] = {ready, thread};
         if (ready && WaitForSingleObject(ready, 0) == WAIT_TIMEOUT)
-            WaitForMultipleObjects(thread ? 2 : 1, both, FALSE, pause);
+            WaitForMultipleObjects(thread ? 2 : 1, handles, FALSE, pause);
         else
             Sleep(pause);
     }
-    return rc;
 }
 
 bool SleepUnlessQuit(DWORD ms) {

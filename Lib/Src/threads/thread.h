@@ -10,6 +10,9 @@
 
 namespace kt {
 
+// Period of every retry: a post, a thread start, a failed search.
+const DWORD kRetryMs = 100;
+
 // Start-up handshake with a thread that takes posted messages. A new thread
 // has no message queue until its first window call, and a post before that
 // fails; instead of retrying blindly every 100 ms, the poster waits for the

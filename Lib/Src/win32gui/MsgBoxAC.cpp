@@ -28,12 +28,10 @@ const unsigned kClickLine = 143;
 const DWORD kCountdownPollMs = 250;
 // Pause between searches that found nothing: short while the box is being
 // created (the box is found within about 10 ms of appearing; a shorter pause
-// slowed the box's creation measurably), the retry period once that has
-// taken longer than it ever does.
+// slowed the box's creation measurably), the retry period (also after a
+// failed search) once that has taken longer than it ever does.
 const DWORD kEmptySearchPauseMs = 10;
 const DWORD kQuickSearchMs = 2000;
-// Pause after a search that failed (EnumWindows itself), and between retries.
-const DWORD kRetryMs = 100;
 const DWORD kSearchLimitMs = 60000;
 const DWORD kWorkerWaitMs = 10000;
 
@@ -69,11 +67,6 @@ uint32_t TMsgBoxAutoCloser::def_button_id() const {
 }
 
 result TMsgBoxAutoCloser::run() {
-    // The main thread shows the box only after its post reached this thread,
-    // and a thread gets its message queue with the first message call.
-    MSG msg;
-    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-
     HWND found = nullptr;
     result res = wait_for_box(found, kSearchLimitMs);
     HWND dlg = found ? GetParent(found) : nullptr;
