@@ -5,13 +5,16 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <type_traits>
 #include <vector>
 
 #include "lib/kt.h"
+#include "lib/owner.h"
+#include "tests/common.h"
 
 namespace {
 
-std::string narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+using test::Narrow;
 
 // ---- result -------------------------------------------------------------
 
@@ -39,7 +42,7 @@ TEST(Result, NarrowTextKeepsCodeAndLevelAsGiven) {
     EXPECT_EQ(r.text(), L"narrow");
     EXPECT_TRUE(r.descr().empty());
     kt::result e(87, "ERROR: no message text", kt::lvlError);
-    EXPECT_EQ(e.code(), 87u);
+    EXPECT_EQ(e.code(), test::Code(ERROR_INVALID_PARAMETER));
     EXPECT_TRUE(e.descr().empty());
 }
 
@@ -63,7 +66,7 @@ TEST(Result, AddMergesFirstCodeHighestLevelAndTexts) {
     std::wstring descr = err.descr();
     err.add(kt::result(0, L""));
     err.add(kt::result(5, L"y", kt::lvlWarning));
-    EXPECT_EQ(err.code(), 87u);
+    EXPECT_EQ(err.code(), test::Code(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(err.descr(), descr);
     EXPECT_EQ(err.level(), kt::lvlError);
     EXPECT_EQ(err.text(), L"xy");
@@ -90,7 +93,7 @@ TEST(Result, CopyKeepsAllFields) {
     kt::result r(87, L"t", kt::lvlError);
     r.set_descr(L"custom");
     kt::result c(r);
-    EXPECT_EQ(c.code(), 87u);
+    EXPECT_EQ(c.code(), test::Code(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(c.text(), L"t");
     EXPECT_EQ(c.descr(), L"custom");
     EXPECT_EQ(c.level(), kt::lvlError);
@@ -163,6 +166,55 @@ TEST(Checks, ThrowHereAndWindowsError) {
     EXPECT_EQ(w.text(), L"can't undo (" + kt::ErrorText(1) + L")");
 }
 
+TEST(Checks, BoolResultEvaluatesOnceAndKeepsTheCall) {
+    int evaluations = 0;
+    auto fails = [&] { ++evaluations; SetLastError(ERROR_ACCESS_DENIED); return FALSE; };
+    kt::result r = KT_BOOL_RESULT(fails());
+    EXPECT_EQ(evaluations, 1);
+    EXPECT_EQ(r.code(), test::Code(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(r.text(), L"fails()");
+    SetLastError(ERROR_ACCESS_DENIED);
+    kt::result fine = KT_BOOL_RESULT(TRUE);
+    EXPECT_TRUE(fine.ok());
+    EXPECT_EQ(fine.code(), 0u);
+    EXPECT_EQ(fine.text(), L"");
+    SetLastError(ERROR_NOT_FOUND);
+    EXPECT_EQ(kt::ErrorUnless(false), test::Code(ERROR_NOT_FOUND));
+    EXPECT_EQ(kt::ErrorUnless(true), 0u);
+}
+
+// ---- owners -------------------------------------------------------------
+
+// Kernel handles: tests/threads. Here the other owners and scope_exit.
+TEST(Owners, LocalBlocksTimersSearchesAndScopeExit) {
+    static_assert(!std::is_copy_constructible<kt::unique_local>::value, "an owner is not copied");
+    kt::unique_local block(LocalAlloc(LMEM_FIXED, 16));
+    EXPECT_TRUE(block);
+    kt::unique_local moved(std::move(block));
+    EXPECT_FALSE(block);
+    EXPECT_TRUE(moved);
+    moved.reset();
+    EXPECT_FALSE(moved);
+    UINT_PTR id = SetTimer(nullptr, 0, 60000, nullptr);
+    ASSERT_NE(id, 0u);
+    {
+        kt::unique_thread_timer timer(id);
+        EXPECT_EQ(timer.get(), id);
+    }
+    EXPECT_FALSE(KillTimer(nullptr, id));  // already killed by the owner
+    // A search handle's "none" is INVALID_HANDLE_VALUE, and null is none too.
+    EXPECT_EQ(kt::unique_find().get(), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(kt::unique_find(nullptr));
+    int runs = 0;
+    {
+        auto once = kt::scope_exit([&] { ++runs; });
+        auto never = kt::scope_exit([&] { runs += 10; });
+        never.dismiss();
+    }
+    EXPECT_EQ(runs, 1);
+}
+
 // ---- TList --------------------------------------------------------------
 
 int g_compares = 0;
@@ -192,7 +244,7 @@ void ExpectHeaderThrow(const std::function<void()>& f) {
         f();
         ADD_FAILURE() << "no throw";
     } catch (const kt::wexception& e) {
-        EXPECT_TRUE(std::regex_match(narrow(e.text()), kHeaderThrow)) << narrow(e.text());
+        EXPECT_TRUE(std::regex_match(Narrow(e.text()), kHeaderThrow)) << Narrow(e.text());
     }
 }
 
@@ -286,11 +338,11 @@ TEST(TList, SearchModesMatchLinearScan) {
 TEST(TList, FindWithOtherKeyScansInOrder) {
     kt::TList<Num> l(0, 0, 64);
     for (int v : {35, 12, 18, 51, 44}) l.add(new Num(v));
-    EXPECT_EQ(l.find(Num(19), 7, 2)->v, 12);  // first in the tens
-    EXPECT_EQ(l.find(Num(20), 7, 3)->v, 35);  // smallest decade above 2
-    EXPECT_EQ(l.find(Num(41), 7, 3)->v, 44);
-    EXPECT_EQ(l.find(Num(60), 7, 3), nullptr);
-    EXPECT_EQ(l.find(Num(12), 7, 1), nullptr);
+    EXPECT_EQ(l.find(Num(19), 7, kt::srchEqual)->v, 12);  // first in the tens
+    EXPECT_EQ(l.find(Num(20), 7, kt::srchGreaterEq)->v, 35);  // smallest decade above 2
+    EXPECT_EQ(l.find(Num(41), 7, kt::srchGreaterEq)->v, 44);
+    EXPECT_EQ(l.find(Num(60), 7, kt::srchGreaterEq), nullptr);
+    EXPECT_EQ(l.find(Num(12), 7, kt::srchLessEq), nullptr);
 }
 
 TEST(TList, ClearDeletesEverything) {

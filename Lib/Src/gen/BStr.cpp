@@ -162,24 +162,4 @@ bool AnsiToWide(const Str& s, Array<wchar_t>& out) {
     return true;
 }
 
-std::wstring AnsiToWide(const char* text, uint32_t bytes) {
-    if (!text) return std::wstring();
-    if (bytes == 0) bytes = static_cast<uint32_t>(std::strlen(text));
-    if (bytes == 0) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), nullptr, 0);
-    if (n <= 0) return std::wstring();
-    Array<wchar_t> buf(static_cast<uint32_t>(n));
-    int got = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), buf.data(), n);
-    return std::wstring(buf.data(), got > 0 ? static_cast<size_t>(got) : 0);
-}
-
-std::wstring AnsiToWide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0) return std::wstring();
-    Array<wchar_t> buf(static_cast<uint32_t>(n) + 1);
-    int got = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), buf.data(), n);
-    return std::wstring(buf.data(), got > 0 ? static_cast<size_t>(got) : 0);
-}
-
 }  // namespace kt

@@ -104,9 +104,7 @@ private:
     char_buffer buf_;
 };
 
-// ANSI code page to UTF-16.
+// ANSI code page to UTF-16 (the plain-string forms are in lib/kt.h).
 bool AnsiToWide(const Str& s, Array<wchar_t>& out);
-std::wstring AnsiToWide(const char* text, uint32_t bytes);
-std::wstring AnsiToWide(const std::string& text);
 
 }  // namespace kt

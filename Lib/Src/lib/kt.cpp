@@ -1,7 +1,5 @@
 #include "lib/kt.h"
 
-#include "gen/BStr.h"
-
 namespace kt {
 
 namespace {
@@ -10,7 +8,7 @@ namespace {
 TList<ErrCode>* g_registry = nullptr;
 
 TList<ErrCode>& registry() {
-    if (!g_registry) g_registry = new TList<ErrCode>(1, TList<ErrCode>::unique, 64);
+    if (!g_registry) g_registry = new TList<ErrCode>(ErrCode::byCode, TList<ErrCode>::unique, 64);
     return *g_registry;
 }
 
@@ -38,7 +36,7 @@ void* heap_realloc(void* p, uint32_t bytes) {
 
 uint32_t heap_size(const void* p) { return static_cast<uint32_t>(HeapSize(GetProcessHeap(), 0, p)); }
 
-uint32_t heap_free(void* p) { return HeapFree(GetProcessHeap(), 0, p) ? 0 : GetLastError(); }
+uint32_t heap_free(void* p) { return ErrorUnless(HeapFree(GetProcessHeap(), 0, p)); }
 
 windows_error::windows_error(const std::wstring& text, uint32_t code)
     : wexception(text + L" (" + ErrorText(code) + L")"), code_(code) {}
@@ -62,6 +60,29 @@ result& result::add(const result& other) {
     if (level_ < other.level_) level_ = other.level_;
     text_ += other.text_;
     return *this;
+}
+
+result BoolResult(bool ok, const wchar_t* call) {
+    if (ok) return {};
+    DWORD code = GetLastError();
+    return result(code, call);
+}
+
+std::wstring AnsiToWide(const char* text, uint32_t bytes) {
+    if (!text) return std::wstring();
+    if (bytes == 0) bytes = static_cast<uint32_t>(std::strlen(text));
+    if (bytes == 0) return std::wstring();
+    int n = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    int got = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(bytes), &out[0], n);
+    out.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return out;
+}
+
+std::wstring AnsiToWide(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    return AnsiToWide(text.data(), static_cast<uint32_t>(text.size()));
 }
 
 void ReplaceAll(std::wstring& s, const std::wstring& what, const std::wstring& with) {
@@ -109,7 +130,7 @@ std::wstring ErrorText(uint32_t code) {
     if (!(code & APPLICATION_ERROR_MASK)) return SystemErrorText(code);
     if (!g_registry) return std::wstring();
     ErrCode probe(code, std::wstring());
-    const ErrCode* e = g_registry->find(probe, 1, 2);
+    const ErrCode* e = g_registry->find(probe, ErrCode::byCode, srchEqual);
     return e ? e->text : std::wstring();
 }
 

@@ -31,7 +31,18 @@
             throw ::kt::wexception(L"!" #expr " at " KT_SRC_FILE " line " KT_STR_(__LINE__)); \
     } while (0)
 
+// Evaluates call (a BOOL-returning system call) once: the empty result when
+// it succeeded, else a result with the last error and the call's text.
+#define KT_BOOL_RESULT(call) ::kt::BoolResult(!!(call), L"" #call)
+
 namespace kt {
+
+// 0 when ok, else the calling thread's last error.
+inline DWORD ErrorUnless(bool ok) { return ok ? 0 : GetLastError(); }
+
+// Modes of TList::search and TList::find: the element sought is less than,
+// at most, equal to, at least or greater than the probe.
+enum : int { srchLess = 0, srchLessEq = 1, srchEqual = 2, srchGreaterEq = 3, srchGreater = 4 };
 
 // Root of the library's classes.
 class base {
@@ -204,7 +215,7 @@ public:
         return true;
     }
 
-    // Interval search of the sorted list; mode 0 <, 1 <=, 2 ==, 3 >=, 4 >.
+    // Interval search of the sorted list under one of the srch* modes.
     bool search(const T& probe, uint32_t& index, int mode) const {
         if (count_ == 0) return false;
         if (count_ == 1) {
@@ -222,10 +233,10 @@ public:
             } else if (c < 0) {
                 lo = p;
             } else {
-                if (mode == 0) {
+                if (mode == srchLess) {
                     if (p == 0) return false;
                     index = p - 1;
-                } else if (mode == 4) {
+                } else if (mode == srchGreater) {
                     if (p == count_ - 1) return false;
                     index = p + 1;
                 } else {
@@ -236,9 +247,10 @@ public:
         } while (hi - lo > 1);
         int clo = cmp(*items_[lo], probe).value();
         int chi = cmp(*items_[hi], probe).value();
-        // Modes 0 and 1 prefer the upper candidate, modes 2 to 4 the lower one.
-        uint32_t first = mode <= 1 ? hi : lo, second = mode <= 1 ? lo : hi;
-        int cfirst = mode <= 1 ? chi : clo, csecond = mode <= 1 ? clo : chi;
+        // Less and at-most prefer the upper candidate, the others the lower one.
+        bool upper = mode == srchLess || mode == srchLessEq;
+        uint32_t first = upper ? hi : lo, second = upper ? lo : hi;
+        int cfirst = upper ? chi : clo, csecond = upper ? clo : chi;
         if (holds(cfirst, mode)) {
             index = first;
             return true;
@@ -256,12 +268,12 @@ public:
             uint32_t i = 0;
             return search(probe, i, mode) ? items_[i] : nullptr;
         }
-        if (mode != 2 && mode != 3) return nullptr;
+        if (mode != srchEqual && mode != srchGreaterEq) return nullptr;
         T* best = nullptr;
         for (uint32_t i = 0; i < count_; ++i) {
             TCmpRes c = T::compare(probe, *items_[i], key);
             if (c == 0) return items_[i];
-            if (mode == 3 && c < 0 && (!best || T::compare(*items_[i], *best, key) < 0)) best = items_[i];
+            if (mode == srchGreaterEq && c < 0 && (!best || T::compare(*items_[i], *best, key) < 0)) best = items_[i];
         }
         return best;
     }
@@ -282,11 +294,11 @@ private:
     // Whether an element comparing as c against the probe satisfies the mode.
     static bool holds(int c, int mode) {
         switch (mode) {
-        case 0: return c < 0;
-        case 1: return c <= 0;
-        case 2: return c == 0;
-        case 3: return c >= 0;
-        case 4: return c > 0;
+        case srchLess: return c < 0;
+        case srchLessEq: return c <= 0;
+        case srchEqual: return c == 0;
+        case srchGreaterEq: return c >= 0;
+        case srchGreater: return c > 0;
         default: return false;
         }
     }
@@ -339,8 +351,12 @@ private:
     std::wstring descr_;
 };
 
+// The empty result, or one with the last error and the text of the call.
+result BoolResult(bool ok, const wchar_t* call);
+
 // Registry entry: an application-defined code and its description.
 struct ErrCode : base {
+    enum : uint32_t { byCode = 1 };  // the registry's sort key
     ErrCode(uint32_t c, std::wstring t) : code(c), text(std::move(t)) {}
     static TCmpRes compare(const ErrCode& a, const ErrCode& b, uint32_t) {
         return a.code < b.code ? -1 : (a.code > b.code ? 1 : 0);
@@ -357,6 +373,10 @@ uint32_t RegisterErrorText(const std::wstring& text);
 std::wstring ErrorText(uint32_t code);
 // The registry, or null before the first registration.
 const TList<ErrCode>* ErrorRegistry();
+
+// ANSI code page to UTF-16; bytes 0 takes text up to its terminator.
+std::wstring AnsiToWide(const char* text, uint32_t bytes);
+std::wstring AnsiToWide(const std::string& text);
 
 // Replaces every occurrence of what in s by with, left to right.
 void ReplaceAll(std::wstring& s, const std::wstring& what, const std::wstring& with);

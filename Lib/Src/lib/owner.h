@@ -1,0 +1,110 @@
+// Owners of what must be released: one template, and per resource one traits
+// class that names the release call and the invalid value. Header only, so
+// that programs which do not link the library can use it too.
+#pragma once
+
+#include <utility>
+
+#include "lib/kt.h"
+
+namespace kt {
+
+// Owns one value of Traits::type. Move-only; a move leaves the source empty.
+// Releasing never changes the caller's last error.
+template <class Traits>
+class unique_any {
+public:
+    using type = typename Traits::type;
+
+    unique_any() = default;
+    explicit unique_any(type v) : value_(v) {}
+    unique_any(const unique_any&) = delete;
+    unique_any& operator=(const unique_any&) = delete;
+    unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+    unique_any& operator=(unique_any&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    ~unique_any() { reset(); }
+
+    type get() const { return value_; }
+    explicit operator bool() const { return Traits::valid(value_); }
+    // Gives the value up without releasing it; the owner is empty after.
+    type release() { return std::exchange(value_, Traits::none()); }
+    // Releases the value held (unless it is v) and takes v.
+    void reset(type v = Traits::none()) {
+        type old = std::exchange(value_, v);
+        if (old != v && Traits::valid(old)) {
+            DWORD saved = GetLastError();
+            Traits::close(old);
+            SetLastError(saved);
+        }
+    }
+
+private:
+    type value_ = Traits::none();
+};
+
+// Kernel handles: both null and INVALID_HANDLE_VALUE mean none.
+struct handle_traits {
+    using type = HANDLE;
+    static type none() { return nullptr; }
+    static bool valid(type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    // 0 or the error of CloseHandle.
+    static DWORD close(type h) { return ErrorUnless(CloseHandle(h)); }
+};
+
+// Blocks the system allocated with LocalAlloc (CommandLineToArgvW's).
+struct local_traits {
+    using type = void*;
+    static type none() { return nullptr; }
+    static bool valid(type p) { return p != nullptr; }
+    static void close(type p) { LocalFree(p); }
+};
+
+// Timers of the calling thread (SetTimer without a window); the owner must
+// be released on the thread that set the timer.
+struct thread_timer_traits {
+    using type = UINT_PTR;
+    static type none() { return 0; }
+    static bool valid(type id) { return id != 0; }
+    static void close(type id) { KillTimer(nullptr, id); }
+};
+
+// Searches of FindFirstFileW, closed with FindClose.
+struct find_traits {
+    using type = HANDLE;
+    static type none() { return INVALID_HANDLE_VALUE; }
+    static bool valid(type h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(type h) { FindClose(h); }
+};
+
+using unique_handle = unique_any<handle_traits>;
+using unique_find = unique_any<find_traits>;
+using unique_local = unique_any<local_traits>;
+using unique_thread_timer = unique_any<thread_timer_traits>;
+
+// Runs a callable when the scope ends, unless dismissed.
+template <class F>
+class scope_exit_t {
+public:
+    explicit scope_exit_t(F f) : f_(std::move(f)) {}
+    scope_exit_t(const scope_exit_t&) = delete;
+    scope_exit_t& operator=(const scope_exit_t&) = delete;
+    scope_exit_t(scope_exit_t&& other) noexcept : f_(std::move(other.f_)), armed_(std::exchange(other.armed_, false)) {}
+    ~scope_exit_t() {
+        if (armed_) f_();
+    }
+    void dismiss() { armed_ = false; }
+
+private:
+    F f_;
+    bool armed_ = true;
+};
+
+template <class F>
+scope_exit_t<F> scope_exit(F f) {
+    return scope_exit_t<F>(std::move(f));
+}
+
+}  // namespace kt
