@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "gen/TCmpRes.h"
+#include "lib/owner.h"
 
 namespace {
 
@@ -17,25 +18,25 @@ struct FlagWord {
 
 // Tried in this order; the first word that matches a piece applies.
 const FlagWord kFlagWords[] = {
-    {L"OK", 0x0, false},
-    {L"OKCANCEL", 0x1, false},
-    {L"ABORTRETRYIGNORE", 0x2, false},
-    {L"YESNOCANCEL", 0x3, false},
-    {L"YESNO", 0x4, false},
-    {L"RETRYCANCEL", 0x5, false},
-    {L"CANCELTRYCONTINUE", 0x6, false},
-    {L"NOBUTTONS", 0x0, true},
-    {L"INFORMATION", 0x40, false},
-    {L"QUESTION", 0x20, false},
-    {L"WARNING", 0x30, false},
-    {L"ERROR", 0x10, false},
-    {L"DEFBUTTON1", 0x0, false},
-    {L"DEFBUTTON2", 0x100, false},
-    {L"DEFBUTTON3", 0x200, false},
-    {L"DEFBUTTON4", 0x300, false},
+    {L"OK", MB_OK, false},
+    {L"OKCANCEL", MB_OKCANCEL, false},
+    {L"ABORTRETRYIGNORE", MB_ABORTRETRYIGNORE, false},
+    {L"YESNOCANCEL", MB_YESNOCANCEL, false},
+    {L"YESNO", MB_YESNO, false},
+    {L"RETRYCANCEL", MB_RETRYCANCEL, false},
+    {L"CANCELTRYCONTINUE", MB_CANCELTRYCONTINUE, false},
+    {L"NOBUTTONS", MB_OK, true},
+    {L"INFORMATION", MB_ICONINFORMATION, false},
+    {L"QUESTION", MB_ICONQUESTION, false},
+    {L"WARNING", MB_ICONWARNING, false},
+    {L"ERROR", MB_ICONERROR, false},
+    {L"DEFBUTTON1", MB_DEFBUTTON1, false},
+    {L"DEFBUTTON2", MB_DEFBUTTON2, false},
+    {L"DEFBUTTON3", MB_DEFBUTTON3, false},
+    {L"DEFBUTTON4", MB_DEFBUTTON4, false},
 };
 
-kt::result Fail(const std::wstring& text) { return kt::result(ERROR_INVALID_PARAMETER, text, kt::lvlError); }
+kt::result Fail(const std::wstring& text) { return kt::result(ERROR_INVALID_PARAMETER, text); }
 
 // Zero digits of the scripts whose decimal digits _wtoi accepts.
 const wchar_t kZeroDigits[] = {0x0030, 0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6, 0x0B66, 0x0C66,
@@ -54,10 +55,9 @@ std::wstring GetArg(const wchar_t* cmdline, int index) {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(cmdline, &argc);
     if (!argv) return std::wstring();
-    std::wstring arg;
-    if (index >= 0 && index < argc && argv[index]) arg = argv[index];
-    LocalFree(argv);
-    return arg;
+    kt::unique_local block(argv);
+    if (index >= 0 && index < argc && argv[index]) return argv[index];
+    return std::wstring();
 }
 
 std::wstring GetArg(int index) { return GetArg(GetCommandLineW(), index); }

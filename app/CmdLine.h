@@ -14,7 +14,7 @@ struct MsgBoxParams {
     bool buttons = true;
 };
 
-// Reads the process command line into p; failures are code 87.
+// Reads the process command line into p; failures are ERROR_INVALID_PARAMETER.
 kt::result ParseCmdLine(MsgBoxParams& p);
 // The same for a given command line (as GetCommandLineW would return it).
 kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline);

@@ -1,15 +1,26 @@
-// The program's process-wide objects, built before wWinMain runs. The
-// date-time header comes first: its constants register the date-time codes,
-// so the ODBC texts get the codes after them.
-#include "gen/BTime.h"
+// The program's process-wide objects, built before wWinMain runs.
+#include "gen/BTmErr.h"
 #include "odbc/environment.h"
 
 namespace {
-// First of all static objects (priority 101): the DLL search is limited to
-// System32 before anything can load ODBC32.dll.
+
 struct DllSearch {
     DllSearch() { kt::odbc::LoadFromSystem32(); }
-} g_dll_search __attribute__((init_priority(101)));
+};
 
-kt::odbc::environment g_odbc;
+struct TimeErrors {
+    TimeErrors() { kt::RegisterTimeErrors(); }
+};
+
+// Built first of all static objects (priority 101), members in this order,
+// which is fixed: the DLL search is limited to System32 before the ODBC
+// environment can load ODBC32.dll; and a registered text gets the code after
+// the last one, so the date-time codes come first and the ODBC texts follow
+// them (0x2000010A, 0x2000010B).
+struct ProcessObjects {
+    DllSearch dll_search;
+    TimeErrors time_errors;
+    kt::odbc::environment odbc;
+} g_process __attribute__((init_priority(101)));
+
 }  // namespace

@@ -4,15 +4,13 @@
 #include <thread>
 
 #include "Log/LogParams.h"
+#include "gen/module.h"
+#include "tests/common.h"
 #include "tests/testdir.h"
 
 namespace {
 
-std::string N(const std::wstring& w) {
-    std::string s;
-    for (wchar_t c : w) s += c < 128 ? static_cast<char>(c) : '?';
-    return s;
-}
+using test::Narrow;
 
 struct FilterCase {
     std::map<std::wstring, std::wstring> events;
@@ -40,7 +38,7 @@ TEST(LogParams, EventFilter) {
     for (const FilterCase& c : cases) {
         kt::LogParams p;
         p.events = c.events;
-        EXPECT_EQ(p.accepts(c.category, c.text), c.admitted) << N(c.category) << " " << N(c.text);
+        EXPECT_EQ(p.accepts(c.category, c.text), c.admitted) << Narrow(c.category) << " " << Narrow(c.text);
     }
 }
 
@@ -87,7 +85,7 @@ TEST(LogParams, LineLayout) {
         p.show_pid = c.pid;
         p.show_tid = c.tid;
         p.show_category = c.category;
-        EXPECT_EQ(p.format(Stamp(), c.pid_v, c.tid_v, c.cat, L"velmo start"), c.line) << N(c.line);
+        EXPECT_EQ(p.format(Stamp(), c.pid_v, c.tid_v, c.cat, L"velmo start"), c.line) << Narrow(c.line);
     }
     kt::LogParams p;
     p.events = {{L".*", L""}};
@@ -98,7 +96,7 @@ TEST(LogParams, LineLayout) {
 
 TEST(LogParams, DefaultsAndPathsBesideTheExe) {
     kt::LogWliParams p;
-    std::wstring exe = kt::ExePath();
+    std::wstring exe = kt::module().FileName();
     std::wstring stem = exe.substr(0, exe.size() - 4);
     EXPECT_EQ(p.wli_path, stem + L".wli");
     EXPECT_EQ(p.file_name, stem + L".log");
@@ -117,20 +115,20 @@ TEST(LogParams, FileNameByStartMode) {
     TestDir dir(L"names");
     std::wstring exe = dir / L"tool.exe";
     kt::LogParams p;
-    p.start_mode = 0;
+    p.start_mode = kt::smAppend;
     p.make_file_name(exe);
     EXPECT_EQ(p.file_name, dir / L"tool.log");
 
     TestDir::Write(dir / L"tool.log", "old");
-    p.start_mode = 1;
+    p.start_mode = kt::smOverwrite;
     p.make_file_name(exe);
     EXPECT_EQ(p.file_name, dir / L"tool.log");
     EXPECT_EQ(GetFileAttributesW((dir / L"tool.log").c_str()), INVALID_FILE_ATTRIBUTES);
     p.make_file_name(exe);  // a missing file is no error
 
-    p.start_mode = 2;
+    p.start_mode = kt::smNew;
     p.make_file_name(exe);
-    std::string name = N(p.file_name.substr(dir.path().size() + 1));
+    std::string name = Narrow(p.file_name.substr(dir.path().size() + 1));
     EXPECT_TRUE(std::regex_match(name, std::regex("tool[0-9]{8}-[0-9]{9}\\.log"))) << name;
 
     p.start_mode = 7;

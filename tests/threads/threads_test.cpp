@@ -4,8 +4,10 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <type_traits>
 
 #include "threads/thread.h"
+#include "tests/common.h"
 
 namespace {
 
@@ -24,6 +26,42 @@ TEST(Ticks, DifferenceSurvivesTheWrap) {
     EXPECT_LT(kt::TicksSince(now - 5000), 6000u);
 }
 
+// The library's two owners of kernel handles follow the same rules.
+template <class Owner>
+class HandleOwner : public ::testing::Test {};
+using HandleOwners = ::testing::Types<kt::THandle, kt::unique_handle>;
+TYPED_TEST_SUITE(HandleOwner, HandleOwners);
+
+TYPED_TEST(HandleOwner, MoveResetAndReleaseKeepOneOwner) {
+    using Owner = TypeParam;
+    using test::IsOpen;
+    static_assert(!std::is_copy_constructible<Owner>::value && !std::is_copy_assignable<Owner>::value,
+                  "an owner is not copied");
+    HANDLE a = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE b = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Owner first(a);
+    Owner second(std::move(first));
+    EXPECT_FALSE(first);
+    EXPECT_EQ(first.get(), nullptr);
+    EXPECT_EQ(second.get(), a);
+    SetLastError(4321);
+    second.reset(b);
+    EXPECT_EQ(GetLastError(), 4321u);
+    EXPECT_FALSE(IsOpen(a));
+    second.reset(b);  // the same handle again: kept open
+    EXPECT_TRUE(IsOpen(b));
+    first = std::move(second);
+    EXPECT_EQ(first.get(), b);
+    EXPECT_FALSE(second);
+    HANDLE given = first.release();
+    EXPECT_EQ(given, b);
+    EXPECT_FALSE(first);
+    EXPECT_TRUE(IsOpen(b));
+    Owner(given).reset();
+    EXPECT_FALSE(IsOpen(b));
+    EXPECT_FALSE(Owner(INVALID_HANDLE_VALUE));  // the other "none"
+}
+
 TEST(THandle, ClosesOnceAndKeepsTheCallersLastError) {
     kt::THandle h(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     ASSERT_TRUE(h.valid());
@@ -31,27 +69,11 @@ TEST(THandle, ClosesOnceAndKeepsTheCallersLastError) {
     EXPECT_EQ(h.close(), 0u);
     EXPECT_EQ(GetLastError(), 1234u);
     EXPECT_FALSE(h.valid());
-    EXPECT_EQ(h.handle(), nullptr);
+    EXPECT_EQ(h.get(), nullptr);
     EXPECT_EQ(h.close(), 0u);  // skipped: nothing to close
     kt::THandle bad(INVALID_HANDLE_VALUE);
     EXPECT_FALSE(bad.valid());
     EXPECT_EQ(bad.close(), 0u);
-}
-
-TEST(THandle, MoveLeavesTheSourceEmpty) {
-    HANDLE e = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    kt::THandle a(e);
-    kt::THandle b(std::move(a));
-    EXPECT_EQ(a.handle(), nullptr);
-    EXPECT_EQ(b.handle(), e);
-    kt::THandle c;
-    c = std::move(b);
-    EXPECT_EQ(b.handle(), nullptr);
-    EXPECT_EQ(c.handle(), e);
-    // Replacing the handle closes the old one.
-    c.set_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    DWORD flags = 0;
-    EXPECT_FALSE(GetHandleInformation(e, &flags));
 }
 
 TEST(Mutex, SecondCreateOpensTheExistingMutex) {
@@ -99,13 +121,13 @@ TEST(Task, ExecuteOfAFailingRunThrowsWindowsError) {
         t.execute();
         FAIL() << "no throw";
     } catch (const kt::windows_error& e) {
-        EXPECT_EQ(e.code(), 1168u);
+        EXPECT_EQ(e.code(), test::Code(ERROR_NOT_FOUND));
         EXPECT_EQ(e.text().substr(0, 6), L"gone (");
     }
-    EXPECT_EQ(t.state(), 3);
+    EXPECT_EQ(t.state(), kt::tsFailed);
     ResultTask ok(kt::result(0));
     ok.execute();
-    EXPECT_EQ(ok.state(), 2);
+    EXPECT_EQ(ok.state(), kt::tsDone);
 }
 
 TEST(Task, ExceptionsBecomeResults) {
@@ -136,7 +158,7 @@ TEST(Task, CloneIsAPlainTaskThatCannotRecurse) {
     ResultTask t(kt::result(87, L"x", kt::lvlError));
     EXPECT_THROW(t.execute(), kt::windows_error);
     std::unique_ptr<kt::task> c(t.clone());
-    EXPECT_EQ(c->state(), 3);
+    EXPECT_EQ(c->state(), kt::tsFailed);
     EXPECT_EQ(c->kind(), 0);
     EXPECT_EQ(c->name(), L"task");
     // A plain task has no work of its own; it must answer, not overflow.
@@ -193,40 +215,39 @@ TEST(Thread, ExceptionsEndTheThreadWith1359) {
         p.body = body;
         ASSERT_EQ(p.start(false), 0u);
         ASSERT_EQ(p.wait(10000), 0u);
-        EXPECT_EQ(ExitCode(p), 1359u);
+        EXPECT_EQ(ExitCode(p), test::Code(ERROR_INTERNAL_ERROR));
         EXPECT_EQ(p.ends, 0);
     }
 }
 
 TEST(Thread, PostTimedAndWait) {
     Probe p;
-    EXPECT_EQ(p.post_timed(WM_NULL, 0, 0, 0), 13u);  // nothing posted
-    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(p.post_timed(WM_NULL, 0, 0, 0), test::Code(ERROR_INVALID_DATA));  // nothing posted
+    kt::THandle go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     p.body = [&] {
         MSG m;
         PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
-        WaitForSingleObject(go, 10000);
+        WaitForSingleObject(go.get(), 10000);
     };
     ASSERT_EQ(p.start(false), 0u);
     EXPECT_NE(p.id(), GetCurrentThreadId());
-    EXPECT_EQ(p.wait(50), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(p.wait(50), test::Code(WAIT_TIMEOUT));
     EXPECT_EQ(p.post_timed(WM_USER, 1, 2, 5000), 0u);
-    SetEvent(go);
+    SetEvent(go.get());
     ASSERT_EQ(p.wait(10000), 0u);
     DWORD start = GetTickCount();
-    EXPECT_EQ(p.post_timed(WM_USER, 0, 0, 300), static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
+    EXPECT_EQ(p.post_timed(WM_USER, 0, 0, 300), test::Code(ERROR_INVALID_THREAD_ID));
     EXPECT_GE(kt::TicksSince(start), 300u);
-    CloseHandle(go);
 }
 
 // A bare system thread that opens its queue only after a while, or never.
 struct LateThread {
     DWORD delay_ms;
     bool opens;
-    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    kt::THandle ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     std::atomic<DWORD> opened_at{0};
     std::atomic<bool> got{false};
-    HANDLE handle = nullptr;
+    kt::THandle handle;
     DWORD id = 0;
 
     static DWORD WINAPI Proc(LPVOID p) {
@@ -234,7 +255,7 @@ struct LateThread {
         Sleep(self->delay_ms);
         if (!self->opens) return 0;
         self->opened_at = GetTickCount();
-        kt::OpenQueue(self->ready);
+        kt::OpenQueue(self->ready.get());
         MSG m;
         DWORD start = GetTickCount();
         while (!self->got && kt::TicksSince(start) < 5000) {
@@ -244,22 +265,18 @@ struct LateThread {
         return 0;
     }
     LateThread(DWORD delay, bool open) : delay_ms(delay), opens(open) {
-        handle = CreateThread(nullptr, 0, Proc, this, 0, &id);
+        handle.reset(CreateThread(nullptr, 0, Proc, this, 0, &id));
     }
-    ~LateThread() {
-        WaitForSingleObject(handle, 10000);
-        CloseHandle(handle);
-        CloseHandle(ready);
-    }
+    ~LateThread() { WaitForSingleObject(handle.get(), 10000); }
 };
 
 TEST(PostWhenReady, ReachesAThreadThatGetsItsQueueLate) {
     LateThread t(250, true);
-    EXPECT_EQ(kt::PostWhenReady(t.id, t.ready, t.handle, WM_APP + 3, 0, 0, INFINITE), 0u);
+    EXPECT_EQ(kt::PostWhenReady(t.id, t.ready.get(), t.handle.get(), WM_APP + 3, 0, 0, INFINITE), 0u);
     DWORD posted = GetTickCount();
     // Woken by the thread's signal, not by the next 100 ms retry.
     EXPECT_LT(kt::TickDiff(t.opened_at, posted), 90u);
-    WaitForSingleObject(t.handle, 10000);
+    WaitForSingleObject(t.handle.get(), 10000);
     EXPECT_TRUE(t.got);
 }
 
@@ -267,14 +284,14 @@ TEST(PostWhenReady, GivesUpOnAThreadThatNeverGetsAQueue) {
     {
         LateThread t(200, false);
         DWORD start = GetTickCount();
-        EXPECT_EQ(kt::PostWhenReady(t.id, t.ready, t.handle, WM_APP + 3, 0, 0, INFINITE),
-                  static_cast<DWORD>(ERROR_INVALID_THREAD_ID));
+        EXPECT_EQ(kt::PostWhenReady(t.id, t.ready.get(), t.handle.get(), WM_APP + 3, 0, 0, INFINITE),
+                  test::Code(ERROR_INVALID_THREAD_ID));
         EXPECT_LT(kt::TicksSince(start), 5000u);
     }
     {
         LateThread t(1000, false);
         DWORD start = GetTickCount();
-        EXPECT_NE(kt::PostWhenReady(t.id, t.ready, nullptr, WM_APP + 3, 0, 0, 300), 0u);
+        EXPECT_NE(kt::PostWhenReady(t.id, t.ready.get(), nullptr, WM_APP + 3, 0, 0, 300), 0u);
         EXPECT_GE(kt::TicksSince(start), 300u);
         EXPECT_LT(kt::TicksSince(start), 1000u);
     }
@@ -287,7 +304,7 @@ TEST(SleepUnlessQuit, WakesOnQuitOnly) {
     EXPECT_FALSE(kt::SleepUnlessQuit(50));
     std::atomic<bool> quit_sent{false};
     std::pair<DWORD, std::atomic<bool>*> args{target, &quit_sent};
-    HANDLE poster = CreateThread(
+    kt::THandle poster(CreateThread(
         nullptr, 0,
         [](LPVOID p) -> DWORD {
             auto* args = static_cast<std::pair<DWORD, std::atomic<bool>*>*>(p);
@@ -297,7 +314,7 @@ TEST(SleepUnlessQuit, WakesOnQuitOnly) {
             PostThreadMessageW(args->first, WM_QUIT, 0, 0);
             return 0;
         },
-        &args, 0, nullptr);
+        &args, 0, nullptr));
     DWORD start = GetTickCount();
     EXPECT_TRUE(kt::SleepUnlessQuit(20000));
     // Not cut short by the other message, ended by the quit.
@@ -305,13 +322,15 @@ TEST(SleepUnlessQuit, WakesOnQuitOnly) {
     EXPECT_LT(kt::TicksSince(start), 10000u);
     // The quit stays queued for its owner.
     EXPECT_TRUE(PeekMessageW(&m, reinterpret_cast<HWND>(-1), WM_QUIT, WM_QUIT, PM_REMOVE));
-    WaitForSingleObject(poster, 10000);
-    CloseHandle(poster);
+    WaitForSingleObject(poster.get(), 10000);
 }
 
-TEST(Thread, UnstartedThreadPostsToItsCreator) {
+TEST(Thread, UnstartedThreadPostsToItsCreatorAndHasNoHandle) {
     Probe p;
     EXPECT_EQ(p.id(), GetCurrentThreadId());
+    // No handle to wait on: not the creator's own thread, which never ends.
+    EXPECT_EQ(p.handle(), nullptr);
+    EXPECT_EQ(p.wait(0), test::Code(ERROR_INVALID_HANDLE));
     MSG m;
     PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
     EXPECT_EQ(p.post(WM_APP + 7, 0, 0), 0u);
@@ -324,7 +343,7 @@ TEST(TaskThread, KeepsTheTasksResult) {
     EXPECT_EQ(th.last_result().code(), 0u);
     ASSERT_EQ(th.start(false), 0u);
     ASSERT_EQ(th.wait(10000), 0u);
-    EXPECT_EQ(th.last_result().code(), 1168u);
+    EXPECT_EQ(th.last_result().code(), test::Code(ERROR_NOT_FOUND));
     EXPECT_EQ(th.last_result().text(), L"not found");
     EXPECT_EQ(ExitCode(th), 0u);
 }

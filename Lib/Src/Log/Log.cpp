@@ -34,11 +34,12 @@ namespace {
 
 // Appends the pending lines to the log file (UTF-8, no mark); they stay
 // pending when the file cannot be written.
-void Flush(const std::wstring& file_name, std::wstring& pending) {
-    if (pending.empty()) return;
-    textfile f(file_name, text_encoding{65001, 0});
-    f.append_or_throw(pending);
-    pending.clear();
+result Flush(const std::wstring& file_name, std::wstring& pending) {
+    if (pending.empty()) return {};
+    textfile f(file_name, text_encoding{CP_UTF8, 0});
+    result r = f.append(pending);
+    if (r.ok()) pending.clear();
+    return r;
 }
 
 DWORD WINAPI WriterThread(LPVOID ready) {
@@ -46,6 +47,7 @@ DWORD WINAPI WriterThread(LPVOID ready) {
     // records of the first load (the INI reader's own) are kept.
     OpenQueue(static_cast<HANDLE>(ready));
     MSG msg;
+    // Nothing may leave the thread procedure.
     try {
         LogWliParams params;
         try {
@@ -53,9 +55,10 @@ DWORD WINAPI WriterThread(LPVOID ready) {
         } catch (...) {
         }
         params.make_file_name();
-        UINT_PTR reload_timer = SetTimer(nullptr, 0, static_cast<UINT>(params.reload_seconds) * 1000, nullptr);
+        auto every = [](int32_t seconds) { return SetTimer(nullptr, 0, static_cast<UINT>(seconds) * 1000, nullptr); };
+        unique_thread_timer reload_timer(every(params.reload_seconds));
         int32_t flush_seconds = params.flush_seconds;
-        UINT_PTR flush_timer = SetTimer(nullptr, 0, static_cast<UINT>(flush_seconds) * 1000, nullptr);
+        unique_thread_timer flush_timer(every(flush_seconds));
         DWORD last_write = 0;
         std::wstring pending;
 
@@ -70,33 +73,28 @@ DWORD WINAPI WriterThread(LPVOID ready) {
                     pending += params.format(rec->time, rec->pid, rec->tid, rec->category, rec->text);
                     if (GetTickCount() - last_write > static_cast<DWORD>(params.flush_seconds) * 1000u ||
                         pending.size() * 2 > static_cast<size_t>(params.flush_bytes)) {
-                        Flush(params.file_name, pending);
-                        last_write = GetTickCount();
+                        // A failed write is tried again with the next record.
+                        if (Flush(params.file_name, pending).ok()) last_write = GetTickCount();
                     }
-                } else if (msg.message == WM_TIMER && msg.wParam == reload_timer) {
+                } else if (msg.message == WM_TIMER && msg.wParam == reload_timer.get()) {
                     params.reload();
                     if (params.flush_seconds != flush_seconds) {
                         flush_seconds = params.flush_seconds;
-                        KillTimer(nullptr, flush_timer);
-                        flush_timer = SetTimer(nullptr, 0, static_cast<UINT>(flush_seconds) * 1000, nullptr);
+                        flush_timer.reset(every(flush_seconds));
                     }
-                } else if (msg.message == WM_TIMER && msg.wParam == flush_timer) {
+                } else if (msg.message == WM_TIMER && msg.wParam == flush_timer.get()) {
                     Flush(params.file_name, pending);
                 }
             } catch (...) {
             }
         }
-        KillTimer(nullptr, reload_timer);
-        KillTimer(nullptr, flush_timer);
+        reload_timer.reset();
+        flush_timer.reset();
 
         DWORD t0 = GetTickCount();
-        while (!pending.empty() && GetTickCount() - t0 < kDrainMs) {
-            try {
-                Flush(params.file_name, pending);
-            } catch (...) {
-                // Locked or read-only file: try again shortly, not in a spin.
-                Sleep(100);
-            }
+        while (!pending.empty() && TicksSince(t0) < kDrainMs) {
+            // Locked or read-only file: try again shortly, not in a spin.
+            if (!Flush(params.file_name, pending).ok()) Sleep(kRetryMs);
         }
     } catch (...) {
     }
@@ -107,14 +105,13 @@ DWORD WINAPI WriterThread(LPVOID ready) {
 
 uint32_t AsyncLog::start() {
     DWORD id = 0;
-    queue_ready_.set_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    HANDLE h = CreateThread(nullptr, kWriterStack, WriterThread, queue_ready_.handle(),
-                            STACK_SIZE_PARAM_IS_A_RESERVATION, &id);
-    if (!h) return GetLastError();
-    thread_ = h;
+    queue_ready_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    thread_.reset(CreateThread(nullptr, kWriterStack, WriterThread, queue_ready_.get(),
+                               STACK_SIZE_PARAM_IS_A_RESERVATION, &id));
+    if (!thread_) return GetLastError();
     thread_id_ = id;
     // The probe goes through once the writer has its message queue.
-    PostWhenReady(thread_id_, queue_ready_.handle(), thread_, kRecordMessage, 0, 0, INFINITE);
+    PostWhenReady(thread_id_, queue_ready_.get(), thread_.get(), kRecordMessage, 0, 0, INFINITE);
     return 0;
 }
 
@@ -123,10 +120,9 @@ uint32_t AsyncLog::stop(uint32_t milliseconds) {
         DWORD e = GetLastError();
         if (e != 0) return e;
     }
-    DWORD w = WaitForSingleObject(thread_, milliseconds);
-    if (w != WAIT_OBJECT_0) TerminateThread(thread_, 0);
-    if (thread_) CloseHandle(thread_);
-    thread_ = nullptr;
+    DWORD w = WaitForSingleObject(thread_.get(), milliseconds);
+    if (w != WAIT_OBJECT_0) TerminateThread(thread_.get(), 0);
+    thread_.reset();
     return w;
 }
 

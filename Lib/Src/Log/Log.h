@@ -29,7 +29,7 @@ public:
 
 private:
     DWORD thread_id_ = 0xFFFFFFFF;
-    HANDLE thread_ = nullptr;
+    THandle thread_;
     // Set by the writer once its message queue exists.
     THandle queue_ready_;
 };
@@ -37,8 +37,14 @@ private:
 // The one log of the process, created on first use and never destroyed.
 Log* get_log();
 
+// A pointer or window handle as the 32-bit number that the lines print with
+// %#010x or %08X.
+inline unsigned LogPtr(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
+
 // printf-style writes; categories are three characters ("A\xB7\xB7", "UWE"...).
-uint32_t log_printf(Log* log, const char* category, const char* format, ...);
+// The narrow formats follow the runtime's printf, and the compiler checks them.
+uint32_t log_printf(Log* log, const char* category, const char* format, ...)
+    __attribute__((format(ms_printf, 3, 4)));
 uint32_t log_wprintf(Log* log, const wchar_t* category, const wchar_t* format, ...);
 
 // The formatted texts behind log_printf and log_wprintf (runtime printf rules:

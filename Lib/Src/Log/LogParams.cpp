@@ -1,10 +1,9 @@
 #include "Log/LogParams.h"
 
-#include <psapi.h>
-
 #include <cstdio>
 
 #include "Log/PrmsLdr.h"
+#include "gen/module.h"
 #include "io/file.h"
 
 namespace kt {
@@ -22,12 +21,6 @@ std::wregex MakeRegex(const std::wstring& pattern) {
 
 bool RegexFullMatch(const std::wregex& re, const std::wstring& text) { return std::regex_match(text, re); }
 
-std::wstring ExePath() {
-    wchar_t buf[260] = {};
-    if (!K32GetModuleFileNameExW(GetCurrentProcess(), GetModuleHandleW(nullptr), buf, 260)) return std::wstring();
-    return buf;
-}
-
 std::wstring PathStem(const std::wstring& path) {
     wchar_t drive[3] = {}, dir[256] = {}, base[256] = {}, ext[256] = {};
     if (_wsplitpath_s(path.c_str(), drive, 3, dir, 256, base, 256, ext, 256) != 0) return std::wstring();
@@ -36,7 +29,7 @@ std::wstring PathStem(const std::wstring& path) {
 
 LogParams::LogParams() {
     LogParams::reset();
-    file_name = PathStem(ExePath()) + L".log";
+    file_name = PathStem(module().FileName()) + L".log";
 }
 
 void LogParams::reset() {
@@ -44,7 +37,7 @@ void LogParams::reset() {
     show_pid = true;
     show_tid = true;
     show_category = true;
-    start_mode = 0;
+    start_mode = smAppend;
     flush_seconds = 60;
     flush_bytes = 4096;
     events.clear();
@@ -104,16 +97,16 @@ std::wstring LogParams::format(const b_time& time, DWORD pid, DWORD tid, const s
 }
 
 void LogParams::make_file_name(const std::wstring& path) {
-    std::wstring stem = PathStem(path.empty() ? ExePath() : path);
+    std::wstring stem = PathStem(path.empty() ? module().FileName() : path);
     switch (start_mode) {
-    case 0:
+    case smAppend:
         file_name = stem + L".log";
         break;
-    case 1:
+    case smOverwrite:
         file_name = stem + L".log";
         DeleteFileW(file_name.c_str());
         break;
-    case 2:
+    case smNew:
         file_name = stem + b_time::now().format(L"yyyyMMdd-HHmmssii", LOCALE_USER_DEFAULT) + L".log";
         break;
     default:
@@ -123,7 +116,7 @@ void LogParams::make_file_name(const std::wstring& path) {
 
 LogWliParams::LogWliParams() {
     LogWliParams::reset();
-    wli_path = PathStem(ExePath()) + L".wli";
+    wli_path = PathStem(module().FileName()) + L".wli";
 }
 
 void LogWliParams::reset() {

@@ -9,6 +9,13 @@
 
 namespace kt {
 
+// Values of LogParams::start_mode: what happens to the log file at start.
+enum : int32_t {
+    smAppend = 0,     // lines go to the end of <exe>.log
+    smOverwrite = 1,  // the old <exe>.log is deleted
+    smNew = 2,        // a new file per run, named with the start time
+};
+
 class LogParams : public base {
 public:
     // Longer event patterns are invalid (they admit nothing).
@@ -56,8 +63,6 @@ public:
     std::wstring wli_path;
 };
 
-// Full path of this process's executable, or empty.
-std::wstring ExePath();
 // Drive + directory + base name of a path (the extension dropped).
 std::wstring PathStem(const std::wstring& path);
 // Whole, case-insensitive ECMAScript match that needs no stack per character.

@@ -7,7 +7,7 @@
 #include "Log/TIni.h"
 #include "io/file.h"
 
-// Reads the whole file in one call; the check on line 22 names the read.
+// Reads the whole file in one call; the read's check text names its line.
 uint32_t LogWliParamsLoader::load(kt::LogWliParams& params, const std::wstring& path) {
     params.reset();
     kt::file f;
@@ -20,6 +20,7 @@ uint32_t LogWliParamsLoader::load(kt::LogWliParams& params, const std::wstring& 
     DWORD bytes_read = 0;
     // Lines end at CR or LF; a token is the first four non-space characters.
     KT_CHECK(::ReadFile(wli,buf,fsz,&bytes_read,nullptr));
+    static_assert(__LINE__ == 23, "the read's check must stay on line 22");
     size_t i = 0;
     while (i < bytes_read) {
         std::string token;
@@ -67,11 +68,11 @@ uint32_t LogWliParamsLoader2::load(kt::LogWliParams& params, const std::wstring&
     if (const kt::TIniVal* v = prms->value("TID")) params.show_tid = kt::compare_i(v->value(), "On") == 0;
     if (const kt::TIniVal* v = prms->value("StrtMd")) {
         if (kt::compare_i(v->value(), "append") == 0)
-            params.start_mode = 0;
+            params.start_mode = kt::smAppend;
         else if (kt::compare_i(v->value(), "ovrwrt") == 0 || kt::compare_i(v->value(), "overwrite") == 0)
-            params.start_mode = 1;
+            params.start_mode = kt::smOverwrite;
         else if (kt::compare_i(v->value(), "new") == 0)
-            params.start_mode = 2;
+            params.start_mode = kt::smNew;
     }
     const kt::TIniVal* sec = prms->value("FlshSec");
     if (!sec) sec = prms->value("flushseconds");

@@ -64,27 +64,27 @@ TIniVal::TIniVal(const char* line) {
 }
 
 TCmpRes TIniVal::compare(const TIniVal& a, const TIniVal& b, uint32_t key) {
-    return key == 1 ? compare_i(a.name_, b.name_) : TCmpRes(0);
+    return key == iniByName ? compare_i(a.name_, b.name_) : TCmpRes(0);
 }
 
 TCmpRes TIniSection::compare(const TIniSection& a, const TIniSection& b, uint32_t key) {
-    return key == 1 ? compare_i(a.name_, b.name_) : TCmpRes(0);
+    return key == iniByName ? compare_i(a.name_, b.name_) : TCmpRes(0);
 }
 
 const TIniVal* TIniSection::value(const char* name) const {
     std::string line = std::string(name ? name : "") + "=";
     TIniVal probe(line.c_str());
-    return values_.find(probe, 1, 2);
+    return values_.find(probe, iniByName, srchEqual);
 }
 
 const TIniSection* TIni::section(const char* name) const {
     TIniSection probe(name ? name : "");
-    return sections_.find(probe, 1, 2);
+    return sections_.find(probe, iniByName, srchEqual);
 }
 
 void TIni::add_value(const char* section, const char* line) {
     TIniSection probe(section);
-    TIniSection* s = sections_.find(probe, 1, 2);
+    TIniSection* s = sections_.find(probe, iniByName, srchEqual);
     if (!s) {
         s = new TIniSection(section);
         sections_.add(s);

@@ -5,6 +5,9 @@
 
 namespace kt {
 
+// Keys of the INI lists: kept in file order, looked up by name.
+enum : uint32_t { iniFileOrder = 0, iniByName = 1 };
+
 // One value line: name before the first "=" outside quotes, the raw value
 // after it, and the value split into comma-separated items.
 class TIniVal : public base {
@@ -13,7 +16,7 @@ public:
     const Str& name() const { return name_; }
     const Str& value() const { return value_; }
     const Array<Str>& items() const { return items_; }
-    // Key 1: names without regard to case; any other key: equal.
+    // iniByName: names without regard to case; any other key: equal.
     static TCmpRes compare(const TIniVal& a, const TIniVal& b, uint32_t key);
 
 private:
@@ -24,7 +27,7 @@ private:
 
 class TIniSection : public base {
 public:
-    explicit TIniSection(const char* name) : name_(name), values_(0, 0, 64) {}
+    explicit TIniSection(const char* name) : name_(name), values_(iniFileOrder, 0, 64) {}
     const Str& name() const { return name_; }
     // First value line of that name (normalised like a line's name), or null.
     const TIniVal* value(const char* name) const;
@@ -40,7 +43,7 @@ private:
 
 class TIni : public base {
 public:
-    TIni() : sections_(0, 0, 64) {}
+    TIni() : sections_(iniFileOrder, 0, 64) {}
     // Replaces the document with the file's contents; 0 or the error.
     uint32_t Ld(const std::wstring& path, DWORD share);
     // Parses INI text (up to its first NUL) into the document.

@@ -167,7 +167,7 @@ Str b_time::to_str() const {
 }
 
 result b_time::valid() const {
-    return value_ == -1.0 ? result(ERROR_INVALID_PARAMETER, L"", lvlError) : result(0, L"");
+    return value_ == -1.0 ? result(ERROR_INVALID_PARAMETER) : result();
 }
 
 int16_t b_time::year() const {

@@ -18,11 +18,11 @@ const wchar_t txtWrongMSec[] = L"Ошибка в числе миллисекун
 bool g_registered = false;
 }  // namespace
 
-// The checks below stand on lines 26 to 34: their texts name those lines.
+// The check texts name their lines (26 to 34); the asserts keep them there.
 void kt::RegisterTimeErrors() {
     if (g_registered) return;
     // In table order; a failure leaves the flag clear.
-
+    static_assert(__LINE__ == 25, "the nine checks must start on line 26");
     KT_CHECK(::RegisterError(dtrInvalidDateFormat,txtInvldDtFrmt));
     KT_CHECK(::RegisterError(dtrInvalidTimeFormat,txtInvldTmFrmt));
     KT_CHECK(::RegisterError(dtrWrongYear,txtWrongYear));
@@ -32,5 +32,6 @@ void kt::RegisterTimeErrors() {
     KT_CHECK(::RegisterError(dtrWrongMinute,txtWrongMinute));
     KT_CHECK(::RegisterError(dtrWrongSec,txtWrongSecond));
     KT_CHECK(::RegisterError(dtrWrongMSec,txtWrongMSec));
+    static_assert(__LINE__ == 35, "the nine checks must end on line 34");
     g_registered = true;
 }

@@ -2,6 +2,8 @@
 
 #include <psapi.h>
 
+#include "lib/owner.h"
+
 namespace kt {
 
 std::wstring LoadResStr(HINSTANCE module, UINT id) {
@@ -17,14 +19,10 @@ std::wstring LoadResStr(HINSTANCE module, UINT id) {
 }
 
 std::wstring module::FileName() const {
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId());
-    if (!process) {
-        GetLastError();
-        return std::wstring();
-    }
+    unique_handle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+    if (!process) return std::wstring();
     wchar_t path[260] = {};
-    DWORD n = K32GetModuleFileNameExW(process, handle_, path, 260);
-    CloseHandle(process);
+    DWORD n = K32GetModuleFileNameExW(process.get(), handle_, path, 260);
     return n ? std::wstring(path) : std::wstring();
 }
 

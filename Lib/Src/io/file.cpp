@@ -3,13 +3,13 @@
 namespace kt {
 
 namespace {
-result code_result(DWORD code, const wchar_t* text = L"") { return result(code, text, lvlError); }
+result code_result(DWORD code, const wchar_t* text = L"") { return result(code, text); }
 result last_error(const wchar_t* text = L"") { return code_result(GetLastError(), text); }
 }  // namespace
 
 file::~file() {
     if (handle_.valid()) {
-        FlushFileBuffers(handle_.handle());
+        FlushFileBuffers(handle_.get());
         handle_.close();
     }
 }
@@ -17,7 +17,7 @@ file::~file() {
 void file::after_open() {
     if (handle_.valid() && options_.count(0)) {
         FILETIME keep{0xFFFFFFFF, 0xFFFFFFFF};
-        SetFileTime(handle_.handle(), nullptr, &keep, &keep);
+        SetFileTime(handle_.get(), nullptr, &keep, &keep);
     }
 }
 
@@ -32,20 +32,20 @@ DWORD file::try_open(const std::wstring& name, DWORD access, DWORD share, LPSECU
                      DWORD disposition, DWORD flags, HANDLE templ) {
     name_ = name;
     HANDLE h = CreateFileW(name.c_str(), access, share, security, disposition, flags, templ);
-    DWORD rc = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    handle_.set_handle(h);
+    DWORD rc = ErrorUnless(h != INVALID_HANDLE_VALUE);
+    handle_.reset(h);
     after_open();
     return rc;
 }
 
 result textfile::put(const void* data, DWORD bytes, const wchar_t* what) {
     DWORD written = 0;
-    if (!WriteFile(handle_.handle(), data, bytes, &written, nullptr)) return last_error(what);
-    return result(0, L"");
+    if (!WriteFile(handle_.get(), data, bytes, &written, nullptr)) return last_error(what);
+    return {};
 }
 
 result textfile::append_utf16(const std::wstring& text) {
-    if (text.empty()) return result(0, L"");
+    if (text.empty()) return {};
     return put(text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), L"");
 }
 
@@ -57,7 +57,7 @@ result textfile::append_utf8(const std::wstring& text) {
     n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()) + 1, buf.data(), n, nullptr,
                             nullptr);
     if (n <= 0) return last_error();
-    if (n == 1) return result(0, L"");  // the NUL alone: nothing to write
+    if (n == 1) return {};  // the NUL alone: nothing to write
     return put(buf.data(), static_cast<DWORD>(n - 1), L"append_utf8");
 }
 
@@ -81,7 +81,7 @@ result textfile::append_cp(const std::wstring& text, text_encoding enc) {
 }
 
 result textfile::write_utf8(const std::wstring& text) {
-    result r(0, L"");
+    result r;
     if (encoding_.bom == 1) {
         static const unsigned char mark[] = {0xEF, 0xBB, 0xBF};
         r.add(put(mark, 3, L"write_utf8"));
@@ -91,7 +91,7 @@ result textfile::write_utf8(const std::wstring& text) {
 }
 
 result textfile::write_utf16(const std::wstring& text, bool force_bom) {
-    result r(0, L"");
+    result r;
     if (encoding_.bom == 1 || force_bom) {
         static const unsigned char mark[] = {0xFF, 0xFE};
         r.add(put(mark, 2, L""));
@@ -104,22 +104,22 @@ result textfile::write(const std::wstring& text) {
     bool was_open = handle_.valid();
     DWORD rc;
     if (was_open) {
-        rc = SetFilePointer(handle_.handle(), 0, nullptr, FILE_BEGIN);
+        rc = SetFilePointer(handle_.get(), 0, nullptr, FILE_BEGIN);
     } else {
         rc = try_open(name_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     if (rc != 0) return code_result(rc);
-    result r(0, L"");
+    result r;
     switch (encoding_.code_page) {
-    case 0: r.add(append_ansi(text)); break;
-    case 1: r.add(append_oem(text)); break;
-    case 65001: r.add(write_utf8(text)); break;
-    case 1200: r.add(write_utf16(text)); break;
-    case -1: r.add(write_utf16(text, true)); break;
+    case cpAnsi: r.add(append_ansi(text)); break;
+    case cpOem: r.add(append_oem(text)); break;
+    case CP_UTF8: r.add(write_utf8(text)); break;
+    case cpUtf16: r.add(write_utf16(text)); break;
+    case cpUtf16Marked: r.add(write_utf16(text, true)); break;
     default: r.add(append_cp(text, text_encoding{encoding_.code_page, 0})); break;
     }
-    if (!SetEndOfFile(handle_.handle())) r.add(last_error());
+    r.add(KT_BOOL_RESULT(SetEndOfFile(handle_.get())));
     if (!was_open) r.add(close_res());
     return r;
 }
@@ -132,18 +132,18 @@ result textfile::append(const std::wstring& text) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
         if (rc != 0) return code_result(rc);
     }
-    if (SetFilePointer(handle_.handle(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
+    if (SetFilePointer(handle_.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
         result r = last_error();
         if (!was_open) close();
         return r;
     }
-    result r(0, L"");
+    result r;
     switch (encoding_.code_page) {
-    case 0: r.add(append_ansi(text)); break;
-    case 1: r.add(append_oem(text)); break;
-    case 1200:
-    case -1: r.add(append_utf16(text)); break;
-    case 65001: r.add(append_utf8(text)); break;
+    case cpAnsi: r.add(append_ansi(text)); break;
+    case cpOem: r.add(append_oem(text)); break;
+    case cpUtf16:
+    case cpUtf16Marked: r.add(append_utf16(text)); break;
+    case CP_UTF8: r.add(append_utf8(text)); break;
     default: r.add(code_result(ERROR_INVALID_PARAMETER)); break;
     }
     if (!was_open) r.add(close_res());
@@ -163,11 +163,11 @@ result get_file_times(const std::wstring& name, time_base* creation, time_base* 
     FILETIME ft[3];
     if (!GetFileTime(f.handle(), &ft[0], &ft[1], &ft[2])) return last_error();
     SYSTEMTIME st[3];
-    result r(0, L"");
+    result r;
     for (int i = 0; i < 3; ++i) {
         FILETIME local;
-        r.add(FileTimeToLocalFileTime(&ft[i], &local) ? result(0, L"") : last_error());
-        r.add(FileTimeToSystemTime(&local, &st[i]) ? result(0, L"") : last_error());
+        r.add(KT_BOOL_RESULT(FileTimeToLocalFileTime(&ft[i], &local)));
+        r.add(KT_BOOL_RESULT(FileTimeToSystemTime(&local, &st[i])));
     }
     if (!r.ok()) return r;
     time_base* targets[3] = {creation, last_access, last_write};

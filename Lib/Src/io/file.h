@@ -29,7 +29,7 @@ public:
 
     void set_name(const std::wstring& n) { name_ = n; }
     const std::wstring& name() const { return name_; }
-    HANDLE handle() const { return handle_.handle(); }
+    HANDLE handle() const { return handle_.get(); }
     bool is_open() const { return handle_.valid(); }
     std::map<uint32_t, uint32_t>& options() { return options_; }
 
@@ -40,7 +40,7 @@ public:
     DWORD try_open(const std::wstring& name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templ);
     virtual void close() { handle_.close(); }
-    virtual result close_res() { return result(handle_.close(), L"", lvlError); }
+    virtual result close_res() { return result(handle_.close()); }
 
 protected:
     std::wstring name_;
@@ -50,6 +50,10 @@ protected:
 private:
     void after_open();
 };
+
+// Code pages of a text file besides the system's numbers (CP_UTF8, 1252...):
+// the ANSI and OEM pages, UTF-16, and UTF-16 always written with its mark.
+enum : int32_t { cpAnsi = CP_ACP, cpOem = CP_OEMCP, cpUtf16 = 1200, cpUtf16Marked = -1 };
 
 struct text_encoding {
     int32_t code_page;
@@ -84,7 +88,7 @@ private:
     memory_buffer buffer_;
     uint32_t buffer_limit_ = 0x100000;
     text_encoding encoding_;
-    text_encoding second_encoding_{-1, 0};
+    text_encoding second_encoding_{cpUtf16Marked, 0};
 };
 
 // The three times of a file as local date-times; any pointer may be null.

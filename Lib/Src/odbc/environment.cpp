@@ -17,7 +17,7 @@ DWORD LoadFromSystem32() {
     if (n == 0) return GetLastError();
     if (n >= MAX_PATH) return ERROR_BUFFER_OVERFLOW;
     // Once loaded from there, the delay-load helper finds it by name.
-    return LoadLibraryW((std::wstring(dir) + L"\\ODBC32.dll").c_str()) ? 0 : GetLastError();
+    return ErrorUnless(LoadLibraryW((std::wstring(dir) + L"\\ODBC32.dll").c_str()) != nullptr);
 }
 
 namespace {
@@ -47,15 +47,15 @@ result environment::alloc() {
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return diag(env, nullptr, nullptr);
     g_env = env;
     SQLSetEnvAttr(g_env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    return result(0, L"");
+    return {};
 }
 
 result environment::free() {
-    if (!g_env) return result(ERROR_INVALID_HANDLE, L"", lvlError);
+    if (!g_env) return result(ERROR_INVALID_HANDLE);
     SQLRETURN rc = SQLFreeEnv(g_env);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return diag(g_env, nullptr, nullptr);
     g_env = nullptr;
-    return result(0, L"");
+    return {};
 }
 
 result environment::diag(void* env, void* dbc, void* stmt) {
@@ -70,8 +70,8 @@ result environment::diag(void* env, void* dbc, void* stmt) {
 }
 
 result environment::judge(const std::wstring& state, const std::wstring& message) {
-    if (state == L"00000") return result(0, L"");
-    if (state.empty()) return result(g_db_error, L"", lvlError);
+    if (state == L"00000") return {};
+    if (state.empty()) return result(g_db_error);
     int32_t level = state.compare(0, 2, L"01") == 0 ? lvlWarning : lvlError;
     return result(g_db_error, L"[" + state + L"] " + message, level);
 }

@@ -19,7 +19,7 @@ public:
     ~environment() override;
 
     static result alloc();
-    // 6 when no environment is allocated.
+    // ERROR_INVALID_HANDLE when no environment is allocated.
     static result free();
     // The driver manager's diagnostic for the handles, as a result.
     static result diag(void* env, void* dbc, void* stmt);

@@ -5,10 +5,7 @@
 namespace kt {
 
 THandle& THandle::operator=(THandle&& other) noexcept {
-    if (this != &other) {
-        set_handle(other.handle_);
-        other.handle_ = nullptr;
-    }
+    if (this != &other) reset(other.release());
     return *this;
 }
 
@@ -22,15 +19,15 @@ DWORD THandle::close() {
     if (!valid()) {
         log_printf(get_log(), "SOA", "Closing handle: h=%p,this=%p-skipped(invalid).", handle_,
                    static_cast<void*>(this));
-    } else if (!CloseHandle(handle_)) {
-        rc = GetLastError();
+    } else {
+        rc = handle_traits::close(handle_);
     }
     handle_ = nullptr;
     SetLastError(saved);
     return rc;
 }
 
-void THandle::set_handle(HANDLE h) {
+void THandle::reset(HANDLE h) {
     if (h != handle_ && valid()) close();
     handle_ = h;
 }
@@ -38,13 +35,13 @@ void THandle::set_handle(HANDLE h) {
 DWORD Mutex::create(bool initial_owner, const std::wstring& name) {
     name_ = name;
     HANDLE h = CreateMutexW(nullptr, initial_owner ? TRUE : FALSE, name_.c_str());
-    DWORD rc = h ? 0 : GetLastError();
-    set_handle(h);
+    DWORD rc = ErrorUnless(h != nullptr);
+    reset(h);
     log_wprintf(get_log(), L"SMT", L"Creating mutex \"%s\": handle=%#010x,rc=%u,this=%#010x.", name_.c_str(),
-                h, rc, this);
+                LogPtr(h), static_cast<unsigned>(rc), LogPtr(this));
     return rc;
 }
 
-DWORD Mutex::release() { return ReleaseMutex(handle_) ? 0 : GetLastError(); }
+DWORD Mutex::release() { return ErrorUnless(ReleaseMutex(handle_)); }
 
 }  // namespace kt

@@ -2,42 +2,39 @@
 
 #include <exception>
 
-#include "gen/BStr.h"
+#include "lib/owner.h"
 
 namespace kt {
 
 result task::run() {
     // A task that overrides neither run nor execute would recurse between
     // them until the stack is gone; it reports that it has nothing to do.
-    if (in_base_run_) return result(ERROR_INVALID_FUNCTION, L"[" + name() + L"] nothing to run", lvlError);
-    struct Guard {
-        bool& flag;
-        explicit Guard(bool& f) : flag(f) { flag = true; }
-        ~Guard() { flag = false; }
-    } guard(in_base_run_);
+    if (in_base_run_) return result(ERROR_INVALID_FUNCTION, L"[" + name() + L"] nothing to run");
+    in_base_run_ = true;
+    auto leave = scope_exit([this] { in_base_run_ = false; });
     try {
         execute();
-        return result(0, L"");
+        return {};
     } catch (const result& r) {
         return r;
     } catch (const std::exception& e) {
-        return result(ERROR_INTERNAL_ERROR, L"[" + name() + L"] " + AnsiToWide(e.what(), 0), lvlError);
+        return result(ERROR_INTERNAL_ERROR, L"[" + name() + L"] " + AnsiToWide(e.what(), 0));
     } catch (const windows_error& e) {
-        return result(e.code(), L"[" + name() + L"] ", lvlError);
+        return result(e.code(), L"[" + name() + L"] ");
     } catch (const wexception& e) {
-        return result(ERROR_INTERNAL_ERROR, L"[" + name() + L"] " + e.text(), lvlError);
+        return result(ERROR_INTERNAL_ERROR, L"[" + name() + L"] " + e.text());
     } catch (...) {
-        return result(ERROR_INTERNAL_ERROR, L"[" + name() + L"]", lvlError);
+        return result(ERROR_INTERNAL_ERROR, L"[" + name() + L"]");
     }
 }
 
 task& task::execute() {
     result r = run();
     if (r.ok()) {
-        state_ = 2;
+        state_ = tsDone;
         return *this;
     }
-    state_ = 3;
+    state_ = tsFailed;
     throw windows_error(r.text(), r.code());
 }
 

@@ -5,6 +5,9 @@
 
 namespace kt {
 
+// Values of task::state.
+enum : int32_t { tsNew = 0, tsDone = 2, tsFailed = 3 };
+
 class task : public base {
 public:
     explicit task(int32_t kind = 0) : kind_(kind) {}
@@ -12,7 +15,7 @@ public:
     // Runs execute() and turns every exception into a result.
     virtual result run();
     virtual result call() { return run(); }
-    // Runs run(); state 2 on success, else state 3 and a windows_error.
+    // Runs run(); tsDone on success, else tsFailed and a windows_error.
     virtual task& execute();
     virtual void undo();
     virtual task& self() { return *this; }
@@ -26,7 +29,7 @@ public:
 
 protected:
     int32_t kind_;
-    int32_t state_ = 0;
+    int32_t state_ = tsNew;
 
 private:
     bool in_base_run_ = false;

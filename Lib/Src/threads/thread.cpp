@@ -8,10 +8,6 @@
 
 namespace kt {
 
-namespace {
-unsigned addr(const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); }
-}  // namespace
-
 void OpenQueue(HANDLE ready) {
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
@@ -24,7 +20,8 @@ DWORD PostWhenReady(DWORD thread_id, HANDLE ready, HANDLE thread, UINT message, 
     DWORD start = GetTickCount();
     for (;;) {
         if (PostThreadMessageW(thread_id, message, wparam, lparam)) return 0;
-        DWORD rc = GetLastError() ? GetLastError() : ERROR_INVALID_THREAD_ID;
+        DWORD rc = GetLastError();
+        if (rc == 0) rc = ERROR_INVALID_THREAD_ID;
         if (thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return rc;
         DWORD spent = TicksSince(start);
         if (timeout != INFINITE && spent >= timeout) return rc;
@@ -57,14 +54,14 @@ bool SleepUnlessQuit(DWORD ms) {
 }
 
 thread::thread()
-    : queue_ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), handle_(GetCurrentThread()), id_(GetCurrentThreadId()) {}
+    : queue_ready_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), id_(GetCurrentThreadId()) {}
 
 thread::~thread() {
     if (handle_) {
-        DWORD rc = CloseHandle(handle_) ? 0 : GetLastError();
-        log_printf(get_log(), "STC", "Closing thread handle: handle=%#08x this=%#08x result=%u", addr(handle_),
-                   addr(this), rc);
-        if (rc == 0) handle_ = nullptr;
+        unsigned h = LogPtr(handle_.get());
+        unsigned rc = handle_.close();
+        log_printf(get_log(), "STC", "Closing thread handle: handle=%#08x this=%#08x result=%u", h, LogPtr(this),
+                   rc);
         mutex_.close();
     }
 }
@@ -73,34 +70,35 @@ DWORD thread::start(bool suspended) {
     // Created suspended so that handle and id are stored before it runs.
     DWORD new_id = 0;
     HANDLE h = CreateThread(nullptr, 0, ThreadRoutine, this, CREATE_SUSPENDED, &new_id);
-    DWORD rc = h ? 0 : GetLastError();
+    unsigned rc = ErrorUnless(h != nullptr);
     if (h) {
-        handle_ = h;
+        handle_.reset(h);
         id_ = new_id;
         wchar_t name[32];
         swprintf(name, 32, L"KT_TThrd_%04x", id_);
         mutex_.create(false, name);
     }
-    log_printf(get_log(), "STT", "Create thread: handle=%#08x,id=%#06x,this=%#08x result=%u.", addr(h),
-               h ? id_ : 0u, addr(this), rc);
+    log_printf(get_log(), "STT", "Create thread: handle=%#08x,id=%#06x,this=%#08x result=%u.", LogPtr(h),
+               h ? static_cast<unsigned>(id_) : 0u, LogPtr(this), rc);
     if (h && !suspended) ResumeThread(h);
     return rc;
 }
 
 DWORD thread::post(UINT message, WPARAM wparam, LPARAM lparam) {
-    return PostThreadMessageW(id_, message, wparam, lparam) ? 0 : GetLastError();
+    return ErrorUnless(PostThreadMessageW(id_, message, wparam, lparam));
 }
 
 DWORD thread::post_timed(UINT message, WPARAM wparam, LPARAM lparam, DWORD timeout) {
-    return PostWhenReady(id_, queue_ready_.handle(), nullptr, message, wparam, lparam, timeout);
+    return PostWhenReady(id_, queue_ready_.get(), nullptr, message, wparam, lparam, timeout);
 }
 
 DWORD thread::post_when_ready(UINT message, WPARAM wparam, LPARAM lparam) {
-    return PostWhenReady(id_, queue_ready_.handle(), handle_, message, wparam, lparam, INFINITE);
+    return PostWhenReady(id_, queue_ready_.get(), handle_.get(), message, wparam, lparam, INFINITE);
 }
 
 DWORD thread::wait(DWORD milliseconds) {
-    DWORD w = WaitForSingleObject(handle_, milliseconds);
+    if (!handle_) return ERROR_INVALID_HANDLE;
+    DWORD w = WaitForSingleObject(handle_.get(), milliseconds);
     if (w == WAIT_OBJECT_0) return 0;
     if (w == WAIT_FAILED) return GetLastError();
     return w;
@@ -108,22 +106,23 @@ DWORD thread::wait(DWORD milliseconds) {
 
 DWORD WINAPI thread::ThreadRoutine(LPVOID param) {
     thread* self = static_cast<thread*>(param);
-    OpenQueue(self->queue_ready_.handle());
+    OpenQueue(self->queue_ready_.get());
     Log* log = get_log();
-    log_printf(log, "ST.", "Thread routine begin(thrd=%#010x).", addr(self));
+    unsigned thrd = LogPtr(self);
+    log_printf(log, "ST.", "Thread routine begin(thrd=%#010x).", thrd);
     // Nothing may leave the thread procedure: every exception becomes 1359.
     try {
         if (self->begin()) self->run();
-        DWORD code = self->end();
-        log_printf(log, "ST.", "Thread routine end %u (%08X) [thrd=%08X id=%u(%#06x)].", code, code, addr(self),
-                   self->id_, self->id_);
+        unsigned code = self->end();
+        unsigned id = self->id_;
+        log_printf(log, "ST.", "Thread routine end %u (%08X) [thrd=%08X id=%u(%#06x)].", code, code, thrd, id, id);
         return code;
     } catch (const std::exception& e) {
-        log_printf(log, "ST!", "Thread routine exception [thrd=%08X,%s].", addr(self), e.what());
+        log_printf(log, "ST!", "Thread routine exception [thrd=%08X,%s].", thrd, e.what());
     } catch (const wexception& e) {
-        log_wprintf(log, L"ST!", L"Thread routine exception [thrd=%08X,%s].", addr(self), e.text().c_str());
+        log_wprintf(log, L"ST!", L"Thread routine exception [thrd=%08X,%s].", thrd, e.text().c_str());
     } catch (...) {
-        log_printf(log, "ST!", "Thread routine unknown exception [thrd=%08X].", addr(self));
+        log_printf(log, "ST!", "Thread routine unknown exception [thrd=%08X].", thrd);
     }
     return ERROR_INTERNAL_ERROR;
 }

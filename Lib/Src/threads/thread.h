@@ -23,7 +23,7 @@ const DWORD kRetryMs = 100;
 void OpenQueue(HANDLE ready);
 
 // Posts to thread_id until the post succeeds or timeout ms pass (INFINITE:
-// no limit; 0: nothing is posted, 13). While ready is unsignalled it waits
+// no limit; 0: nothing is posted, ERROR_INVALID_DATA). While ready is unsignalled it waits
 // on it, woken as soon as the queue exists; otherwise, or once ready is set,
 // it retries every 100 ms. With a thread handle it gives up once that thread
 // has ended. 0 or the last error of the post.
@@ -40,7 +40,7 @@ public:
     thread();
     thread(const thread&) = delete;
     thread& operator=(const thread&) = delete;
-    // Closes the handle; neither waits for nor ends the system thread.
+    // Closes the handle of a started thread; neither waits for nor ends it.
     ~thread() override;
 
     // Creates the system thread; 0 or the error.
@@ -53,10 +53,12 @@ public:
     // Posts as soon as the started thread has its queue; gives up (with the
     // post's error) only when the thread has ended.
     DWORD post_when_ready(UINT message, WPARAM wparam, LPARAM lparam);
-    // 0 when the thread has ended, 258 on timeout, else the error.
+    // 0 when the thread has ended, WAIT_TIMEOUT on timeout, else the error
+    // (ERROR_INVALID_HANDLE before a successful start).
     DWORD wait(DWORD milliseconds);
     DWORD id() const { return id_; }
-    HANDLE handle() const { return handle_; }
+    // The system thread, or null until a successful start.
+    HANDLE handle() const { return handle_.get(); }
 
 protected:
     virtual bool begin() { return true; }
@@ -69,7 +71,10 @@ private:
     Mutex mutex_;
     // Set by the new thread once its message queue exists.
     THandle queue_ready_;
-    HANDLE handle_;
+    // Only a handle that start created: the creator's pseudo-handle would
+    // make wait() wait on the waiting thread itself.
+    THandle handle_;
+    // Until start: the creating thread, so posts go to the creator's queue.
     DWORD id_;
     std::map<std::wstring, std::wstring> attributes_;
 };

@@ -62,7 +62,7 @@ uint32_t TMsgBoxAutoCloser::def_button_id() const {
     // Without visible buttons the box must close itself at zero, whatever
     // default button was named: IDCANCEL closes the OK-only box.
     if (!buttons_visible_) return IDCANCEL;
-    uint32_t column = (flags_ & 0x300) >> 8;
+    uint32_t column = (flags_ & MB_DEFMASK) >> 8;
     return column < 3 ? kDefButtons[flags_ & 7][column] : 0;
 }
 
@@ -70,7 +70,7 @@ result TMsgBoxAutoCloser::run() {
     HWND found = nullptr;
     result res = wait_for_box(found, kSearchLimitMs);
     HWND dlg = found ? GetParent(found) : nullptr;
-    if (!dlg) return result(ERROR_NOT_FOUND, L"", lvlError);
+    if (!dlg) return result(ERROR_NOT_FOUND);
     if (!buttons_visible_) {
         DisableClose(dlg);
         ShowWindow(OnlyButton(dlg), SW_HIDE);
@@ -83,23 +83,23 @@ result TMsgBoxAutoCloser::wait_for_box(HWND& found, DWORD time_limit) {
     found = nullptr;
     // No window with an empty title is ever compared: such a search cannot
     // succeed, so it is not made.
-    if (caption_.empty()) return result(0, L"");
+    if (caption_.empty()) return {};
     std::vector<std::wstring> path{caption_, text_};
     TStrCmpCmd cmp;
     DWORD start = GetTickCount();
     for (;;) {
         result r = SrchWnd(found, path, cmp, process_id_);
-        if (found) return result(0, L"");
+        if (found) return {};
         // WM_QUIT stays queued; it only ends the search.
         DWORD pause = r.ok() && TicksSince(start) < kQuickSearchMs ? kEmptySearchPauseMs : kRetryMs;
-        if (SleepUnlessQuit(pause)) return result(ERROR_CANCELLED, L"", lvlError);
-        if (TicksSince(start) >= time_limit) return result(0, L"");
+        if (SleepUnlessQuit(pause)) return result(ERROR_CANCELLED);
+        if (TicksSince(start) >= time_limit) return {};
     }
 }
 
 result TMsgBoxAutoCloser::count_down(HWND dlg) {
-    if (GetWndText(dlg) != caption_) return result(ERROR_INTERNAL_ERROR, L"", lvlError);
-    result res(0, L"");
+    if (GetWndText(dlg) != caption_) return result(ERROR_INTERNAL_ERROR);
+    result res;
     DWORD start = GetTickCount();
     uint32_t last_shown = 0;
     while (IsWindow(dlg)) {
@@ -108,15 +108,14 @@ result TMsgBoxAutoCloser::count_down(HWND dlg) {
             uint32_t id = def_button_id();
             HWND item = GetDlgItem(dlg, static_cast<int>(id));
             LRESULT sent = SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(item));
-            log_printf(get_log(), "UB\xB7", "btn_id=%u,item=%#010x,res=%u [%s,%u]", id, item,
+            log_printf(get_log(), "UB\xB7", "btn_id=%u,item=%#010x,res=%u [%s,%u]", id, LogPtr(item),
                        static_cast<unsigned>(sent), KT_SRC_FILE, kClickLine);
             break;
         }
         uint32_t remaining = timeout_sec_ - elapsed;
         if (remaining != last_shown) {
             std::wstring title = caption_ + L" [" + FmtCountdown(remaining) + L"]";
-            DWORD rc = SetWindowTextW(dlg, title.c_str()) ? 0 : GetLastError();
-            res.add(result(rc, L"", lvlError));
+            res.add(KT_BOOL_RESULT(SetWindowTextW(dlg, title.c_str())));
             last_shown = remaining;
         }
         // The box's end (WM_QUIT from the main thread) cuts the poll short.
@@ -127,8 +126,8 @@ result TMsgBoxAutoCloser::count_down(HWND dlg) {
 
 result DisableClose(HWND w) {
     if (EnableMenuItem(GetSystemMenu(w, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_DISABLED | MF_GRAYED) == -1)
-        return result(ERROR_NOT_FOUND, L"", lvlError);
-    return result(0, L"");
+        return result(ERROR_NOT_FOUND);
+    return {};
 }
 
 std::wstring FmtCountdown(uint32_t seconds) {

@@ -37,7 +37,7 @@ private:
     DWORD process_id_ = 0;
 };
 
-// Greys the Close item of the window's system menu; 1168 when it has none.
+// Greys the Close item of the window's system menu; ERROR_NOT_FOUND when it has none.
 result DisableClose(HWND w);
 // 59 -> "59", 60 -> "1:00", 3661 -> "1:01:01".
 std::wstring FmtCountdown(uint32_t seconds);

@@ -17,7 +17,7 @@ std::wstring GetWndText(HWND w) {
 
 result TStrCmpCmd::run() {
     equal_ = text_ && pattern_ && *text_ == *pattern_;
-    return result(0, L"");
+    return {};
 }
 
 BOOL CALLBACK SrchWndProc(HWND w, LPARAM param) {
@@ -48,11 +48,11 @@ BOOL CALLBACK SrchWndProc(HWND w, LPARAM param) {
         // differs between platforms for a window without children.
         return (st->next >= st->path->size() || !st->failure.ok()) ? FALSE : TRUE;
     } catch (const wexception& e) {
-        st->failure = result(ERROR_INTERNAL_ERROR, e.text(), lvlError);
+        st->failure = result(ERROR_INTERNAL_ERROR, e.text());
     } catch (const std::exception& e) {
         st->failure = result(ERROR_INTERNAL_ERROR, e.what(), lvlError);
     } catch (...) {
-        st->failure = result(ERROR_INTERNAL_ERROR, L"SrchWndProc", lvlError);
+        st->failure = result(ERROR_INTERNAL_ERROR, L"SrchWndProc");
     }
     return FALSE;
 }
@@ -64,21 +64,20 @@ result SrchWnd(HWND& found, const std::vector<std::wstring>& path) {
 
 result SrchWnd(HWND& found, const std::vector<std::wstring>& path, TStrCmpCmd& cmp, DWORD process_id) {
     found = nullptr;
-    if (path.empty()) return result(ERROR_INVALID_PARAMETER, L"SrchWnd: empty path", lvlError);
+    if (path.empty()) return result(ERROR_INVALID_PARAMETER, L"SrchWnd: empty path");
     SrchWndState st;
     st.cmp = &cmp;
     st.path = &path;
     st.process_id = process_id;
     // A full match stops EnumWindows, which then reports the last error.
     SetLastError(0);
-    DWORD code = EnumWindows(SrchWndProc, reinterpret_cast<LPARAM>(&st)) ? 0 : GetLastError();
-    result res(code, L"", lvlError);
+    result res(ErrorUnless(EnumWindows(SrchWndProc, reinterpret_cast<LPARAM>(&st))));
     if (!st.failure.ok()) res = st.failure;
     found = st.last;
     std::wstring list;
     for (const std::wstring& e : path) list += L"'" + e + L"',";
     list.pop_back();
-    log_wprintf(get_log(), L"UWE", L"::SrchWnd(%s) found %#010x", list.c_str(), found);
+    log_wprintf(get_log(), L"UWE", L"::SrchWnd(%s) found %#010x", list.c_str(), LogPtr(found));
     st.matches.clear();
     return res;
 }
