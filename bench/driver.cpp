@@ -50,7 +50,8 @@ Sample RunOnce(const Peer& peer, int timeout, DWORD hold_ms, int run) {
     PROCESS_INFORMATION pi{};
     double t0 = Now();
     if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi)) return s;
-    HWND box = e2e::FindBox(pi.dwProcessId, 20000);
+    kt::unique_handle process(pi.hProcess), thread(pi.hThread);
+    HWND box = e2e::FindBox(pi.dwProcessId, e2e::kBoxWait);
     double t_box = Now();
     if (box) {
         s.to_box_ms = t_box - t0;
@@ -58,18 +59,16 @@ Sample RunOnce(const Peer& peer, int timeout, DWORD hold_ms, int run) {
             Sleep(hold_ms);
             double t_click = Now();
             PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
-            if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) s.ended_ms = Now() - t_click;
+            if (WaitForSingleObject(process.get(), 30000) == WAIT_OBJECT_0) s.ended_ms = Now() - t_click;
         } else {
             while (IsWindow(box) && Now() - t_box < 60000) Sleep(1);
             if (!IsWindow(box)) s.closed_ms = Now() - t_box;
-            WaitForSingleObject(pi.hProcess, 30000);
+            WaitForSingleObject(process.get(), 30000);
         }
     }
-    if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
-    WaitForSingleObject(pi.hProcess, 5000);
-    GetExitCodeProcess(pi.hProcess, &s.exit_code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    if (WaitForSingleObject(process.get(), 0) != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), 5000);
+    GetExitCodeProcess(process.get(), &s.exit_code);
     return s;
 }
 
@@ -95,7 +94,7 @@ std::wstring Quote(const std::wstring& s) { return L"\"" + s + L"\""; }
 // milliseconds (the bare peer has no timeout of its own); "close-text <text>
 // <ms>" finds the box by its message text instead (a box without caption).
 int CloseLater(const std::wstring& key, DWORD ms, bool by_text) {
-    HWND box = by_text ? e2e::FindBoxWithText(key, 20000) : e2e::FindBox(0, 20000, key);
+    HWND box = by_text ? e2e::FindBoxWithText(key, e2e::kBoxWait) : e2e::FindBox(0, e2e::kBoxWait, key);
     if (!box) return 1;
     Sleep(ms);
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);

@@ -19,12 +19,12 @@ double Now() {
 }
 
 size_t CountLines(const std::wstring& path, const char* needle) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    std::string s(GetFileSize(h, nullptr), '\0');
+    kt::unique_handle h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!h) return 0;
+    std::string s(GetFileSize(h.get(), nullptr), '\0');
     DWORD got = 0;
-    if (!s.empty()) ReadFile(h, &s[0], static_cast<DWORD>(s.size()), &got, nullptr);
-    CloseHandle(h);
+    if (!s.empty()) ReadFile(h.get(), &s[0], static_cast<DWORD>(s.size()), &got, nullptr);
+    s.resize(got);
     size_t n = 0;
     for (size_t p = s.find(needle); p != std::string::npos; p = s.find(needle, p + 1)) ++n;
     return n;
@@ -58,11 +58,13 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     // Parent: the parameter file, then five runs in fresh processes.
-    HANDLE h = CreateFileW((stem + L".wli").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    const char wli[] = "[Prms]\r\n[Evts]\r\nBEN=\r\n";
-    DWORD put = 0;
-    WriteFile(h, wli, sizeof wli - 1, &put, nullptr);
-    CloseHandle(h);
+    {
+        std::wstring name = stem + L".wli";
+        kt::unique_handle h(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const char wli[] = "[Prms]\r\n[Evts]\r\nBEN=\r\n";
+        DWORD put = 0;
+        WriteFile(h.get(), wli, sizeof wli - 1, &put, nullptr);
+    }
     std::vector<double> writes, lines;
     long lost = 0, failed = 0;
     for (int r = 0; r < 5; ++r) {
@@ -72,17 +74,16 @@ int wmain(int argc, wchar_t** argv) {
         SECURITY_ATTRIBUTES sa{};
         sa.nLength = sizeof sa;
         sa.bInheritHandle = TRUE;
-        HANDLE out = CreateFileW(out_name, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr);
+        kt::unique_handle out(CreateFileW(out_name, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
         STARTUPINFOW si{};
         si.cb = sizeof si;
         si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = out;
+        si.hStdOutput = out.get();
         PROCESS_INFORMATION pi{};
         if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return 1;
-        WaitForSingleObject(pi.hProcess, INFINITE);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-        CloseHandle(out);
+        kt::unique_handle process(pi.hProcess), thread(pi.hThread);
+        WaitForSingleObject(process.get(), INFINITE);
+        out.reset();
         FILE* f = _wfopen(out_name, L"r");
         double w = 0, l = 0;
         int fl = 0;

@@ -4,6 +4,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "lib/owner.h"
 
 class TestDir {
 public:
@@ -21,40 +24,48 @@ public:
     std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
 
     static std::string Read(const std::wstring& file) {
-        HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return "<missing>";
-        std::string s(GetFileSize(h, nullptr), '\0');
+        kt::unique_handle h = Open(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        if (!h) return "<missing>";
+        std::string s(GetFileSize(h.get(), nullptr), '\0');
         DWORD got = 0;
-        if (!s.empty()) ReadFile(h, &s[0], static_cast<DWORD>(s.size()), &got, nullptr);
-        CloseHandle(h);
+        if (!s.empty()) ReadFile(h.get(), &s[0], static_cast<DWORD>(s.size()), &got, nullptr);
         s.resize(got);
         return s;
     }
     static void Write(const std::wstring& file, const std::string& bytes) {
-        HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        kt::unique_handle h = Open(file, GENERIC_WRITE, 0, CREATE_ALWAYS);
         DWORD put = 0;
-        if (!bytes.empty()) WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
-        CloseHandle(h);
+        if (!bytes.empty()) WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr);
+    }
+    // The entries that match a pattern like dir\*.log, without "." and "..".
+    static std::vector<WIN32_FIND_DATAW> List(const std::wstring& pattern) {
+        std::vector<WIN32_FIND_DATAW> found;
+        WIN32_FIND_DATAW fd;
+        kt::unique_find f(FindFirstFileW(pattern.c_str(), &fd));
+        if (!f) return found;
+        do {
+            std::wstring n = fd.cFileName;
+            if (n != L"." && n != L"..") found.push_back(fd);
+        } while (FindNextFileW(f.get(), &fd));
+        return found;
+    }
+    // The file opened with this access and sharing (a lock when share keeps
+    // others out); empty when it cannot be opened.
+    static kt::unique_handle Open(const std::wstring& file, DWORD access, DWORD share,
+                                  DWORD disposition = OPEN_EXISTING) {
+        return kt::unique_handle(CreateFileW(file.c_str(), access, share, nullptr, disposition, 0, nullptr));
     }
 
 private:
     static void Remove(const std::wstring& dir) {
-        WIN32_FIND_DATAW fd;
-        HANDLE f = FindFirstFileW((dir + L"\\*").c_str(), &fd);
-        if (f != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring n = fd.cFileName;
-                if (n == L"." || n == L"..") continue;
-                std::wstring full = dir + L"\\" + n;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    Remove(full);
-                } else {
-                    SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-                    DeleteFileW(full.c_str());
-                }
-            } while (FindNextFileW(f, &fd));
-            FindClose(f);
+        for (const WIN32_FIND_DATAW& fd : List(dir + L"\\*")) {
+            std::wstring full = dir + L"\\" + fd.cFileName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                Remove(full);
+            } else {
+                SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(full.c_str());
+            }
         }
         RemoveDirectoryW(dir.c_str());
     }

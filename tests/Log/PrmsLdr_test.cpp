@@ -2,6 +2,7 @@
 
 #include "Log/PrmsLdr.h"
 #include "io/file.h"
+#include "tests/common.h"
 #include "tests/testdir.h"
 
 namespace {
@@ -46,7 +47,7 @@ TEST(LineLoader, EmptyAndMissingFiles) {
     TestDir::Write(dir / L"e.wli", "");
     kt::LogWliParams p;
     p.events[L"x"] = L"";
-    EXPECT_EQ(LogWliParamsLoader().load(p, dir / L"e.wli"), 13u);
+    EXPECT_EQ(LogWliParamsLoader().load(p, dir / L"e.wli"), test::Code(ERROR_INVALID_DATA));
     EXPECT_TRUE(p.events.empty());
     EXPECT_THROW(LogWliParamsLoader().load(p, dir / L"missing.wli"), kt::file_error);
 }
@@ -132,10 +133,11 @@ TEST(Reload, LockedFileIsTriedAgainLater) {
     p.wli_path = dir / L"p.wli";
     TestDir::Write(p.wli_path, "[Prms]\n[Evts]\n.*=\n");
     // A writer that lets others read: the time query succeeds, the loads fail.
-    HANDLE lock = CreateFileW(p.wli_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    kt::unique_handle lock = TestDir::Open(p.wli_path, GENERIC_WRITE, FILE_SHARE_READ);
+    ASSERT_TRUE(lock);
     EXPECT_THROW(p.reload(), kt::file_error);
     EXPECT_FALSE(p.wli_time.valid().ok());
-    CloseHandle(lock);
+    lock.reset();
     p.reload();
     EXPECT_EQ(p.events.count(L".*"), 1u);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Log/TIni.h"
+#include "tests/common.h"
 #include "tests/testdir.h"
 
 namespace {
@@ -85,14 +86,14 @@ TEST(TIni, LoadsFilesAndReportsOpenErrors) {
     kt::TIni ini;
     EXPECT_EQ(ini.Ld(dir / L"a.ini", FILE_SHARE_READ), 0u);
     EXPECT_NE(ini.section("Prms"), nullptr);
-    EXPECT_EQ(ini.Ld(dir / L"missing.ini", FILE_SHARE_READ), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ini.Ld(dir / L"missing.ini", FILE_SHARE_READ), test::Code(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(ini.count(), 0u);
     TestDir::Write(dir / L"empty.ini", "");
     EXPECT_EQ(ini.Ld(dir / L"empty.ini", FILE_SHARE_READ), 0u);
     EXPECT_EQ(ini.count(), 0u);
-    HANDLE lock = CreateFileW((dir / L"a.ini").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(ini.Ld(dir / L"a.ini", FILE_SHARE_READ), static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
-    CloseHandle(lock);
+    kt::unique_handle lock = TestDir::Open(dir / L"a.ini", GENERIC_WRITE, 0);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(ini.Ld(dir / L"a.ini", FILE_SHARE_READ), test::Code(ERROR_SHARING_VIOLATION));
 }
 
 }  // namespace

@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "app/CmdLine.h"
+#include "tests/common.h"
 
 namespace {
 
-std::string N(const std::wstring& w) {
-    std::string s;
-    for (wchar_t c : w) s += c < 128 ? static_cast<char>(c) : '?';
-    return s;
-}
+using test::Narrow;
 
 struct ParseCase {
     const wchar_t* args;  // the command line after the program path
@@ -74,7 +71,7 @@ const ParseCase kParseCases[] = {
 
 TEST(ParseCmdLine, Table) {
     for (const ParseCase& c : kParseCases) {
-        SCOPED_TRACE(N(c.args));
+        SCOPED_TRACE(Narrow(c.args));
         MsgBoxParams p;
         p.text = L"keep";
         p.caption = L"keep";
@@ -84,14 +81,14 @@ TEST(ParseCmdLine, Table) {
         kt::result r = ParseCmdLine(p, line.c_str());
         if (c.error) {
             EXPECT_FALSE(r.ok());
-            EXPECT_EQ(r.code(), 87u);
-            EXPECT_EQ(N(r.text()), N(c.error));
+            EXPECT_EQ(r.code(), test::Code(ERROR_INVALID_PARAMETER));
+            EXPECT_EQ(r.text(), c.error);
             EXPECT_EQ(p.text, L"keep");
             EXPECT_EQ(p.caption, L"keep");
             EXPECT_EQ(p.flags, 0xDEADu);
             EXPECT_EQ(p.timeout, 77);
         } else {
-            EXPECT_TRUE(r.ok()) << N(r.text());
+            EXPECT_TRUE(r.ok()) << Narrow(r.text());
             EXPECT_EQ(r.code(), 0u);
             EXPECT_EQ(p.text, c.text);
             EXPECT_EQ(p.caption, c.caption);
@@ -145,7 +142,7 @@ TEST(ParseTimeout, LikeWtoi) {
         {L"\u0669\u0669\u0669\u0669\u0669\u0669\u0669\u0669\u0669\u0669\u0669", 2147483647},
         {L"\u00B2", 0},                 // superscript two is not a decimal digit
     };
-    for (const TimeoutCase& c : cases) EXPECT_EQ(ParseTimeout(c.in), c.out) << N(c.in);
+    for (const TimeoutCase& c : cases) EXPECT_EQ(ParseTimeout(c.in), c.out) << Narrow(c.in);
 }
 
 TEST(StringHelpers, FindNoCaseResumesAfterTheMismatch) {
@@ -176,7 +173,7 @@ TEST(StringHelpers, UnquoteAndFindMatches) {
     for (const auto& c : unquote) {
         std::wstring s = c.first;
         Unquote(s, L'"', 0);
-        EXPECT_EQ(s, c.second) << N(c.first);
+        EXPECT_EQ(s, c.second) << Narrow(c.first);
     }
     std::wstring br = L"[x]";
     Unquote(br, L'[', L']');

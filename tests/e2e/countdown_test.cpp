@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/e2e/harness.h"
+#include "tests/e2e/launch.h"
 
 namespace {
 
@@ -35,9 +35,8 @@ Watched Watch(HWND box, DWORD limit_ms) {
 
 TEST(Countdown, TitleCountsDownAndTheBoxClosesAtZero) {
     Process p;
-    ASSERT_TRUE(p.StartVelmo(L"\"Proceed?\" \"Counting three\" \"Question|YesNo\" 3"));
-    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(box, nullptr);
+    HWND box;
+    ASSERT_TRUE(e2e::Launch(p, L"\"Proceed?\" \"Counting three\" \"Question|YesNo\" 3", box));
     Watched w = Watch(box, 10000);
     std::vector<std::wstring> suffixed;
     for (const std::wstring& t : w.titles) {
@@ -50,19 +49,18 @@ TEST(Countdown, TitleCountsDownAndTheBoxClosesAtZero) {
     // slack below the three seconds, none above.
     EXPECT_GE(lived, 2950u);
     EXPECT_LE(lived, 3500u);
-    EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDYES));
+    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDYES));
 }
 
 TEST(Countdown, FirstSuffixShowsTheWholeTime) {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"59", L" [59]"}, {L"60", L" [1:00]"}, {L"3600", L" [1:00:00]"}, {L"-5", L" [1193046:28:11]"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::wstring(c.first).size());
+        SCOPED_TRACE(test::Narrow(c.first));
         std::wstring caption = std::wstring(L"Suffix ") + c.first;
         Process p;
-        ASSERT_TRUE(p.StartVelmo(L"text \"" + caption + L"\" OkCancel " + c.first));
-        HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-        ASSERT_NE(box, nullptr);
+        HWND box;
+        ASSERT_TRUE(e2e::Launch(p, L"text \"" + caption + L"\" OkCancel " + c.first, box));
         EXPECT_EQ(e2e::TitleSuffix(box, caption), c.second);
         e2e::Click(box, IDOK);
         EXPECT_EQ(p.WaitExit(kBoxWait), 1u);
@@ -75,10 +73,7 @@ struct DefCase {
     int expected;  // 0: the box stays open
 };
 
-void PrintTo(const DefCase& c, std::ostream* os) {
-    std::wstring s = c.set;
-    *os << std::string(s.begin(), s.end()) << "/DefButton" << c.def;
-}
+void PrintTo(const DefCase& c, std::ostream* os) { *os << test::Narrow(c.set) << "/DefButton" << c.def; }
 
 class DefaultButton : public ::testing::TestWithParam<DefCase> {};
 
@@ -86,11 +81,11 @@ TEST_P(DefaultButton, ClickedAtZero) {
     const DefCase& c = GetParam();
     std::wstring caption = std::wstring(L"Default ") + c.set + L" " + std::to_wstring(c.def);
     Process p;
-    ASSERT_TRUE(p.StartVelmo(L"text \"" + caption + L"\" \"" + c.set + L"|DefButton" + std::to_wstring(c.def) + L"\" 1"));
-    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(box, nullptr);
+    HWND box;
+    std::wstring flags = std::wstring(c.set) + L"|DefButton" + std::to_wstring(c.def);
+    ASSERT_TRUE(e2e::Launch(p, L"text \"" + caption + L"\" \"" + flags + L"\" 1", box));
     if (c.expected) {
-        EXPECT_EQ(p.WaitExit(5000), static_cast<DWORD>(c.expected));
+        EXPECT_EQ(p.WaitExit(5000), test::Code(c.expected));
         return;
     }
     // No such button: the countdown ends without closing the box.
@@ -100,7 +95,7 @@ TEST_P(DefaultButton, ClickedAtZero) {
     std::vector<int> ids = e2e::VisibleButtonIds(box);
     ASSERT_FALSE(ids.empty());
     e2e::Click(box, ids.front());
-    EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(ids.front()));
+    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(ids.front()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -114,19 +109,17 @@ INSTANTIATE_TEST_SUITE_P(
                       DefCase{L"CancelTryContinue", 1, 2}, DefCase{L"CancelTryContinue", 2, 10},
                       DefCase{L"CancelTryContinue", 3, 11}),
     [](const ::testing::TestParamInfo<DefCase>& i) {
-        std::wstring s = i.param.set;
-        return std::string(s.begin(), s.end()) + "_" + std::to_string(i.param.def);
+        return test::Identifier(i.param.set) + "_" + std::to_string(i.param.def);
     });
 
 TEST(Countdown, ButtonClickedBeforeZeroWinsAtOnce) {
     Process p;
-    ASSERT_TRUE(p.StartVelmo(L"text \"Early click\" \"YesNo\" 3"));
-    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(box, nullptr);
+    HWND box;
+    ASSERT_TRUE(e2e::Launch(p, L"text \"Early click\" \"YesNo\" 3", box));
     ASSERT_EQ(e2e::TitleSuffix(box, L"Early click"), L" [3]");
     DWORD clicked = GetTickCount();
     e2e::Click(box, IDNO);
-    EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDNO));
+    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDNO));
     EXPECT_LT(GetTickCount() - clicked, 1500u);
 }
 
@@ -149,7 +142,7 @@ TEST(Countdown, NoButtonsHidesTheButtonAndClosesAtZero) {
         EXPECT_TRUE(e2e::IconVisible(box));
     }
     DWORD start = GetTickCount();
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(p[i].WaitExit(5000), static_cast<DWORD>(IDCANCEL)) << i;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(p[i].WaitExit(5000), test::Code(IDCANCEL)) << i;
     EXPECT_LT(GetTickCount() - start, 3000u);
 }
 
@@ -158,16 +151,15 @@ TEST(Countdown, EmptyCaptionOrTextMeansAPlainBox) {
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {{L"\\\"\\\"", L"\"Empty text\""}, {L"text", L"\\\"\\\""}};
     for (const auto& c : cases) {
         Process p;
-        ASSERT_TRUE(p.StartVelmo(std::wstring(c.first) + L" " + c.second + L" OkCancel 1"));
-        HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-        ASSERT_NE(box, nullptr);
+        HWND box;
+        ASSERT_TRUE(e2e::Launch(p, std::wstring(c.first) + L" " + c.second + L" OkCancel 1", box));
         std::wstring title = e2e::Text(box);
         Sleep(2500);
         ASSERT_TRUE(p.Running());
         EXPECT_EQ(e2e::Text(box), title);
         DWORD clicked = GetTickCount();
         e2e::Click(box, IDCANCEL);
-        EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDCANCEL));
+        EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDCANCEL));
         // The worker ends with the box; the run does not wait out its 10 s.
         EXPECT_LT(GetTickCount() - clicked, 3000u);
     }
@@ -208,11 +200,10 @@ private:
 TEST(Countdown, AnotherProgramsWindowWithTheCaptionDoesNotTakeTheCountdown) {
     Decoy decoy(L"Decoy caption", L"Decoy text");
     Process p;
-    ASSERT_TRUE(p.StartVelmo(L"\"Decoy text\" \"Decoy caption\" \"YesNo|DefButton2\" 2"));
-    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(box, nullptr);
+    HWND box;
+    ASSERT_TRUE(e2e::Launch(p, L"\"Decoy text\" \"Decoy caption\" \"YesNo|DefButton2\" 2", box));
     EXPECT_EQ(e2e::TitleSuffix(box, L"Decoy caption"), L" [2]");
-    EXPECT_EQ(p.WaitExit(6000), static_cast<DWORD>(IDNO));
+    EXPECT_EQ(p.WaitExit(6000), test::Code(IDNO));
     EXPECT_EQ(e2e::Text(decoy.hwnd()), L"Decoy caption");
 }
 
@@ -223,8 +214,8 @@ TEST(Countdown, TwoVelmosWithTheSameBoxEachCountDown) {
     DWORD start = GetTickCount();
     ASSERT_NE(e2e::FindBox(a.Pid(), kBoxWait), nullptr);
     ASSERT_NE(e2e::FindBox(b.Pid(), kBoxWait), nullptr);
-    EXPECT_EQ(a.WaitExit(8000), static_cast<DWORD>(IDYES));
-    EXPECT_EQ(b.WaitExit(8000), static_cast<DWORD>(IDNO));
+    EXPECT_EQ(a.WaitExit(8000), test::Code(IDYES));
+    EXPECT_EQ(b.WaitExit(8000), test::Code(IDNO));
     EXPECT_LT(GetTickCount() - start, 6000u);
 }
 

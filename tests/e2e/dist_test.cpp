@@ -23,18 +23,13 @@ WORD PeMachine(const std::wstring& exe) {
 // Copies the files and folders below from into to.
 void CopyTree(const std::wstring& from, const std::wstring& to) {
     CreateDirectoryW(to.c_str(), nullptr);
-    WIN32_FIND_DATAW fd;
-    HANDLE f = FindFirstFileW((from + L"\\*").c_str(), &fd);
-    if (f == INVALID_HANDLE_VALUE) return;
-    do {
+    for (const WIN32_FIND_DATAW& fd : TestDir::List(from + L"\\*")) {
         std::wstring n = fd.cFileName;
-        if (n == L"." || n == L"..") continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             CopyTree(from + L"\\" + n, to + L"\\" + n);
         else
             CopyFileW((from + L"\\" + n).c_str(), (to + L"\\" + n).c_str(), FALSE);
-    } while (FindNextFileW(f, &fd));
-    FindClose(f);
+    }
 }
 
 // A fresh copy of the unpacked folder. On a machine that runs no 32-bit
@@ -63,7 +58,7 @@ TEST(Release, SampleParameterFileSwitchesTheLogOn) {
     ASSERT_TRUE(MoveFileW((rel / L"velmo.wli.sample").c_str(), (rel / L"velmo.wli").c_str()));
     Process p;
     ASSERT_TRUE(p.StartExe(rel.exe(), L"\"Sample log\" \"Sample caption\" OK 1"));
-    EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDCANCEL));
+    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDCANCEL));
     std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(rel / L"velmo.log"));
     EXPECT_TRUE(e2e::Contains(lines, L"velmo start"));
     EXPECT_TRUE(e2e::Contains(lines, L"velmo end(2)"));
@@ -84,10 +79,7 @@ struct Example {
     DWORD clicked;        // exit code after the click
 };
 
-void PrintTo(const Example& e, std::ostream* os) {
-    std::wstring f = e.file;
-    *os << std::string(f.begin(), f.end());
-}
+void PrintTo(const Example& e, std::ostream* os) { *os << test::Narrow(e.file); }
 
 class Examples : public ::testing::TestWithParam<Example> {};
 
@@ -120,10 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         Example{L"retry.bat", L"Could not copy the report.", 2, IDABORT, 1}),
     [](const ::testing::TestParamInfo<Example>& i) {
         std::wstring f = i.param.file;
-        f = f.substr(0, f.find(L'.'));
-        std::string name;
-        for (wchar_t c : f) name += c == L'-' ? '_' : static_cast<char>(c);
-        return name;
+        return test::Identifier(f.substr(0, f.find(L'.')));
     });
 
 // cmd reads the batch file in the console's OEM code page: CP866 under a

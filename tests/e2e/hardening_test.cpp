@@ -25,12 +25,11 @@ TEST(Limits, CommandLineMaximumWithEveryCategoryLogged) {
     std::wstring text(room / 2, L'\u0436'), caption(room - room / 2, L'c');
     text[0] = L'T';
     Process p;
-    ASSERT_TRUE(p.StartExe(box.exe(), L"\"" + text + L"\" \"" + caption + L"\"" + flags));
-    HWND hwnd = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(hwnd, nullptr);
+    HWND hwnd;
+    ASSERT_TRUE(e2e::LaunchExe(p, box.exe(), L"\"" + text + L"\" \"" + caption + L"\"" + flags, hwnd));
     EXPECT_TRUE(e2e::MessageText(hwnd) == text);
     EXPECT_EQ(e2e::TitleSuffix(hwnd, caption), L" [2]");
-    EXPECT_EQ(p.WaitExit(40000), static_cast<DWORD>(IDNO));
+    EXPECT_EQ(p.WaitExit(40000), test::Code(IDNO));
     std::vector<Line> lines = ParseLog(TestDir::Read(box.log()));
     EXPECT_TRUE(Contains(lines, L"velmo start"));
     EXPECT_TRUE(Contains(lines, L"velmo end(7)"));
@@ -50,12 +49,11 @@ TEST(Unicode, UnitsArriveExactlyInBoxTitleAndLog) {
     const std::wstring text = L"\u041F\u0440\u0438\u0432\u0435\u0442 \u4F60\u597D \U0001F600\U0001F680";
     const std::wstring caption = L"\u0417\u0430\u0433\u043E\u043B\u043E\u0432\u043E\u043A \u6807\u9898 \U0001D11E";
     Process p;
-    ASSERT_TRUE(p.StartExe(box.exe(), L"\"" + text + L"\" \"" + caption + L"\" OK 2"));
-    HWND hwnd = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(hwnd, nullptr);
+    HWND hwnd;
+    ASSERT_TRUE(e2e::LaunchExe(p, box.exe(), L"\"" + text + L"\" \"" + caption + L"\" OK 2", hwnd));
     EXPECT_TRUE(e2e::MessageText(hwnd) == text);
     EXPECT_TRUE(e2e::TitleSuffix(hwnd, caption) == L" [2]");
-    EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDCANCEL));
+    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDCANCEL));
     std::vector<Line> lines = ParseLog(TestDir::Read(box.log()));
     ASSERT_FALSE(lines.empty());
     std::wstring want = L"::SrchWnd('" + caption + L"','" + text + L"') found ";
@@ -78,7 +76,7 @@ void RunTogether(const std::vector<LoadRun>& runs) {
         ASSERT_TRUE(procs.back()->StartVelmo(r.args));
     }
     for (size_t i = 0; i < runs.size(); ++i) {
-        SCOPED_TRACE(i);
+        SCOPED_TRACE(test::Narrow(runs[i].args));
         DWORD code = procs[i]->WaitExit(30000);
         DWORD took = GetTickCount() - start;
         EXPECT_EQ(code, runs[i].code);
@@ -107,7 +105,7 @@ TEST(Load, EightBoxesWithTheSameCaptionAndText) {
     for (int i = 0; i < 8; ++i) {
         runs.push_back({std::wstring(L"\"Same for all\" \"Same caption\" ") + (i % 2 ? L"YesNo|DefButton2" : L"YesNo") +
                             L" 3",
-                        3000, static_cast<DWORD>(i % 2 ? IDNO : IDYES)});
+                        3000, test::Code(i % 2 ? IDNO : IDYES)});
     }
     RunTogether(runs);
 }
@@ -119,11 +117,9 @@ TEST(Faults, ReadOnlyLogFile) {
     SetFileAttributesW(box.log().c_str(), FILE_ATTRIBUTE_READONLY);
     // Wine run as root does not enforce the attribute (root may write any
     // file); the content is checked only where the platform refuses writes.
-    HANDLE probe = CreateFileW(box.log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    bool enforced = probe == INVALID_HANDLE_VALUE;
-    if (!enforced) CloseHandle(probe);
+    bool enforced = !TestDir::Open(box.log(), GENERIC_WRITE, FILE_SHARE_READ);
     DWORD start = GetTickCount();
-    EXPECT_EQ(box.RunOnce(), static_cast<DWORD>(IDCANCEL));
+    EXPECT_EQ(box.RunOnce(), test::Code(IDCANCEL));
     EXPECT_LT(GetTickCount() - start, 21000u);
     SetFileAttributesW(box.log().c_str(), FILE_ATTRIBUTE_NORMAL);
     if (enforced) {
@@ -141,7 +137,7 @@ TEST(Faults, ParameterFileDeletedOrRewrittenDuringARun) {
         ASSERT_NE(e2e::FindBox(p.Pid(), kBoxWait), nullptr);
         if (rewrite) TestDir::Write(box.wli(), std::string(rewrite, rewrite[0] == '\xFF' ? 6 : strlen(rewrite)));
         else DeleteFileW(box.wli().c_str());
-        EXPECT_EQ(p.WaitExit(20000), static_cast<DWORD>(IDYES));
+        EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDYES));
         EXPECT_TRUE(Contains(ParseLog(TestDir::Read(box.log())), L"velmo end(6)"));
     }
 }
@@ -164,11 +160,10 @@ TEST(Faults, EscapeAndAltF4DuringTheCountdown) {
         {L"YesNo", WM_SYSKEYDOWN, VK_F4, 0x20000001, 0, 6000},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::wstring(c.set).size() * 100 + c.key);
+        SCOPED_TRACE(test::Narrow(c.set) + (c.msg == WM_KEYDOWN ? " Escape" : " Alt+F4"));
         Process p;
-        ASSERT_TRUE(p.StartVelmo(std::wstring(L"keys \"Keys ") + c.set + L"\" " + c.set + L" 4"));
-        HWND hwnd = e2e::FindBox(p.Pid(), kBoxWait);
-        ASSERT_NE(hwnd, nullptr);
+        HWND hwnd;
+        ASSERT_TRUE(e2e::Launch(p, std::wstring(L"keys \"Keys ") + c.set + L"\" " + c.set + L" 4", hwnd));
         ASSERT_EQ(e2e::TitleSuffix(hwnd, std::wstring(L"Keys ") + c.set), L" [4]");
         DWORD sent = GetTickCount();
         PostMessageW(hwnd, c.msg, c.key, c.lparam);

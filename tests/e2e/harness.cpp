@@ -14,13 +14,9 @@ std::wstring ExeDir() {
 std::wstring VelmoPath() { return ExeDir() + L"\\velmo.exe"; }
 
 Process::~Process() {
-    if (pi_.hProcess) {
-        if (Running()) {
-            TerminateProcess(pi_.hProcess, 1);
-            WaitForSingleObject(pi_.hProcess, 5000);
-        }
-        CloseHandle(pi_.hProcess);
-        CloseHandle(pi_.hThread);
+    if (Running()) {
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), 5000);
     }
 }
 
@@ -32,7 +28,13 @@ bool Process::Start(const std::wstring& cmdline) {
     DWORD error = 0;
     for (int tries = 0; tries < 5; ++tries) {
         std::wstring line = cmdline;
-        if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_)) return true;
+        PROCESS_INFORMATION pi{};
+        if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+            process_.reset(pi.hProcess);
+            thread_.reset(pi.hThread);
+            pid_ = pi.dwProcessId;
+            return true;
+        }
         error = GetLastError();
         Sleep(200);
     }
@@ -46,54 +48,52 @@ bool Process::StartExe(const std::wstring& exe, const std::wstring& args) {
     return Start(L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args));
 }
 
-bool Process::Running() const {
-    return pi_.hProcess && WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT;
-}
+bool Process::Running() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
 DWORD Process::WaitExit(DWORD ms) {
-    if (WaitForSingleObject(pi_.hProcess, ms) != WAIT_OBJECT_0) {
-        TerminateProcess(pi_.hProcess, 1);
-        WaitForSingleObject(pi_.hProcess, 5000);
+    if (WaitForSingleObject(process_.get(), ms) != WAIT_OBJECT_0) {
+        TerminateProcess(process_.get(), 1);
+        WaitForSingleObject(process_.get(), 5000);
         return kTimedOut;
     }
     DWORD code = 0;
-    GetExitCodeProcess(pi_.hProcess, &code);
+    GetExitCodeProcess(process_.get(), &code);
     return code;
 }
 
 namespace {
+// A visible top-level dialog that the predicate accepts.
 struct FindState {
-    DWORD pid;
-    const std::wstring* title;
+    bool (*accepts)(HWND, const void*);
+    const void* arg;
     HWND found;
 };
 
 BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
     auto* s = reinterpret_cast<FindState*>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
     wchar_t cls[64] = {};
     GetClassNameW(w, cls, 64);
-    if (!IsWindowVisible(w) || std::wstring(cls) != L"#32770") return TRUE;
-    if (s->pid && pid != s->pid) return TRUE;
-    if (!s->title->empty() && Text(w) != *s->title) return TRUE;
+    if (!IsWindowVisible(w) || std::wstring(cls) != L"#32770" || !s->accepts(w, s->arg)) return TRUE;
     s->found = w;
     return FALSE;
 }
 
-struct TextState {
-    const std::wstring* text;
-    HWND found;
+// Polls every 5 ms until a dialog is accepted or timeout_ms have passed.
+HWND FindDialog(bool (*accepts)(HWND, const void*), const void* arg, DWORD timeout_ms) {
+    DWORD start = GetTickCount();
+    do {
+        FindState s{accepts, arg, nullptr};
+        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&s));
+        if (s.found) return s.found;
+        Sleep(5);
+    } while (GetTickCount() - start < timeout_ms);
+    return nullptr;
+}
+
+struct PidTitle {
+    DWORD pid;
+    const std::wstring* title;
 };
-
-BOOL CALLBACK TextProc(HWND w, LPARAM lp) {
-    auto* s = reinterpret_cast<TextState*>(lp);
-    wchar_t cls[64] = {};
-    GetClassNameW(w, cls, 64);
-    if (!IsWindowVisible(w) || std::wstring(cls) != L"#32770" || MessageText(w) != *s->text) return TRUE;
-    s->found = w;
-    return FALSE;
-}
 
 BOOL CALLBACK ChildProc(HWND w, LPARAM lp) {
     auto* v = reinterpret_cast<std::vector<Control>*>(lp);
@@ -105,25 +105,19 @@ BOOL CALLBACK ChildProc(HWND w, LPARAM lp) {
 }  // namespace
 
 HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title) {
-    DWORD start = GetTickCount();
-    do {
-        FindState s{pid, &title, nullptr};
-        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&s));
-        if (s.found) return s.found;
-        Sleep(5);
-    } while (GetTickCount() - start < timeout_ms);
-    return nullptr;
+    PidTitle want{pid, &title};
+    auto accepts = [](HWND w, const void* arg) {
+        const PidTitle& want = *static_cast<const PidTitle*>(arg);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        return (!want.pid || pid == want.pid) && (want.title->empty() || Text(w) == *want.title);
+    };
+    return FindDialog(accepts, &want, timeout_ms);
 }
 
 HWND FindBoxWithText(const std::wstring& text, DWORD timeout_ms) {
-    DWORD start = GetTickCount();
-    do {
-        TextState s{&text, nullptr};
-        EnumWindows(TextProc, reinterpret_cast<LPARAM>(&s));
-        if (s.found) return s.found;
-        Sleep(5);
-    } while (GetTickCount() - start < timeout_ms);
-    return nullptr;
+    auto accepts = [](HWND w, const void* arg) { return MessageText(w) == *static_cast<const std::wstring*>(arg); };
+    return FindDialog(accepts, &text, timeout_ms);
 }
 
 std::wstring Text(HWND w) {

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "lib/owner.h"
+#include "tests/common.h"
+
 namespace e2e {
 
 // How long a test waits for a box to appear or a run to end.
@@ -38,11 +41,13 @@ public:
     // Exit code, or kTimedOut (the process is then killed).
     DWORD WaitExit(DWORD ms);
     bool Running() const;
-    DWORD Pid() const { return pi_.dwProcessId; }
+    DWORD Pid() const { return pid_; }
     static const DWORD kTimedOut = 0xDEADBEEF;
 
 private:
-    PROCESS_INFORMATION pi_{};
+    kt::unique_handle process_;
+    kt::unique_handle thread_;
+    DWORD pid_ = 0;
 };
 
 // First visible top-level dialog of the process (or with the title, pid 0).

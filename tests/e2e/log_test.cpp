@@ -12,13 +12,14 @@ using e2e::Line;
 using e2e::ParseLog;
 using e2e::Process;
 using e2e::Sandbox;
+using e2e::kBoxWait;
 
 const std::wstring kA = L"A\u00B7\u00B7";
 
 TEST(LogFile, CountdownRunWritesItsLinesInOrder) {
     Sandbox box(L"order");
     TestDir::Write(box.wli(), "[Prms]\r\nStrtMd=append\r\n[Evts]\r\n.*=\r\n");
-    ASSERT_EQ(box.RunOnce(L"\"Proceed?\" \"Please confirm\" \"Question|YesNo\" 1"), static_cast<DWORD>(IDYES));
+    ASSERT_EQ(box.RunOnce(L"\"Proceed?\" \"Please confirm\" \"Question|YesNo\" 1"), test::Code(IDYES));
     std::vector<Line> lines = ParseLog(TestDir::Read(box.log()));
     ASSERT_FALSE(lines.empty());
     // The writer's own load lines may come before or after the start line.
@@ -39,7 +40,7 @@ TEST(LogFile, CountdownRunWritesItsLinesInOrder) {
         else if (l.category == L"ST." && l.text.find(L"Thread routine end 0 (00000000)") == 0) step = "end";
         else if (l.category == L"STC" && l.text.find(L"Closing thread handle: handle=") == 0) step = "close";
         else if (l.category == kA && l.text == L"velmo end(6)") step = "stop";
-        else step = "other:" + std::string(l.category.begin(), l.category.end());
+        else step = "other:" + test::Narrow(l.category);
         if (step == "search" && !seq.empty() && seq.back() == "search") continue;  // one per pass
         seq.push_back(step);
     }
@@ -50,18 +51,18 @@ TEST(LogFile, CountdownRunWritesItsLinesInOrder) {
 
 TEST(LogFile, WithoutParameterFileNothingIsWritten) {
     Sandbox box(L"none");
-    ASSERT_EQ(box.RunOnce(), static_cast<DWORD>(IDCANCEL));
+    ASSERT_EQ(box.RunOnce(), test::Code(IDCANCEL));
     EXPECT_TRUE(box.LogFiles().empty());
     // An existing log is not touched either.
     TestDir::Write(box.log(), "old");
-    ASSERT_EQ(box.RunOnce(), static_cast<DWORD>(IDCANCEL));
+    ASSERT_EQ(box.RunOnce(), test::Code(IDCANCEL));
     EXPECT_EQ(TestDir::Read(box.log()), "old");
 }
 
 TEST(LogFile, LineFormEnablesOnlyItsCategories) {
     Sandbox box(L"lineform");
     TestDir::Write(box.wli(), "+A\xB7\xB7\r\n!IMM\r\n");  // ANSI, as the line form is read
-    ASSERT_EQ(box.RunOnce(), static_cast<DWORD>(IDCANCEL));
+    ASSERT_EQ(box.RunOnce(), test::Code(IDCANCEL));
     std::vector<Line> lines = ParseLog(TestDir::Read(box.log()));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].category, kA);
@@ -73,12 +74,12 @@ TEST(LogFile, StartModes) {
     {
         Sandbox box(L"new");
         TestDir::Write(box.wli(), "[Prms]\r\nStrtMd=new\r\n[Evts]\r\nA..=\r\n");
-        ASSERT_EQ(box.RunOnce(), static_cast<DWORD>(IDCANCEL));
-        ASSERT_EQ(box.RunOnce(), static_cast<DWORD>(IDCANCEL));
+        ASSERT_EQ(box.RunOnce(), test::Code(IDCANCEL));
+        ASSERT_EQ(box.RunOnce(), test::Code(IDCANCEL));
         std::vector<std::wstring> files = box.LogFiles();
         ASSERT_EQ(files.size(), 2u);
         for (const std::wstring& f : files) {
-            EXPECT_TRUE(std::regex_match(f, std::wregex(L"velmo[0-9]{8}-[0-9]{9}\\.log"))) << std::string(f.begin(), f.end());
+            EXPECT_TRUE(std::regex_match(f, std::wregex(L"velmo[0-9]{8}-[0-9]{9}\\.log"))) << test::Narrow(f);
             EXPECT_EQ(ParseLog(TestDir::Read(box / f)).size(), 2u);
         }
     }
@@ -86,8 +87,8 @@ TEST(LogFile, StartModes) {
     for (const auto& m : modes) {
         Sandbox box(std::wstring(L"mode-") + (m.second == 2 ? L"ovrwrt" : L"append"));
         TestDir::Write(box.wli(), std::string("[Prms]\r\nStrtMd=") + m.first + "\r\n[Evts]\r\nA..=\r\n");
-        ASSERT_EQ(box.RunOnce(), static_cast<DWORD>(IDCANCEL));
-        ASSERT_EQ(box.RunOnce(), static_cast<DWORD>(IDCANCEL));
+        ASSERT_EQ(box.RunOnce(), test::Code(IDCANCEL));
+        ASSERT_EQ(box.RunOnce(), test::Code(IDCANCEL));
         EXPECT_EQ(box.LogFiles(), std::vector<std::wstring>{L"velmo.log"});
         EXPECT_EQ(ParseLog(TestDir::Read(box.log())).size(), m.second) << m.first;
     }
@@ -101,7 +102,7 @@ TEST(LogFile, ParameterFileSwitchesLoggingWhileABoxIsUp) {
     Process a, b;
     ASSERT_TRUE(a.StartExe(on.exe(), L"\"switching on\" \"Log on\" OK"));
     ASSERT_TRUE(b.StartExe(off.exe(), L"\"switching off\" \"Log off\" OK"));
-    HWND box_a = e2e::FindBox(a.Pid(), 20000), box_b = e2e::FindBox(b.Pid(), 20000);
+    HWND box_a = e2e::FindBox(a.Pid(), kBoxWait), box_b = e2e::FindBox(b.Pid(), kBoxWait);
     ASSERT_NE(box_a, nullptr);
     ASSERT_NE(box_b, nullptr);
     TestDir::Write(on.wli(), wli);
@@ -109,8 +110,8 @@ TEST(LogFile, ParameterFileSwitchesLoggingWhileABoxIsUp) {
     Sleep(66000);
     e2e::Click(box_a, IDOK);
     e2e::Click(box_b, IDOK);
-    EXPECT_EQ(a.WaitExit(20000), 1u);
-    EXPECT_EQ(b.WaitExit(20000), 1u);
+    EXPECT_EQ(a.WaitExit(kBoxWait), test::Code(IDOK));
+    EXPECT_EQ(b.WaitExit(kBoxWait), test::Code(IDOK));
     std::vector<Line> la = ParseLog(TestDir::Read(on.log())), lb = ParseLog(TestDir::Read(off.log()));
     EXPECT_FALSE(Contains(la, L"velmo start"));
     EXPECT_TRUE(Contains(la, L"velmo end(1)"));
@@ -122,12 +123,12 @@ TEST(LogFile, UnwritableLogNeverChangesTheExitCode) {
     {
         Sandbox box(L"locked");
         TestDir::Write(box.wli(), "[Prms]\r\n[Evts]\r\n.*=\r\n");
-        HANDLE lock = CreateFileW(box.log().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+        kt::unique_handle lock = TestDir::Open(box.log(), GENERIC_WRITE, 0, CREATE_ALWAYS);
+        ASSERT_TRUE(lock);
         DWORD start = GetTickCount();
-        EXPECT_EQ(box.RunOnce(), static_cast<DWORD>(IDCANCEL));
+        EXPECT_EQ(box.RunOnce(), test::Code(IDCANCEL));
         EXPECT_LT(GetTickCount() - start, 21000u);  // one second of box, at most 15 s of retries
-        CloseHandle(lock);
+        lock.reset();
         EXPECT_EQ(TestDir::Read(box.log()), "");
     }
     {
@@ -135,7 +136,7 @@ TEST(LogFile, UnwritableLogNeverChangesTheExitCode) {
         TestDir::Write(box.wli(), "[Prms]\r\n[Evts]\r\n.*=\r\n");
         CreateDirectoryW(box.log().c_str(), nullptr);
         DWORD start = GetTickCount();
-        EXPECT_EQ(box.RunOnce(), static_cast<DWORD>(IDCANCEL));
+        EXPECT_EQ(box.RunOnce(), test::Code(IDCANCEL));
         EXPECT_LT(GetTickCount() - start, 21000u);
     }
 }

@@ -5,7 +5,7 @@
 
 #include <regex>
 
-#include "tests/e2e/harness.h"
+#include "tests/e2e/launch.h"
 #include "tests/testdir.h"
 
 namespace e2e {
@@ -28,12 +28,7 @@ public:
     }
     std::vector<std::wstring> LogFiles() const {
         std::vector<std::wstring> names;
-        WIN32_FIND_DATAW fd;
-        HANDLE f = FindFirstFileW((*this / L"*.log").c_str(), &fd);
-        if (f == INVALID_HANDLE_VALUE) return names;
-        do names.push_back(fd.cFileName);
-        while (FindNextFileW(f, &fd));
-        FindClose(f);
+        for (const WIN32_FIND_DATAW& fd : List(*this / L"*.log")) names.push_back(fd.cFileName);
         return names;
     }
 };

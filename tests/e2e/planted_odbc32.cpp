@@ -2,6 +2,8 @@
 // leaves planted.marker beside it. Its exports only fill the ordinals.
 #include <windows.h>
 
+#include "lib/owner.h"
+
 extern "C" {
 int Stub2() { return -1; }
 int Stub15() { return -1; }
@@ -15,7 +17,6 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
     DWORD n = GetModuleFileNameW(self, path, MAX_PATH);
     while (n > 0 && path[n - 1] != L'\\') --n;
     lstrcpyW(path + n, L"planted.marker");
-    HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    kt::unique_handle marker(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     return TRUE;
 }

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tests/e2e/harness.h"
+#include "tests/e2e/launch.h"
 #include "tests/testdir.h"
 
 namespace {
@@ -52,12 +52,12 @@ TEST(Planting, Odbc32BesideTheExeIsNeverLoaded) {
         ASSERT_TRUE(DeleteFileW(marker.c_str()));
     }
     Process p;
-    ASSERT_TRUE(p.StartExe(dir / L"velmo_planted.exe", L"\"Planted DLL beside me\" \"Planting\" YesNo 30"));
-    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(box, nullptr);
+    HWND box;
+    ASSERT_TRUE(
+        e2e::LaunchExe(p, dir / L"velmo_planted.exe", L"\"Planted DLL beside me\" \"Planting\" YesNo 30", box));
     EXPECT_EQ(e2e::TitleSuffix(box, L"Planting"), L" [30]");
     e2e::Click(box, IDNO);
-    EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(IDNO));
+    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDNO));
     EXPECT_FALSE(Exists(marker));
 }
 

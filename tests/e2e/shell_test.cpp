@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "tests/e2e/harness.h"
+#include "tests/e2e/launch.h"
 #include "tests/help_texts.h"
 
 namespace {
@@ -17,10 +17,7 @@ struct ButtonSet {
     std::vector<int> ids;
 };
 
-void PrintTo(const ButtonSet& s, std::ostream* os) {
-    std::wstring w = s.word;
-    *os << std::string(w.begin(), w.end());
-}
+void PrintTo(const ButtonSet& s, std::ostream* os) { *os << test::Narrow(s.word); }
 
 class PlainBox : public ::testing::TestWithParam<ButtonSet> {};
 
@@ -28,12 +25,11 @@ class PlainBox : public ::testing::TestWithParam<ButtonSet> {};
 TEST_P(PlainBox, EachButtonIsTheExitCode) {
     const ButtonSet& set = GetParam();
     for (int id : set.ids) {
-        SCOPED_TRACE(id);
         std::wstring caption = std::wstring(L"Plain ") + set.word + L" " + std::to_wstring(id);
+        SCOPED_TRACE(test::Narrow(caption));
         Process p;
-        ASSERT_TRUE(p.StartVelmo(L"\"Proceed?\" \"" + caption + L"\" \"Question|" + set.word + L"\""));
-        HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-        ASSERT_NE(box, nullptr);
+        HWND box;
+        ASSERT_TRUE(e2e::Launch(p, L"\"Proceed?\" \"" + caption + L"\" \"Question|" + set.word + L"\"", box));
         EXPECT_EQ(e2e::Text(box), caption);
         EXPECT_EQ(e2e::MessageText(box), L"Proceed?");
         std::vector<int> shown = e2e::VisibleButtonIds(box);
@@ -42,7 +38,7 @@ TEST_P(PlainBox, EachButtonIsTheExitCode) {
         std::sort(want.begin(), want.end());
         EXPECT_EQ(shown, want);
         e2e::Click(box, id);
-        EXPECT_EQ(p.WaitExit(kBoxWait), static_cast<DWORD>(id));
+        EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(id));
     }
 }
 
@@ -52,16 +48,12 @@ INSTANTIATE_TEST_SUITE_P(AllSets, PlainBox,
                                            ButtonSet{L"YesNoCancel", {6, 7, 2}}, ButtonSet{L"YesNo", {6, 7}},
                                            ButtonSet{L"RetryCancel", {4, 2}},
                                            ButtonSet{L"CancelTryContinue", {2, 10, 11}}),
-                         [](const ::testing::TestParamInfo<ButtonSet>& i) {
-                             std::wstring w = i.param.word;
-                             return std::string(w.begin(), w.end());
-                         });
+                         [](const ::testing::TestParamInfo<ButtonSet>& i) { return test::Identifier(i.param.word); });
 
 TEST(PlainBox, EscapesReachTheBox) {
     Process p;
-    ASSERT_TRUE(p.StartVelmo(L"-esc:~ \"one~ntwo~tthree\" \"Escapes\" OK"));
-    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(box, nullptr);
+    HWND box;
+    ASSERT_TRUE(e2e::Launch(p, L"-esc:~ \"one~ntwo~tthree\" \"Escapes\" OK", box));
     EXPECT_EQ(e2e::MessageText(box), L"one\ntwo\tthree");
     e2e::Click(box, 1);
     EXPECT_EQ(p.WaitExit(kBoxWait), 1u);
@@ -69,9 +61,8 @@ TEST(PlainBox, EscapesReachTheBox) {
 
 TEST(PlainBox, NoButtonsWithoutTimeoutIsAnOkBox) {
     Process p;
-    ASSERT_TRUE(p.StartVelmo(L"\"text\" \"No buttons, no timeout\" NoButtons abc"));
-    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(box, nullptr);
+    HWND box;
+    ASSERT_TRUE(e2e::Launch(p, L"\"text\" \"No buttons, no timeout\" NoButtons abc", box));
     EXPECT_EQ(e2e::VisibleButtonIds(box), std::vector<int>{1});
     e2e::Click(box, 1);
     EXPECT_EQ(p.WaitExit(kBoxWait), 1u);
@@ -81,18 +72,17 @@ TEST(PlainBox, NoButtonsWithoutTimeoutIsAnOkBox) {
 bool RussianUi() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN; }
 
 void ExpectHelpBox(const std::wstring& args) {
-    SCOPED_TRACE(std::string(args.begin(), args.end()));
+    SCOPED_TRACE(test::Narrow(args));
     Process p;
-    ASSERT_TRUE(p.StartVelmo(args));
-    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(box, nullptr);
+    HWND box;
+    ASSERT_TRUE(e2e::Launch(p, args, box));
     bool ru = RussianUi();
     EXPECT_EQ(e2e::Text(box), ru ? RussianHelpCaption() : EnglishHelpCaption());
     EXPECT_EQ(e2e::MessageText(box), ru ? RussianHelp() : EnglishHelp());
     EXPECT_EQ(e2e::VisibleButtonIds(box), std::vector<int>{1});
     EXPECT_TRUE(e2e::IconVisible(box));
     e2e::Click(box, 1);
-    EXPECT_EQ(p.WaitExit(kBoxWait), 87u);
+    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(ERROR_INVALID_PARAMETER));
 }
 
 TEST(HelpBox, BadCommandLinesShowHelpAndEndWith87) {
@@ -106,11 +96,10 @@ TEST(HelpBox, BadCommandLinesShowHelpAndEndWith87) {
 
 TEST(HelpBox, ExitCodeIs87WhateverClosesIt) {
     Process p;
-    ASSERT_TRUE(p.StartVelmo(L""));
-    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
-    ASSERT_NE(box, nullptr);
+    HWND box;
+    ASSERT_TRUE(e2e::Launch(p, L"", box));
     e2e::Click(box, IDCANCEL);
-    EXPECT_EQ(p.WaitExit(kBoxWait), 87u);
+    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(ERROR_INVALID_PARAMETER));
 }
 
 // Run by CTest once per user interface language (VELMO_EXPECT_LANG).

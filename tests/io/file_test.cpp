@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "io/file.h"
+#include "tests/common.h"
 #include "tests/testdir.h"
 
 namespace {
@@ -19,11 +20,11 @@ const std::string kUtf8 = "A\xC3\xA9\xD0\x96\xE4\xB8\xAD\xF0\x9F\x98\x80";
 
 TEST(TextFile, EncodingsByteForByte) {
     const WriteCase cases[] = {
-        {"utf8", {65001, 0}, kUtf8, kUtf8 + kUtf8},
-        {"utf8 bom", {65001, 1}, "\xEF\xBB\xBF" + kUtf8, "\xEF\xBB\xBF" + kUtf8 + kUtf8},
-        {"utf16", {1200, 0}, U16(kText), U16(kText) + U16(kText)},
-        {"utf16 bom", {1200, 1}, "\xFF\xFE" + U16(kText), "\xFF\xFE" + U16(kText) + U16(kText)},
-        {"utf16 forced", {-1, 0}, "\xFF\xFE" + U16(kText), "\xFF\xFE" + U16(kText) + U16(kText)},
+        {"utf8", {CP_UTF8, 0}, kUtf8, kUtf8 + kUtf8},
+        {"utf8 bom", {CP_UTF8, 1}, "\xEF\xBB\xBF" + kUtf8, "\xEF\xBB\xBF" + kUtf8 + kUtf8},
+        {"utf16", {kt::cpUtf16, 0}, U16(kText), U16(kText) + U16(kText)},
+        {"utf16 bom", {kt::cpUtf16, 1}, "\xFF\xFE" + U16(kText), "\xFF\xFE" + U16(kText) + U16(kText)},
+        {"utf16 forced", {kt::cpUtf16Marked, 0}, "\xFF\xFE" + U16(kText), "\xFF\xFE" + U16(kText) + U16(kText)},
     };
     TestDir dir(L"enc");
     for (const WriteCase& c : cases) {
@@ -52,14 +53,14 @@ TEST(TextFile, AnsiOemAndOtherCodePages) {
     EXPECT_EQ(TestDir::Read(dir / L"koi8"), "\xF6");
     kt::textfile koi2(dir / L"koi8", {20866, 0});
     kt::result r = koi2.append(L"\u0416");
-    EXPECT_EQ(r.code(), 87u);  // appending in another code page is refused
+    EXPECT_EQ(r.code(), test::Code(ERROR_INVALID_PARAMETER));  // appending in another code page is refused
     EXPECT_EQ(TestDir::Read(dir / L"koi8"), "\xF6");
 }
 
 TEST(TextFile, WriteCutsALongerOldContent) {
     TestDir dir(L"cut");
     TestDir::Write(dir / L"f", std::string(100, 'x'));
-    kt::textfile f(dir / L"f", {65001, 1});
+    kt::textfile f(dir / L"f", {CP_UTF8, 1});
     EXPECT_TRUE(f.write(L"ab").ok());
     EXPECT_EQ(TestDir::Read(dir / L"f"), "\xEF\xBB\xBF" "ab");
 }
@@ -67,19 +68,19 @@ TEST(TextFile, WriteCutsALongerOldContent) {
 TEST(TextFile, AppendToExistingFileWritesNoMark) {
     TestDir dir(L"nomark");
     TestDir::Write(dir / L"f", "old");
-    kt::textfile f(dir / L"f", {65001, 1});
+    kt::textfile f(dir / L"f", {CP_UTF8, 1});
     EXPECT_TRUE(f.append(L"new").ok());
     EXPECT_EQ(TestDir::Read(dir / L"f"), "oldnew");
 }
 
 TEST(TextFile, EmptyText) {
     TestDir dir(L"empty");
-    kt::textfile u8(dir / L"u8", {65001, 0});
+    kt::textfile u8(dir / L"u8", {CP_UTF8, 0});
     EXPECT_TRUE(u8.append(L"").ok());
     EXPECT_EQ(TestDir::Read(dir / L"u8"), "");
-    kt::textfile u16(dir / L"u16", {1200, 0});
+    kt::textfile u16(dir / L"u16", {kt::cpUtf16, 0});
     EXPECT_TRUE(u16.write(L"").ok());
-    kt::textfile ansi(dir / L"ansi", {0, 0});
+    kt::textfile ansi(dir / L"ansi", {kt::cpAnsi, 0});
     EXPECT_FALSE(ansi.write(L"").ok());  // nothing to convert
 }
 
@@ -87,11 +88,11 @@ TEST(TextFile, FailuresAndFileError) {
     TestDir dir(L"fail");
     CreateDirectoryW((dir / L"sub").c_str(), nullptr);
     EXPECT_TRUE(kt::file_exists(dir / L"sub"));
-    kt::textfile d(dir / L"sub", {65001, 0});
+    kt::textfile d(dir / L"sub", {CP_UTF8, 0});
     kt::result r = d.append(L"x");
     EXPECT_FALSE(r.ok());
     try {
-        kt::textfile e(dir / L"sub", {65001, 0});
+        kt::textfile e(dir / L"sub", {CP_UTF8, 0});
         e.append_or_throw(L"x");
         FAIL() << "no throw";
     } catch (const kt::file_error& e) {
@@ -103,18 +104,18 @@ TEST(TextFile, FailuresAndFileError) {
     EXPECT_THROW(f.open(dir / L"missing", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
                  kt::file_error);
     EXPECT_EQ(f.try_open(dir / L"missing", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
-              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+              test::Code(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(kt::file_exists(dir / L"missing"));
 }
 
 TEST(TextFile, LockedFileFailsWithoutChangingIt) {
     TestDir dir(L"locked");
     TestDir::Write(dir / L"f", "keep");
-    HANDLE lock = CreateFileW((dir / L"f").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    kt::textfile f(dir / L"f", {65001, 0});
-    EXPECT_EQ(f.append(L"x").code(), static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
-    CloseHandle(lock);
+    kt::unique_handle lock = TestDir::Open(dir / L"f", GENERIC_READ | GENERIC_WRITE, 0);
+    ASSERT_TRUE(lock);
+    kt::textfile f(dir / L"f", {CP_UTF8, 0});
+    EXPECT_EQ(f.append(L"x").code(), test::Code(ERROR_SHARING_VIOLATION));
+    lock.reset();
     EXPECT_EQ(TestDir::Read(dir / L"f"), "keep");
 }
 

@@ -6,6 +6,7 @@
 #include <sqlext.h>
 
 #include "odbc/environment.h"
+#include "tests/common.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ TEST(OdbcDiag, RealDiagnosticOfTheDriverManager) {
     kt::result r = environment::diag(environment::handle(), nullptr, nullptr);
     EXPECT_FALSE(r.ok());
     EXPECT_EQ(r.code(), environment::database_error_code());
-    ASSERT_GE(r.text().size(), 8u) << std::string(r.text().begin(), r.text().end());
+    ASSERT_GE(r.text().size(), 8u) << test::Narrow(r.text());
     EXPECT_EQ(r.text()[0], L'[');
     EXPECT_EQ(r.text().substr(6, 2), L"] ");
     EXPECT_NE(r.text().substr(1, 2), L"01");

@@ -5,6 +5,7 @@
 
 #include "win32gui/MsgBoxAC.h"
 #include "win32gui/SrchWnd.h"
+#include "tests/common.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ TEST(DisableClose, GreysTheCloseItem) {
     DestroyWindow(w);
     HWND plain = CreateWindowExW(0, L"STATIC", L"no menu", WS_POPUP, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr);
     kt::result r = kt::DisableClose(plain);
-    EXPECT_TRUE(r.ok() || r.code() == 1168u);
+    EXPECT_TRUE(r.ok() || r.code() == test::Code(ERROR_NOT_FOUND));
     DestroyWindow(plain);
 }
 
@@ -74,7 +75,7 @@ TEST(AutoCloser, TitleOtherThanTheCaptionIsRefused) {
     c.set(L"t", L"expected", 0);
     c.set_timeout(5);
     HWND w = CreateWindowExW(0, L"STATIC", L"different", WS_OVERLAPPED, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr);
-    EXPECT_EQ(c.count_down(w).code(), 1359u);
+    EXPECT_EQ(c.count_down(w).code(), test::Code(ERROR_INTERNAL_ERROR));
     EXPECT_EQ(kt::GetWndText(w), L"different");
     DestroyWindow(w);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "win32gui/SrchWnd.h"
+#include "tests/common.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ TEST_F(Windows, EmptyPathIsRefused) {
     HWND found = reinterpret_cast<HWND>(1);
     kt::result r = kt::SrchWnd(found, {});
     EXPECT_EQ(found, nullptr);
-    EXPECT_EQ(r.code(), 87u);
+    EXPECT_EQ(r.code(), test::Code(ERROR_INVALID_PARAMETER));
 }
 
 TEST_F(Windows, ADecoyListedFirstStopsTheSearchThere) {
