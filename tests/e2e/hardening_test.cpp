@@ -75,13 +75,20 @@ void RunTogether(const std::vector<LoadRun>& runs) {
         procs.push_back(std::make_unique<Process>());
         ASSERT_TRUE(procs.back()->StartVelmo(r.args));
     }
+    // Each run's own end, not the moment the runs before it were waited for.
+    std::vector<DWORD> took(runs.size(), 0);
+    for (size_t left = runs.size(); left && GetTickCount() - start < 30000; Sleep(10)) {
+        for (size_t i = 0; i < runs.size(); ++i) {
+            if (took[i] || procs[i]->Running()) continue;
+            took[i] = GetTickCount() - start;
+            --left;
+        }
+    }
     for (size_t i = 0; i < runs.size(); ++i) {
         SCOPED_TRACE(test::Narrow(runs[i].args));
-        DWORD code = procs[i]->WaitExit(30000);
-        DWORD took = GetTickCount() - start;
-        EXPECT_EQ(code, runs[i].code);
-        EXPECT_GE(took, runs[i].timeout_ms);
-        EXPECT_LT(took, runs[i].timeout_ms + 6000);
+        EXPECT_EQ(procs[i]->WaitExit(0), runs[i].code);
+        EXPECT_GE(took[i], runs[i].timeout_ms);
+        EXPECT_LT(took[i], runs[i].timeout_ms + 6000);
     }
 }
 
