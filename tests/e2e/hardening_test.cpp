@@ -7,13 +7,8 @@
 
 namespace {
 
-using e2e::Contains;
-using e2e::Line;
-using e2e::ParseLog;
-using e2e::Process;
-using e2e::Sandbox;
-
-using e2e::kBoxWait;
+// The log-file helpers, the process and the wait constants.
+using namespace e2e;
 
 // Text and caption filling the whole command line, every category logged
 // through ".*" patterns: the countdown still works and the log has its lines.

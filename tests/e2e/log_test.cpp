@@ -7,12 +7,8 @@
 
 namespace {
 
-using e2e::Contains;
-using e2e::Line;
-using e2e::ParseLog;
-using e2e::Process;
-using e2e::Sandbox;
-using e2e::kBoxWait;
+// The log-file helpers, the process and the wait constants.
+using namespace e2e;
 
 const std::wstring kA = L"A\u00B7\u00B7";
 
