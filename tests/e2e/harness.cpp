@@ -1,6 +1,7 @@
 #include "tests/e2e/harness.h"
 
 #include <cstdio>
+#include <functional>
 
 namespace e2e {
 
@@ -64,8 +65,7 @@ DWORD Process::WaitExit(DWORD ms) {
 namespace {
 // A visible top-level dialog that the predicate accepts.
 struct FindState {
-    bool (*accepts)(HWND, const void*);
-    const void* arg;
+    const std::function<bool(HWND)>* accepts;
     HWND found;
 };
 
@@ -73,27 +73,22 @@ BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
     auto* s = reinterpret_cast<FindState*>(lp);
     wchar_t cls[64] = {};
     GetClassNameW(w, cls, 64);
-    if (!IsWindowVisible(w) || std::wstring(cls) != L"#32770" || !s->accepts(w, s->arg)) return TRUE;
+    if (!IsWindowVisible(w) || std::wstring(cls) != L"#32770" || !(*s->accepts)(w)) return TRUE;
     s->found = w;
     return FALSE;
 }
 
 // Polls every 5 ms until a dialog is accepted or timeout_ms have passed.
-HWND FindDialog(bool (*accepts)(HWND, const void*), const void* arg, DWORD timeout_ms) {
+HWND FindDialog(const std::function<bool(HWND)>& accepts, DWORD timeout_ms) {
     DWORD start = GetTickCount();
     do {
-        FindState s{accepts, arg, nullptr};
+        FindState s{&accepts, nullptr};
         EnumWindows(FindProc, reinterpret_cast<LPARAM>(&s));
         if (s.found) return s.found;
         Sleep(5);
     } while (GetTickCount() - start < timeout_ms);
     return nullptr;
 }
-
-struct PidTitle {
-    DWORD pid;
-    const std::wstring* title;
-};
 
 BOOL CALLBACK ChildProc(HWND w, LPARAM lp) {
     auto* v = reinterpret_cast<std::vector<Control>*>(lp);
@@ -105,19 +100,17 @@ BOOL CALLBACK ChildProc(HWND w, LPARAM lp) {
 }  // namespace
 
 HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title) {
-    PidTitle want{pid, &title};
-    auto accepts = [](HWND w, const void* arg) {
-        const PidTitle& want = *static_cast<const PidTitle*>(arg);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        return (!want.pid || pid == want.pid) && (want.title->empty() || Text(w) == *want.title);
-    };
-    return FindDialog(accepts, &want, timeout_ms);
+    return FindDialog(
+        [&](HWND w) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            return (!pid || owner == pid) && (title.empty() || Text(w) == title);
+        },
+        timeout_ms);
 }
 
 HWND FindBoxWithText(const std::wstring& text, DWORD timeout_ms) {
-    auto accepts = [](HWND w, const void* arg) { return MessageText(w) == *static_cast<const std::wstring*>(arg); };
-    return FindDialog(accepts, &text, timeout_ms);
+    return FindDialog([&](HWND w) { return MessageText(w) == text; }, timeout_ms);
 }
 
 std::wstring Text(HWND w) {

@@ -27,11 +27,12 @@ public:
         }
     }
     ~PreferNativeOdbc() {
-        for (const std::wstring& exe : exes_) RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\Wine\\AppDefaults\\" + exe).c_str());
+        for (const std::wstring& exe : exes_) RegDeleteTreeW(HKEY_CURRENT_USER, AppKey(exe).c_str());
     }
 
 private:
-    static std::wstring Key(const std::wstring& exe) { return L"Software\\Wine\\AppDefaults\\" + exe + L"\\DllOverrides"; }
+    static std::wstring AppKey(const std::wstring& exe) { return L"Software\\Wine\\AppDefaults\\" + exe; }
+    static std::wstring Key(const std::wstring& exe) { return AppKey(exe) + L"\\DllOverrides"; }
     std::vector<std::wstring> exes_;
 };
 

@@ -71,7 +71,7 @@ DWORD WINAPI WriterThread(LPVOID ready) {
                 if (msg.message == kRecordMessage && msg.lParam) {
                     std::unique_ptr<LogRecord> rec(reinterpret_cast<LogRecord*>(msg.lParam));
                     pending += params.format(rec->time, rec->pid, rec->tid, rec->category, rec->text);
-                    if (GetTickCount() - last_write > static_cast<DWORD>(params.flush_seconds) * 1000u ||
+                    if (TicksSince(last_write) > static_cast<DWORD>(params.flush_seconds) * 1000u ||
                         pending.size() * 2 > static_cast<size_t>(params.flush_bytes)) {
                         // A failed write is tried again with the next record.
                         if (Flush(params.file_name, pending).ok()) last_write = GetTickCount();

@@ -27,9 +27,17 @@ std::wstring PathStem(const std::wstring& path) {
     return std::wstring(drive) + dir + base;
 }
 
+namespace {
+// The exe's path without extension; read once, it cannot change.
+const std::wstring& ExeStem() {
+    static const std::wstring stem = PathStem(module().FileName());
+    return stem;
+}
+}  // namespace
+
 LogParams::LogParams() {
     LogParams::reset();
-    file_name = PathStem(module().FileName()) + L".log";
+    file_name = ExeStem() + L".log";
 }
 
 void LogParams::reset() {
@@ -97,7 +105,7 @@ std::wstring LogParams::format(const b_time& time, DWORD pid, DWORD tid, const s
 }
 
 void LogParams::make_file_name(const std::wstring& path) {
-    std::wstring stem = PathStem(path.empty() ? module().FileName() : path);
+    std::wstring stem = path.empty() ? ExeStem() : PathStem(path);
     switch (start_mode) {
     case smAppend:
         file_name = stem + L".log";
@@ -116,7 +124,7 @@ void LogParams::make_file_name(const std::wstring& path) {
 
 LogWliParams::LogWliParams() {
     LogWliParams::reset();
-    wli_path = PathStem(module().FileName()) + L".wli";
+    wli_path = ExeStem() + L".wli";
 }
 
 void LogWliParams::reset() {

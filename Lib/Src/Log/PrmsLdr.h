@@ -4,8 +4,8 @@
 
 #include "Log/LogParams.h"
 
-// Line form; 0 when loaded, ERROR_INVALID_DATA for an empty file. Throws when the file
-// cannot be opened or read.
+// Line form; 0 when loaded, ERROR_INVALID_DATA for an empty file. Throws
+// when the file cannot be opened or read.
 class LogWliParamsLoader {
 public:
     virtual uint32_t load(kt::LogWliParams& params, const std::wstring& path);

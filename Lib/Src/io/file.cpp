@@ -2,11 +2,6 @@
 
 namespace kt {
 
-namespace {
-result code_result(DWORD code, const wchar_t* text = L"") { return result(code, text); }
-result last_error(const wchar_t* text = L"") { return code_result(GetLastError(), text); }
-}  // namespace
-
 file::~file() {
     if (handle_.valid()) {
         FlushFileBuffers(handle_.get());
@@ -40,7 +35,7 @@ DWORD file::try_open(const std::wstring& name, DWORD access, DWORD share, LPSECU
 
 result textfile::put(const void* data, DWORD bytes, const wchar_t* what) {
     DWORD written = 0;
-    if (!WriteFile(handle_.get(), data, bytes, &written, nullptr)) return last_error(what);
+    if (!WriteFile(handle_.get(), data, bytes, &written, nullptr)) return LastErrorResult(what);
     return {};
 }
 
@@ -52,11 +47,11 @@ result textfile::append_utf16(const std::wstring& text) {
 result textfile::append_utf8(const std::wstring& text) {
     int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()) + 1, nullptr, 0, nullptr,
                                 nullptr);
-    if (n <= 0) return last_error();
+    if (n <= 0) return LastErrorResult();
     Array<char> buf(static_cast<uint32_t>(n));
     n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()) + 1, buf.data(), n, nullptr,
                             nullptr);
-    if (n <= 0) return last_error();
+    if (n <= 0) return LastErrorResult();
     if (n == 1) return {};  // the NUL alone: nothing to write
     return put(buf.data(), static_cast<DWORD>(n - 1), L"append_utf8");
 }
@@ -64,11 +59,11 @@ result textfile::append_utf8(const std::wstring& text) {
 result textfile::append_mb(const std::wstring& text, UINT code_page, DWORD flags) {
     int n = WideCharToMultiByte(code_page, flags, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
                                 nullptr);
-    if (n <= 0) return last_error();
+    if (n <= 0) return LastErrorResult();
     char_buffer buf(static_cast<uint32_t>(n));
     n = WideCharToMultiByte(code_page, flags, text.data(), static_cast<int>(text.size()), buf.chars(), n, nullptr,
                             nullptr);
-    if (n <= 0) return last_error();
+    if (n <= 0) return LastErrorResult();
     return put(buf.chars(), static_cast<DWORD>(n), L"");
 }
 
@@ -109,7 +104,7 @@ result textfile::write(const std::wstring& text) {
         rc = try_open(name_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     }
-    if (rc != 0) return code_result(rc);
+    if (rc != 0) return result(rc);
     result r;
     switch (encoding_.code_page) {
     case cpAnsi: r.add(append_ansi(text)); break;
@@ -130,10 +125,10 @@ result textfile::append(const std::wstring& text) {
         if (!file_exists(name_)) return write(text);
         DWORD rc = try_open(name_, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (rc != 0) return code_result(rc);
+        if (rc != 0) return result(rc);
     }
     if (SetFilePointer(handle_.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) {
-        result r = last_error();
+        result r = LastErrorResult();
         if (!was_open) close();
         return r;
     }
@@ -144,7 +139,7 @@ result textfile::append(const std::wstring& text) {
     case cpUtf16:
     case cpUtf16Marked: r.add(append_utf16(text)); break;
     case CP_UTF8: r.add(append_utf8(text)); break;
-    default: r.add(code_result(ERROR_INVALID_PARAMETER)); break;
+    default: r.add(result(ERROR_INVALID_PARAMETER)); break;
     }
     if (!was_open) r.add(close_res());
     return r;
@@ -159,9 +154,9 @@ result get_file_times(const std::wstring& name, time_base* creation, time_base* 
     file f;
     DWORD rc = f.try_open(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (rc != 0) return code_result(rc);
+    if (rc != 0) return result(rc);
     FILETIME ft[3];
-    if (!GetFileTime(f.handle(), &ft[0], &ft[1], &ft[2])) return last_error();
+    if (!GetFileTime(f.handle(), &ft[0], &ft[1], &ft[2])) return LastErrorResult();
     SYSTEMTIME st[3];
     result r;
     for (int i = 0; i < 3; ++i) {
@@ -174,9 +169,9 @@ result get_file_times(const std::wstring& name, time_base* creation, time_base* 
     for (int i = 0; i < 3; ++i) {
         if (!targets[i]) continue;
         const SYSTEMTIME& s = st[i];
-        r.add(code_result(targets[i]->set(static_cast<int16_t>(s.wYear), s.wMonth, static_cast<int8_t>(s.wDay),
-                                          static_cast<int8_t>(s.wHour), static_cast<int8_t>(s.wMinute),
-                                          static_cast<int8_t>(s.wSecond), static_cast<int16_t>(s.wMilliseconds))));
+        r.add(result(targets[i]->set(static_cast<int16_t>(s.wYear), s.wMonth, static_cast<int8_t>(s.wDay),
+                                     static_cast<int8_t>(s.wHour), static_cast<int8_t>(s.wMinute),
+                                     static_cast<int8_t>(s.wSecond), static_cast<int16_t>(s.wMilliseconds))));
     }
     return r;
 }

@@ -62,11 +62,9 @@ result& result::add(const result& other) {
     return *this;
 }
 
-result BoolResult(bool ok, const wchar_t* call) {
-    if (ok) return {};
-    DWORD code = GetLastError();
-    return result(code, call);
-}
+result LastErrorResult(const wchar_t* text) { return result(GetLastError(), text); }
+
+result BoolResult(bool ok, const wchar_t* call) { return ok ? result() : LastErrorResult(call); }
 
 std::wstring AnsiToWide(const char* text, uint32_t bytes) {
     if (!text) return std::wstring();

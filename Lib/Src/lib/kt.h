@@ -351,6 +351,8 @@ private:
     std::wstring descr_;
 };
 
+// The calling thread's last error as a result with this text.
+result LastErrorResult(const wchar_t* text = L"");
 // The empty result, or one with the last error and the text of the call.
 result BoolResult(bool ok, const wchar_t* call);
 

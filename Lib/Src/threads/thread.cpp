@@ -26,12 +26,14 @@ DWORD PostWhenReady(DWORD thread_id, HANDLE ready, HANDLE thread, UINT message, 
         DWORD spent = TicksSince(start);
         if (timeout != INFINITE && spent >= timeout) return rc;
         DWORD pause = timeout == INFINITE ? kRetryMs : std::min(kRetryMs, timeout - spent);
-        // A set event would end every wait at once: then the plain retry.
-        // The thread's handle is waited on too: one that ends without a
-        // queue wakes the poster.
-        HANDLE handles[2] = {ready, thread};
-        if (ready && WaitForSingleObject(ready, 0) == WAIT_TIMEOUT)
-            WaitForMultipleObjects(thread ? 2 : 1, handles, FALSE, pause);
+        // Woken by the queue's signal (a set event would end every wait at
+        // once, so it is left out then) or by the thread's end.
+        HANDLE waits[2];
+        DWORD n = 0;
+        if (ready && WaitForSingleObject(ready, 0) == WAIT_TIMEOUT) waits[n++] = ready;
+        if (thread) waits[n++] = thread;
+        if (n)
+            WaitForMultipleObjects(n, waits, FALSE, pause);
         else
             Sleep(pause);
     }

@@ -23,10 +23,10 @@ const DWORD kRetryMs = 100;
 void OpenQueue(HANDLE ready);
 
 // Posts to thread_id until the post succeeds or timeout ms pass (INFINITE:
-// no limit; 0: nothing is posted, ERROR_INVALID_DATA). While ready is unsignalled it waits
-// on it, woken as soon as the queue exists; otherwise, or once ready is set,
-// it retries every 100 ms. With a thread handle it gives up once that thread
-// has ended. 0 or the last error of the post.
+// no limit; 0: nothing is posted, ERROR_INVALID_DATA). Between tries it
+// waits up to 100 ms, woken when ready (a manual-reset event, may be null)
+// is set or the thread (its handle, may be null) ends; it gives up once that
+// thread has ended. 0 or the last error of the post.
 DWORD PostWhenReady(DWORD thread_id, HANDLE ready, HANDLE thread, UINT message, WPARAM wparam, LPARAM lparam,
                     DWORD timeout);
 
