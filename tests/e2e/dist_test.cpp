@@ -39,16 +39,31 @@ class ReleaseDir : public TestDir {
 public:
     explicit ReleaseDir(const std::wstring& name) : TestDir(name) {
         CopyTree(Unpacked(), path());
-        if (PeMachine(exe()) != PeMachine(e2e::VelmoPath())) CopyFileW(e2e::VelmoPath().c_str(), exe().c_str(), FALSE);
+        WORD zipped = PeMachine(exe());
+        if (zipped == 0) ADD_FAILURE() << "the unpacked zip has no velmo.exe that is a PE file";
+        if (zipped && zipped != PeMachine(e2e::VelmoPath())) CopyFileW(e2e::VelmoPath().c_str(), exe().c_str(), FALSE);
     }
     std::wstring exe() const { return *this / L"velmo.exe"; }
-    // Starts an example with the given countdown in VELMO_WAIT.
+    // Starts an example with the given countdown in VELMO_WAIT; what it
+    // writes goes to Output().
     bool Run(Process& cmd, const std::wstring& example, int wait_sec) const {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        kt::unique_handle out(CreateFileW(OutputFile().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          &inherit, CREATE_ALWAYS, 0, nullptr));
         SetEnvironmentVariableW(L"VELMO_WAIT", std::to_wstring(wait_sec).c_str());
-        bool ok = cmd.Start(L"cmd.exe /c \"" + (*this / (L"examples\\" + example)) + L"\"");
+        bool ok = out && cmd.Start(L"cmd.exe /c \"" + (*this / (L"examples\\" + example)) + L"\"", out.get());
         SetEnvironmentVariableW(L"VELMO_WAIT", nullptr);
         return ok;
     }
+    // What the last example wrote, without its last line end.
+    std::string Output() const {
+        std::string s = Read(OutputFile());
+        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+        return s;
+    }
+
+private:
+    std::wstring OutputFile() const { return *this / L"example-output.txt"; }
 };
 
 TEST(Release, ZipWasUnpacked) { ASSERT_NE(TestDir::Read(Unpacked() + L"\\velmo.exe"), "<missing>"); }
@@ -73,10 +88,11 @@ TEST(Release, SampleParameterFileSwitchesTheLogOn) {
 
 struct Example {
     const wchar_t* file;
-    const wchar_t* text;  // the box's message text
-    DWORD unattended;     // exit code when nobody answers
-    int click;            // button clicked, 0: none
-    DWORD clicked;        // exit code after the click
+    const wchar_t* text;          // the box's message text
+    DWORD unattended;             // exit code when nobody answers
+    const char* unattended_says;  // and the line its branch writes
+    int click;                    // button clicked, 0: none
+    DWORD clicked;                // exit code after the click
 };
 
 void PrintTo(const Example& e, std::ostream* os) { *os << test::Narrow(e.file); }
@@ -89,9 +105,13 @@ TEST_P(Examples, TakeTheirBranch) {
     {
         SCOPED_TRACE("unattended");
         Process cmd;
-        // A one-second countdown: ended well within a few seconds more.
+        // A one-second countdown: the default button's branch, taken once
+        // that second has passed and well within a few more.
+        DWORD start = GetTickCount();
         ASSERT_TRUE(rel.Run(cmd, e.file, 1));
         EXPECT_EQ(cmd.WaitExit(6000), e.unattended);
+        EXPECT_GE(GetTickCount() - start, 1000u);
+        EXPECT_EQ(rel.Output(), e.unattended_says);
     }
     if (!e.click) return;
     SCOPED_TRACE("clicked");
@@ -106,10 +126,11 @@ TEST_P(Examples, TakeTheirBranch) {
 INSTANTIATE_TEST_SUITE_P(
     Release, Examples,
     ::testing::Values(
-        Example{L"confirm.bat", L"Delete the old reports?\nThis cannot be undone.", 1, IDYES, 0},
-        Example{L"unattended.bat", L"The nightly backup starts now.\nCancel to skip it tonight.", 0, IDCANCEL, 1},
-        Example{L"please-wait.bat", L"", 0, 0, 0},
-        Example{L"retry.bat", L"Could not copy the report.", 2, IDABORT, 1}),
+        Example{L"confirm.bat", L"Delete the old reports?\nThis cannot be undone.", 1, "Nothing deleted.", IDYES, 0},
+        Example{L"unattended.bat", L"The nightly backup starts now.\nCancel to skip it tonight.", 0,
+                "Running the backup.", IDCANCEL, 1},
+        Example{L"please-wait.bat", L"", 0, "The notice has closed.", 0, 0},
+        Example{L"retry.bat", L"Could not copy the report.", 2, "Going on without the copy.", IDABORT, 1}),
     [](const ::testing::TestParamInfo<Example>& i) {
         std::wstring f = i.param.file;
         return test::Identifier(f.substr(0, f.find(L'.')));
@@ -133,8 +154,10 @@ TEST(ReleaseRussian, TextArrivesExactly) {
     e2e::Click(box, IDYES);
     EXPECT_EQ(cmd.WaitExit(kBoxWait), 0u);
     Process unattended;
+    DWORD start = GetTickCount();
     ASSERT_TRUE(rel.Run(unattended, L"russian.bat", 1));
     EXPECT_EQ(unattended.WaitExit(6000), 1u);
+    EXPECT_GE(GetTickCount() - start, 1000u);
 }
 
 }  // namespace

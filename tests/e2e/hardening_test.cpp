@@ -124,9 +124,8 @@ TEST(Faults, ReadOnlyLogFile) {
     EXPECT_EQ(box.RunOnce(), test::Code(IDCANCEL));
     EXPECT_LT(GetTickCount() - start, 21000u);
     SetFileAttributesW(box.log().c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (enforced) {
-        EXPECT_EQ(TestDir::Read(box.log()), "old");
-    }
+    if (!enforced) GTEST_SKIP() << "Wine run as root writes read-only files: the log's content cannot be checked";
+    EXPECT_EQ(TestDir::Read(box.log()), "old");
 }
 
 TEST(Faults, ParameterFileDeletedOrRewrittenDuringARun) {
@@ -155,11 +154,11 @@ TEST(Faults, EscapeAndAltF4DuringTheCountdown) {
     } cases[] = {
         {L"OkCancel", WM_KEYDOWN, VK_ESCAPE, 1, IDCANCEL, 2000},
         {L"OkCancel", WM_SYSKEYDOWN, VK_F4, 0x20000001, IDCANCEL, 2000},
-        // Without a Cancel button Windows ignores both keys and the countdown
-        // decides (6); Wine's box closes with IDCANCEL. Either way the code
-        // is what the box returned.
-        {L"YesNo", WM_KEYDOWN, VK_ESCAPE, 1, 0, 6000},
-        {L"YesNo", WM_SYSKEYDOWN, VK_F4, 0x20000001, 0, 6000},
+        // Wine's YesNo box closes on both keys with IDCANCEL, long before the
+        // countdown's IDYES. (Windows ignores both keys on a box without a
+        // Cancel button; there the countdown would decide.)
+        {L"YesNo", WM_KEYDOWN, VK_ESCAPE, 1, IDCANCEL, 2000},
+        {L"YesNo", WM_SYSKEYDOWN, VK_F4, 0x20000001, IDCANCEL, 2000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(test::Narrow(c.set) + (c.msg == WM_KEYDOWN ? " Escape" : " Alt+F4"));
@@ -169,12 +168,7 @@ TEST(Faults, EscapeAndAltF4DuringTheCountdown) {
         ASSERT_EQ(e2e::TitleSuffix(hwnd, std::wstring(L"Keys ") + c.set), L" [4]");
         DWORD sent = GetTickCount();
         PostMessageW(hwnd, c.msg, c.key, c.lparam);
-        DWORD code = p.WaitExit(15000);
-        if (c.code) {
-            EXPECT_EQ(code, c.code);
-        } else {
-            EXPECT_TRUE(code == IDCANCEL || code == IDYES) << code;
-        }
+        EXPECT_EQ(p.WaitExit(15000), c.code);
         EXPECT_LT(GetTickCount() - sent, c.max_ms);
     }
 }

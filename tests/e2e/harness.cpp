@@ -21,16 +21,22 @@ Process::~Process() {
     }
 }
 
-bool Process::Start(const std::wstring& cmdline) {
+bool Process::Start(const std::wstring& cmdline, HANDLE output) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    if (output) {
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = output;
+        si.hStdError = output;
+    }
     // Under Wine one start in a parallel run once failed (cause unknown);
     // a few tries, then the error is reported.
     DWORD error = 0;
     for (int tries = 0; tries < 5; ++tries) {
         std::wstring line = cmdline;
         PROCESS_INFORMATION pi{};
-        if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &si, &pi)) {
             process_.reset(pi.hProcess);
             thread_.reset(pi.hThread);
             pid_ = pi.dwProcessId;

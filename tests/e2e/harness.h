@@ -37,7 +37,9 @@ public:
     bool StartVelmo(const std::wstring& args);
     // Starts the given copy of velmo.exe.
     bool StartExe(const std::wstring& exe, const std::wstring& args);
-    bool Start(const std::wstring& cmdline);
+    // output: an inheritable handle the program gets as its standard output
+    // and error; null leaves them as they are.
+    bool Start(const std::wstring& cmdline, HANDLE output = nullptr);
     // Exit code, or kTimedOut (the process is then killed).
     DWORD WaitExit(DWORD ms);
     bool Running() const;

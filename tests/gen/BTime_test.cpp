@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <regex>
 
 #include "gen/BTime.h"
@@ -216,6 +218,14 @@ TEST(BTimeFormat, Pictures) {
 }
 
 TEST(BTimeFormat, NamesComeFromTheLocale) {
+    // The en. and ru. runs set LC_ALL (Wine passes it on): the language it
+    // names must be the one in effect, not Wine's fallback for a locale that
+    // this machine lacks.
+    if (const char* lc = getenv("LC_ALL")) {
+        EXPECT_EQ(PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID())),
+                  strncmp(lc, "ru_", 3) == 0 ? LANG_RUSSIAN : LANG_ENGLISH)
+            << lc;
+    }
     kt::b_time t = Sample();  // a Sunday
     EXPECT_EQ(t.format(L"dddd", LOCALE_USER_DEFAULT), SystemDate(t, L"dddd"));
     kt::b_time july;

@@ -44,9 +44,14 @@ TYPED_TEST(HandleOwner, MoveResetAndReleaseKeepOneOwner) {
     EXPECT_FALSE(first);
     EXPECT_EQ(first.get(), nullptr);
     EXPECT_EQ(second.get(), a);
+    // Only a close that fails sets the last error: a handle protected from
+    // closing shows whether reset restores the caller's.
+    SetHandleInformation(a, HANDLE_FLAG_PROTECT_FROM_CLOSE, HANDLE_FLAG_PROTECT_FROM_CLOSE);
     SetLastError(4321);
     second.reset(b);
     EXPECT_EQ(GetLastError(), 4321u);
+    SetHandleInformation(a, HANDLE_FLAG_PROTECT_FROM_CLOSE, 0);
+    Owner(a).reset();
     EXPECT_FALSE(IsOpen(a));
     second.reset(b);  // the same handle again: kept open
     EXPECT_TRUE(IsOpen(b));
@@ -282,7 +287,9 @@ TEST(PostWhenReady, ReachesAThreadThatGetsItsQueueLate) {
 
 TEST(PostWhenReady, GivesUpOnAThreadThatNeverGetsAQueue) {
     {
-        LateThread t(200, false);
+        // Ends between two retries: Wine reports a post to a thread that is
+        // ending at that moment as done.
+        LateThread t(250, false);
         DWORD start = GetTickCount();
         EXPECT_EQ(kt::PostWhenReady(t.id, t.ready.get(), t.handle.get(), WM_APP + 3, 0, 0, INFINITE),
                   test::Code(ERROR_INVALID_THREAD_ID));
@@ -297,24 +304,26 @@ TEST(PostWhenReady, GivesUpOnAThreadThatNeverGetsAQueue) {
     }
 }
 
+using QuitArgs = std::pair<DWORD, std::atomic<bool>*>;
+
+// Posts another message to the thread, then WM_QUIT 300 ms later.
+DWORD WINAPI PostThenQuit(LPVOID p) {
+    auto* args = static_cast<QuitArgs*>(p);
+    PostThreadMessageW(args->first, WM_APP + 9, 0, 0);
+    Sleep(300);
+    *args->second = true;
+    PostThreadMessageW(args->first, WM_QUIT, 0, 0);
+    return 0;
+}
+
 TEST(SleepUnlessQuit, WakesOnQuitOnly) {
     DWORD target = GetCurrentThreadId();
     MSG m;
     PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
     EXPECT_FALSE(kt::SleepUnlessQuit(50));
     std::atomic<bool> quit_sent{false};
-    std::pair<DWORD, std::atomic<bool>*> args{target, &quit_sent};
-    kt::THandle poster(CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-            auto* args = static_cast<std::pair<DWORD, std::atomic<bool>*>*>(p);
-            PostThreadMessageW(args->first, WM_APP + 9, 0, 0);
-            Sleep(300);
-            *args->second = true;
-            PostThreadMessageW(args->first, WM_QUIT, 0, 0);
-            return 0;
-        },
-        &args, 0, nullptr));
+    QuitArgs args{target, &quit_sent};
+    kt::THandle poster(CreateThread(nullptr, 0, PostThenQuit, &args, 0, nullptr));
     DWORD start = GetTickCount();
     EXPECT_TRUE(kt::SleepUnlessQuit(20000));
     // Not cut short by the other message, ended by the quit.

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <thread>
 
+#include "lib/owner.h"
 #include "win32gui/MsgBoxAC.h"
 #include "win32gui/SrchWnd.h"
 #include "tests/common.h"
@@ -42,9 +45,9 @@ TEST(DisableClose, GreysTheCloseItem) {
     UINT state = GetMenuState(GetSystemMenu(w, FALSE), SC_CLOSE, MF_BYCOMMAND);
     EXPECT_TRUE(state & MF_GRAYED);
     DestroyWindow(w);
+    // Without WS_SYSMENU a window has no system menu, so no Close item.
     HWND plain = CreateWindowExW(0, L"STATIC", L"no menu", WS_POPUP, 0, 0, 5, 5, nullptr, nullptr, nullptr, nullptr);
-    kt::result r = kt::DisableClose(plain);
-    EXPECT_TRUE(r.ok() || r.code() == test::Code(ERROR_NOT_FOUND));
+    EXPECT_EQ(kt::DisableClose(plain).code(), test::Code(ERROR_NOT_FOUND));
     DestroyWindow(plain);
 }
 
@@ -152,9 +155,22 @@ TEST(MsgBoxAC, NoButtonsHidesTheButtonGreysCloseAndClosesAtZero) {
     EXPECT_LT(took, 4000u);
 }
 
+// Threads of this process now.
+int ThreadCount() {
+    kt::unique_handle snap(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 te{};
+    te.dwSize = sizeof te;
+    int n = 0;
+    for (BOOL more = Thread32First(snap.get(), &te); more; more = Thread32Next(snap.get(), &te)) {
+        if (te.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+    }
+    return n;
+}
+
 // A window of this process that answers no message for a while: the worker
 // that asks for its text is stuck in SendMessageW past the 10 s wait.
 TEST(MsgBoxAC, WorkerStuckPastTheWaitKeepsItsTaskAlive) {
+    const int threads_before = ThreadCount();
     std::atomic<HWND> hung{nullptr};
     std::thread sleeper([&] {
         hung = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"Stuck worker", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 50, 50,
@@ -184,9 +200,12 @@ TEST(MsgBoxAC, WorkerStuckPastTheWaitKeepsItsTaskAlive) {
     EXPECT_GE(took, 11000u);
     EXPECT_LT(took, 14000u);
     // The worker now gets its answer and goes on with the objects left to
-    // it; a use after free would take this process down here.
+    // it (a use after free would take this process down here), finds no box
+    // and ends: the process is back to its own threads.
     sleeper.join();
-    Sleep(500);
+    DWORD waited = GetTickCount();
+    while (ThreadCount() > threads_before && GetTickCount() - waited < 5000) Sleep(10);
+    EXPECT_EQ(ThreadCount(), threads_before);
 }
 
 }  // namespace

@@ -18,11 +18,14 @@ DWORD PostWhenReady(DWORD thread_id, HANDLE ready, HANDLE thread, UINT message, 
                     DWORD timeout) {
     if (timeout == 0) return ERROR_INVALID_DATA;
     DWORD start = GetTickCount();
+    DWORD rc = ERROR_INVALID_THREAD_ID;
     for (;;) {
-        if (PostThreadMessageW(thread_id, message, wparam, lparam)) return 0;
-        DWORD rc = GetLastError();
-        if (rc == 0) rc = ERROR_INVALID_THREAD_ID;
+        // Nothing is posted once the thread has ended: its identifier may
+        // name another thread by then.
         if (thread && WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return rc;
+        if (PostThreadMessageW(thread_id, message, wparam, lparam)) return 0;
+        rc = GetLastError();
+        if (rc == 0) rc = ERROR_INVALID_THREAD_ID;
         DWORD spent = TicksSince(start);
         if (timeout != INFINITE && spent >= timeout) return rc;
         DWORD pause = timeout == INFINITE ? kRetryMs : std::min(kRetryMs, timeout - spent);

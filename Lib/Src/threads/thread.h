@@ -26,7 +26,8 @@ void OpenQueue(HANDLE ready);
 // no limit; 0: nothing is posted, ERROR_INVALID_DATA). Between tries it
 // waits up to 100 ms, woken when ready (a manual-reset event, may be null)
 // is set or the thread (its handle, may be null) ends; it gives up once that
-// thread has ended. 0 or the last error of the post.
+// thread has ended, without another post. 0 or the last error of the post
+// (ERROR_INVALID_THREAD_ID when the thread ended before one was made).
 DWORD PostWhenReady(DWORD thread_id, HANDLE ready, HANDLE thread, UINT message, WPARAM wparam, LPARAM lparam,
                     DWORD timeout);
 
