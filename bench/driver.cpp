@@ -164,5 +164,9 @@ int wmain(int argc, wchar_t** argv) {
         for (const std::string& c : r.cells) printf(" %s |", c.c_str());
         printf("\n");
     }
+    // A velmo figure that could not be measured fails the run.
+    for (const Row& r : rows) {
+        if (r.cells[0] == "n/a") return 1;
+    }
     return 0;
 }

@@ -10,86 +10,134 @@ velmo_log() { printf '[velmo] %s\n' "$*" >&2; }
 VELMO_SUDO=""
 [ "$(id -u)" -ne 0 ] && VELMO_SUDO=sudo
 
-# Debian packages the build and the tests need.
+# Debian packages the build and the tests need: both toolchains and both
+# Wine loaders everywhere (the 32-bit one is installed even where the kernel
+# cannot run it), and each ODBC driver manager by its architecture (a bare
+# name is satisfied by the other architecture's package).
 VELMO_PACKAGES="g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
- wine wine32:i386 wine64 xvfb xauth libodbc2:i386 fonts-wine imagemagick cmake make file locales
- python3 unzip"
-# The 64-bit test build, for a kernel that runs no 32-bit code.
-VELMO_PACKAGES_X86_64="g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 libodbc2"
+ g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+ wine wine32:i386 wine64 xvfb xauth libodbc2:i386 libodbc2:amd64 fonts-wine imagemagick cmake make file
+ locales python3 unzip"
 # The tests run in both user interface languages.
 VELMO_LOCALES="en_US.UTF-8 ru_RU.UTF-8"
+
+velmo_fail() { velmo_log "$*"; return 1; }
 
 velmo_ensure_packages() {
     velmo_install $VELMO_PACKAGES || return 1
     velmo_wine_env
-    if [ "$VELMO_ARCH" = x86_64 ]; then
-        velmo_install $VELMO_PACKAGES_X86_64 || return 1
-    fi
     velmo_ensure_locales
+}
+
+velmo_has_locale() {
+    locale -a 2>/dev/null | grep -qix "$(echo "$1" | sed 's/UTF-8/utf8/')"
 }
 
 velmo_ensure_locales() {
     local l missing=()
     for l in $VELMO_LOCALES; do
-        locale -a 2>/dev/null | grep -qix "$(echo "$l" | sed 's/UTF-8/utf8/')" || missing+=("$l")
+        velmo_has_locale "$l" || missing+=("$l")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     velmo_log "generating locales: ${missing[*]}"
     for l in "${missing[@]}"; do
-        grep -q "^$l UTF-8" /etc/locale.gen 2>/dev/null || echo "$l UTF-8" | $VELMO_SUDO tee -a /etc/locale.gen >/dev/null
+        if ! grep -q "^$l UTF-8" /etc/locale.gen 2>/dev/null; then
+            echo "$l UTF-8" | $VELMO_SUDO tee -a /etc/locale.gen >/dev/null || velmo_fail "cannot add $l to /etc/locale.gen" || return 1
+        fi
     done
-    $VELMO_SUDO locale-gen >/dev/null
+    $VELMO_SUDO locale-gen >/dev/null || velmo_fail "locale-gen failed" || return 1
+    for l in "${missing[@]}"; do
+        velmo_has_locale "$l" || velmo_fail "locale $l still missing after locale-gen" || return 1
+    done
+}
+
+velmo_installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
 }
 
 velmo_install() {
     local missing=() p
     for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+        velmo_installed "$p" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     velmo_log "installing: ${missing[*]}"
-    dpkg --print-foreign-architectures | grep -qx i386 || $VELMO_SUDO dpkg --add-architecture i386
-    $VELMO_SUDO apt-get update -q >/dev/null
-    DEBIAN_FRONTEND=noninteractive $VELMO_SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
-}
-
-# Builds the 32-bit product with its tests; where the tests must run 64-bit,
-# the product alone and then the 64-bit tree with the tests.
-velmo_build() {
-    if [ "$VELMO_ARCH" = i686 ]; then
-        velmo_build_tree "$VELMO_BUILD" i686 -DVELMO_TESTS=ON -DVELMO_BENCH=ON
-    else
-        velmo_build_tree "$VELMO_PRODUCT" i686 -DVELMO_TESTS=OFF -DVELMO_BENCH=OFF || return 1
-        velmo_build_tree "$VELMO_BUILD" x86_64 -DVELMO_TESTS=ON -DVELMO_BENCH=ON \
-            -DVELMO_PRODUCT_EXE="$VELMO_PRODUCT/velmo.exe"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $VELMO_SUDO dpkg --add-architecture i386 || velmo_fail "cannot add the i386 architecture" || return 1
     fi
+    $VELMO_SUDO apt-get update -q >/dev/null || velmo_fail "apt-get update failed" || return 1
+    DEBIAN_FRONTEND=noninteractive $VELMO_SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null \
+        || velmo_fail "installing ${missing[*]} failed" || return 1
+    for p in "${missing[@]}"; do
+        velmo_installed "$p" || velmo_fail "package $p is not installed" || return 1
+    done
 }
 
+# Both trees with their tests: build/ (i686, whose velmo.exe is the product)
+# and build/x86_64 (given the product's path for the checks of both exes).
+velmo_build() {
+    velmo_build_tree "$(velmo_tree i686)" i686 || return 1
+    velmo_build_tree "$(velmo_tree x86_64)" x86_64 -DVELMO_PRODUCT_EXE="$(velmo_tree i686)/velmo.exe"
+}
+
+# Configures and builds one tree; the progress lines are left out, the
+# compiler's messages are not, and the status is the build's own.
 velmo_build_tree() {  # dir arch cmake-options...
-    local dir=$1 arch=$2
+    local dir=$1 arch=$2 rc
     shift 2
     cmake -S "$VELMO_ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$VELMO_ROOT/cmake/mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null || return 1
-    cmake --build "$dir" -j "$(nproc)" -- --no-print-directory | grep -v -E '^\[ *[0-9]+%\]' || true
-    [ "${PIPESTATUS[0]}" -eq 0 ]
+        -DCMAKE_BUILD_TYPE=Release -DVELMO_TESTS=ON -DVELMO_BENCH=ON "$@" >/dev/null \
+        || velmo_fail "configuring the $arch tree in $dir failed" || return 1
+    cmake --build "$dir" -j "$(nproc)" -- --no-print-directory | { grep -v -E '^\[ *[0-9]+%\]' || true; }
+    rc=${PIPESTATUS[0]}
+    [ "$rc" -eq 0 ] || velmo_fail "building the $arch tree in $dir failed ($rc)"
+}
+
+# The architecture whose programs scripts/velmo and bench/run start
+# (VELMO_RUN_ARCH) and its tree (VELMO_BUILD): VELMO_ARCH when set, else i686
+# where 32-bit programs run, else x86_64. Fails when the 32-bit loader fails
+# for any reason but a kernel without 32-bit support.
+velmo_select_arch() {
+    velmo_probe_i686
+    case $? in
+        0) VELMO_I686_RUNS=1 ;;
+        1) VELMO_I686_RUNS=0 ;;
+        *) velmo_fail "Wine's 32-bit loader fails: $VELMO_LOADER32_ERROR" || return 1 ;;
+    esac
+    case ${VELMO_ARCH:-} in
+        "") VELMO_RUN_ARCH=x86_64; [ "$VELMO_I686_RUNS" = 1 ] && VELMO_RUN_ARCH=i686 ;;
+        i686)
+            [ "$VELMO_I686_RUNS" = 1 ] || velmo_fail "VELMO_ARCH=i686: this kernel runs no 32-bit programs" || return 1
+            VELMO_RUN_ARCH=i686 ;;
+        x86_64) VELMO_RUN_ARCH=x86_64 ;;
+        *) velmo_fail "VELMO_ARCH must be i686 or x86_64, not $VELMO_ARCH" || return 1 ;;
+    esac
+    VELMO_BUILD=$(velmo_tree "$VELMO_RUN_ARCH")
+    velmo_wine_for "$VELMO_RUN_ARCH"
 }
 
 # Starts Xvfb on a free display when there is none; sets VELMO_OWN_DISPLAY=1
 # then, and the caller releases it with velmo_release (for example in its
-# own EXIT trap).
+# own EXIT trap). Fails when the server does not come up.
 velmo_ensure_display() {
     VELMO_OWN_DISPLAY=0
     [ -n "${DISPLAY:-}" ] && return 0
-    local n=90
+    local n=90 i
     while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
     Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
     VELMO_XVFB_PID=$!
-    export DISPLAY=":$n"
-    local i
-    for i in $(seq 1 50); do
+    for i in $(seq 1 100); do
         [ -e /tmp/.X11-unix/X$n ] && break
+        kill -0 "$VELMO_XVFB_PID" 2>/dev/null || break
         sleep 0.1
     done
+    if [ ! -e /tmp/.X11-unix/X$n ] || ! kill -0 "$VELMO_XVFB_PID" 2>/dev/null; then
+        kill "$VELMO_XVFB_PID" 2>/dev/null
+        VELMO_XVFB_PID=""
+        velmo_fail "Xvfb did not start on :$n"
+        return 1
+    fi
+    export DISPLAY=":$n"
     VELMO_OWN_DISPLAY=1
 }
 
@@ -99,19 +147,21 @@ velmo_release() {
     return 0
 }
 
-# One wineboot per new prefix; crash dialog off; Wine draws its own title bars.
+# One wineboot per new prefix; crash dialog off; Wine draws its own title
+# bars. The prefix is marked ready only when every step succeeded.
 velmo_ensure_prefix() {
     [ -f "$WINEPREFIX/.velmo-ready" ] && return 0
     velmo_log "creating Wine prefix $WINEPREFIX"
-    mkdir -p "$WINEPREFIX"
-    "$VELMO_WINE" wineboot.exe -i >/dev/null 2>&1
+    mkdir -p "$WINEPREFIX" || return 1
+    "$VELMO_WINE" wineboot.exe -i >/dev/null 2>&1 || velmo_fail "wineboot failed in $WINEPREFIX" || return 1
     wineserver -w
     # Debian's Wine finds fonts-wine's Marlett (the caption buttons) only here.
     mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
     cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
-    "$VELMO_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-    "$VELMO_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-    "$VELMO_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
+    "$VELMO_WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 \
+        && "$VELMO_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 \
+        && "$VELMO_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1 \
+        || velmo_fail "cannot set the prefix's registry in $WINEPREFIX" || return 1
     wineserver -w
     touch "$WINEPREFIX/.velmo-ready"
 }
@@ -124,14 +174,15 @@ velmo_ensure_prefix() {
 velmo_warm_wine() {
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
-    wineserver -p >/dev/null 2>&1 </dev/null
-    "$VELMO_WINE" cmd.exe /c exit >/dev/null 2>&1 </dev/null
+    wineserver -p >/dev/null 2>&1 </dev/null || velmo_fail "cannot start the wineserver" || return 1
+    "$VELMO_WINE" cmd.exe /c exit >/dev/null 2>&1 </dev/null || velmo_fail "Wine cannot run cmd.exe in $WINEPREFIX"
 }
 
 velmo_setup() {
     velmo_ensure_packages || return 1
     velmo_build || return 1
-    velmo_ensure_display
-    velmo_ensure_prefix
+    velmo_select_arch || return 1
+    velmo_ensure_display || return 1
+    velmo_ensure_prefix || return 1
     velmo_warm_wine
 }

@@ -1,38 +1,57 @@
 # The Wine environment of every velmo script, in one place. POSIX sh, sourced
 # by lib.sh and by winerun; VELMO_ROOT must be set.
 #
-# Wine's 32-bit loader is a 32-bit Linux program. On a kernel that runs no
-# 32-bit code (no IA-32 emulation) it cannot start, and neither can any 32-bit
-# Windows program; there the tests run a 64-bit build of the same sources
-# under the 64-bit loader, and the 32-bit velmo.exe is built beside it.
+# Both trees are built everywhere: build/ (i686, the product) and
+# build/x86_64. Wine's 32-bit loader is a 32-bit Linux program: on a kernel
+# that runs no 32-bit code it cannot start, and neither can any 32-bit
+# Windows program. 64-bit programs run under the 64-bit loader everywhere.
 
-# Sets VELMO_ARCH (i686 or x86_64), VELMO_WINE and, for x86_64, WINELOADER.
-velmo_wine_arch() {
-    if [ -n "${VELMO_ARCH:-}" ]; then
-        :
-    elif [ ! -x /usr/lib/wine/wine ] || /usr/lib/wine/wine --version >/dev/null 2>&1; then
-        VELMO_ARCH=i686
-    else
-        VELMO_ARCH=x86_64
-    fi
-    if [ "$VELMO_ARCH" = x86_64 ]; then
-        VELMO_WINE=/usr/lib/wine/wine64
-        export WINELOADER="$VELMO_WINE"
-    else
-        VELMO_WINE=wine
-    fi
-    export VELMO_ARCH VELMO_WINE
+VELMO_LOADER32=/usr/lib/wine/wine
+VELMO_LOADER64=/usr/lib/wine/wine64
+
+# Whether Wine's 32-bit loader runs here: 0 yes; 1 this kernel runs no 32-bit
+# programs; 2 any other failure (its output in VELMO_LOADER32_ERROR).
+velmo_probe_i686() {
+    VELMO_LOADER32_ERROR=$("$VELMO_LOADER32" --version 2>&1) && return 0
+    case $VELMO_LOADER32_ERROR in
+        *"Exec format error"*) return 1 ;;
+    esac
+    return 2
 }
 
-# Sets the build tree of the tests (VELMO_BUILD) and the Wine prefix in it.
-velmo_wine_env() {
-    velmo_wine_arch
-    if [ -z "${VELMO_BUILD:-}" ]; then
-        VELMO_BUILD="$VELMO_ROOT/build"
-        [ "$VELMO_ARCH" = x86_64 ] && VELMO_BUILD="$VELMO_ROOT/build/x86_64"
+# The build tree of an architecture's suite.
+velmo_tree() {
+    if [ "$1" = x86_64 ]; then echo "$VELMO_ROOT/build/x86_64"; else echo "$VELMO_ROOT/build"; fi
+}
+
+# Sets VELMO_WINE (and WINELOADER) to run programs of an architecture.
+velmo_wine_for() {
+    if [ "$1" = x86_64 ]; then
+        VELMO_WINE=$VELMO_LOADER64
+        # Wine derives the 32-bit loader from this name where it exists.
+        WINELOADER=$VELMO_LOADER64
+        export WINELOADER
+    else
+        VELMO_WINE=wine
+        unset WINELOADER
     fi
-    export VELMO_BUILD
-    export WINEPREFIX="${WINEPREFIX:-$VELMO_BUILD/wineprefix}"
+    export VELMO_WINE
+}
+
+# The architecture of a PE file (i686 or x86_64); empty when it is none.
+velmo_pe_arch() {
+    [ -f "$1" ] || return 0
+    pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+    [ -n "$pe" ] || return 0
+    case $(od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' ') in
+        014c) echo i686 ;;
+        8664) echo x86_64 ;;
+    esac
+}
+
+# The prefix and settings shared by both suites and every script.
+velmo_wine_env() {
+    export WINEPREFIX="${WINEPREFIX:-$VELMO_ROOT/build/wineprefix}"
     export WINEDEBUG="${WINEDEBUG:--all}"
     export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
     export WINEARCH="${WINEARCH:-win64}"
