@@ -175,7 +175,12 @@ velmo_warm_wine() {
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
     wineserver -p >/dev/null 2>&1 </dev/null || velmo_fail "cannot start the wineserver" || return 1
-    "$VELMO_WINE" cmd.exe /c exit >/dev/null 2>&1 </dev/null || velmo_fail "Wine cannot run cmd.exe in $WINEPREFIX"
+    "$VELMO_WINE" cmd.exe /c exit >/dev/null 2>&1 </dev/null || velmo_fail "Wine cannot run cmd.exe in $WINEPREFIX" || return 1
+    # Wine's desktop process ends a second after the last program on it and
+    # is started again by the next one, with that one's output: a test's pipe
+    # stays open while it runs. This idle program keeps it up, detached.
+    [ -f "$VELMO_BUILD/wine_desktop.exe" ] || velmo_fail "no $VELMO_BUILD/wine_desktop.exe" || return 1
+    "$VELMO_WINE" "$VELMO_BUILD/wine_desktop.exe" >/dev/null 2>&1 </dev/null &
 }
 
 velmo_setup() {
