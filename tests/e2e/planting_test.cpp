@@ -4,8 +4,7 @@
 
 #include <vector>
 
-#include "tests/e2e/launch.h"
-#include "tests/testdir.h"
+#include "tests/e2e/logfile.h"
 
 namespace {
 
@@ -14,19 +13,21 @@ using e2e::Process;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Native DLLs first for these two programs, as for a real ODBC32.dll: Wine
-// would otherwise always take its built-in one. Wine reads the override from
-// its per-program registry key when a process starts (a child does not get
-// WINEDLLOVERRIDES from its parent's Windows environment).
-class PreferNativeOdbc {
+// A DLL override for these programs only: "native,builtin" takes a DLL of
+// the exe's folder first, as for a real ODBC32.dll (Wine would otherwise
+// always take its built-in one); "" disables the DLL. Wine reads the
+// override from its per-program registry key when a process starts (a child
+// does not get WINEDLLOVERRIDES from its parent's Windows environment).
+class DllOverride {
 public:
-    explicit PreferNativeOdbc(std::vector<std::wstring> exes) : exes_(std::move(exes)) {
+    DllOverride(std::vector<std::wstring> exes, const wchar_t* dll, const std::wstring& value)
+        : exes_(std::move(exes)) {
         for (const std::wstring& exe : exes_) {
-            RegSetKeyValueW(HKEY_CURRENT_USER, Key(exe).c_str(), L"odbc32", REG_SZ, L"native,builtin",
-                            sizeof L"native,builtin");
+            RegSetKeyValueW(HKEY_CURRENT_USER, Key(exe).c_str(), dll, REG_SZ, value.c_str(),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         }
     }
-    ~PreferNativeOdbc() {
+    ~DllOverride() {
         for (const std::wstring& exe : exes_) RegDeleteTreeW(HKEY_CURRENT_USER, AppKey(exe).c_str());
     }
 
@@ -43,7 +44,7 @@ TEST(Planting, Odbc32BesideTheExeIsNeverLoaded) {
     // Names of their own, so that no other test's run is affected.
     ASSERT_TRUE(CopyFileW(e2e::VelmoPath().c_str(), (dir / L"velmo_planted.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileW((e2e::ExeDir() + L"\\odbc_control.exe").c_str(), (dir / L"odbc_planted.exe").c_str(), FALSE));
-    PreferNativeOdbc native({L"velmo_planted.exe", L"odbc_planted.exe"});
+    DllOverride native({L"velmo_planted.exe", L"odbc_planted.exe"}, L"odbc32", L"native,builtin");
     {
         // The control: an ordinary import of ODBC32 takes the planted one.
         Process control;
@@ -60,6 +61,46 @@ TEST(Planting, Odbc32BesideTheExeIsNeverLoaded) {
     e2e::Click(box, IDNO);
     EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDNO));
     EXPECT_FALSE(Exists(marker));
+}
+
+struct NoOdbcCase {
+    const char* name;
+    const wchar_t* args;
+    int click;  // the button clicked, 0: the countdown decides
+    DWORD code;
+};
+
+// Without a driver manager (disabled, as on Windows PE without its ODBC
+// component) velmo still shows its box, counts down, clicks and exits with
+// the button; the log names the failure's code.
+TEST(Planting, WithoutOdbc32TheBoxWorksAndTheLogSaysWhy) {
+    const NoOdbcCase cases[] = {
+        {"countdown", L"\"No driver manager\" \"No ODBC\" \"YesNo|DefButton2\" 1", 0, IDNO},
+        {"click", L"\"No driver manager\" \"No ODBC\" YesNo 30", IDYES, IDYES},
+    };
+    for (const NoOdbcCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestDir dir(L"noodbc");
+        const std::wstring exe = dir / L"velmo_no_odbc.exe";
+        ASSERT_TRUE(CopyFileW(e2e::VelmoPath().c_str(), exe.c_str(), FALSE));
+        TestDir::Write(dir / L"velmo_no_odbc.wli", "[Prms]\r\n[Evts]\r\n.*=\r\n");
+        DllOverride disabled({L"velmo_no_odbc.exe"}, L"odbc32", L"");
+        Process p;
+        HWND box;
+        ASSERT_TRUE(e2e::LaunchExe(p, exe, c.args, box));
+        EXPECT_NE(e2e::TitleSuffix(box, L"No ODBC"), L"<none>");
+        if (c.click) e2e::Click(box, c.click);
+        EXPECT_EQ(p.WaitExit(kBoxWait), c.code);
+        std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir / L"velmo_no_odbc.log"));
+        EXPECT_TRUE(e2e::Contains(lines, L"velmo start"));
+        EXPECT_TRUE(e2e::Contains(lines, L"velmo end(" + std::to_wstring(c.code) + L")"));
+        bool failure = false;
+        for (const e2e::Line& l : lines) {
+            failure |= l.category == L"ODB" && l.text.find(L"ODBC32.dll") != std::wstring::npos &&
+                       l.text.find(L"[126(0000007E)]") != std::wstring::npos;
+        }
+        EXPECT_TRUE(failure);
+    }
 }
 
 }  // namespace

@@ -54,6 +54,27 @@ TEST(OdbcDiag, RealDiagnosticOfTheDriverManager) {
     EXPECT_NE(r.text().substr(1, 2), L"01");
 }
 
+struct DriverManagerCase {
+    const wchar_t* dll;
+    DWORD code;
+    const wchar_t* text;
+};
+
+// ODBC32.dll itself; a DLL that System32 lacks; one that lacks the ordinals.
+TEST(OdbcDriverManager, LoadedFromSystem32WithItsFourOrdinals) {
+    const DriverManagerCase cases[] = {
+        {L"ODBC32.dll", 0, L""},
+        {L"velmo_no_such_odbc.dll", ERROR_MOD_NOT_FOUND, L"velmo_no_such_odbc.dll"},
+        {L"version.dll", ERROR_PROC_NOT_FOUND, L"version.dll #"},
+    };
+    for (const DriverManagerCase& c : cases) {
+        kt::result r = kt::odbc::LoadDriverManager(c.dll);
+        EXPECT_EQ(r.code(), c.code) << test::Narrow(c.dll);
+        EXPECT_EQ(r.ok(), c.code == 0) << test::Narrow(c.dll);
+        EXPECT_EQ(r.text().compare(0, wcslen(c.text), c.text), 0) << test::Narrow(r.text());
+    }
+}
+
 TEST(OdbcEnvironment, SharedByReferenceCount) {
     ASSERT_EQ(environment::instances(), 0);
     EXPECT_EQ(environment::free().code(), 6u);
@@ -70,6 +91,7 @@ TEST(OdbcEnvironment, SharedByReferenceCount) {
     }
     EXPECT_EQ(environment::instances(), 0);
     EXPECT_EQ(environment::handle(), nullptr);
+    EXPECT_TRUE(environment::last_result().ok());
     EXPECT_EQ(environment::free().code(), 6u);
 }
 

@@ -10,6 +10,7 @@
 #include "threads/thread.h"
 
 #include <memory>
+#include <utility>
 
 namespace kt {
 
@@ -28,6 +29,7 @@ struct LogRecord {
     std::wstring text;
     DWORD pid;
     DWORD tid;
+    LogRecord* next;  // in the list of records written before start
 };
 
 namespace {
@@ -112,6 +114,20 @@ uint32_t AsyncLog::start() {
     thread_id_ = id;
     // The probe goes through once the writer has its message queue.
     PostWhenReady(thread_id_, queue_ready_.get(), thread_.get(), kRecordMessage, 0, 0, INFINITE);
+    // The records written before, oldest first.
+    LogRecord* oldest = nullptr;
+    for (LogRecord* r = early_.exchange(nullptr); r;) {
+        LogRecord* next = r->next;
+        r->next = oldest;
+        oldest = r;
+        r = next;
+    }
+    early_count_ = 0;
+    while (oldest) {
+        std::unique_ptr<LogRecord> r(oldest);
+        oldest = r->next;
+        if (PostThreadMessageW(thread_id_, kRecordMessage, 0, reinterpret_cast<LPARAM>(r.get()))) r.release();
+    }
     return 0;
 }
 
@@ -127,7 +143,17 @@ uint32_t AsyncLog::stop(uint32_t milliseconds) {
 }
 
 uint32_t AsyncLog::write(const std::wstring& category, const std::wstring& text) {
-    auto* rec = new LogRecord{b_time::now(), category, text, GetCurrentProcessId(), GetCurrentThreadId()};
+    auto* rec = new LogRecord{b_time::now(), category, text, GetCurrentProcessId(), GetCurrentThreadId(), nullptr};
+    if (thread_id_ == kNoThread) {
+        if (early_count_++ >= kMaxEarly) {
+            delete rec;
+            return ERROR_NOT_READY;
+        }
+        rec->next = early_.load();
+        while (!early_.compare_exchange_weak(rec->next, rec)) {
+        }
+        return 0;
+    }
     if (PostThreadMessageW(thread_id_, kRecordMessage, 0, reinterpret_cast<LPARAM>(rec))) return 0;
     DWORD e = GetLastError();
     delete rec;

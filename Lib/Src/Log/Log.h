@@ -1,6 +1,8 @@
 // The process-wide diagnostic log and its printf-style writers.
 #pragma once
 
+#include <atomic>
+
 #include "threads/handle.h"
 
 namespace kt {
@@ -13,25 +15,37 @@ public:
     virtual uint32_t write(const std::wstring& category, const std::wstring& text) = 0;
 };
 
+struct LogRecord;
+
 // The asynchronous log: write() hands a record to the writer thread, which
 // filters, formats and appends lines to the log file in batches.
 class AsyncLog : public Log {
 public:
     Log* self(int) override { return this; }
-    // Starts the writer thread; returns once it can take records.
+    // Starts the writer thread and hands it the records written before;
+    // returns once it can take records.
     uint32_t start() override;
     // Ends the writer (it drains for at most 15 s); terminates it when the
     // wait runs out. Returns the wait's result.
     uint32_t stop(uint32_t milliseconds) override;
-    // Queues a record; 0 or the error of the post (the record is then dropped).
+    // Queues a record; 0 or the error of the post (the record is then
+    // dropped). Before start the record is kept for the writer (static
+    // initialisers write before the entry point starts the log), up to
+    // kMaxEarly records; later ones get ERROR_NOT_READY.
     uint32_t write(const std::wstring& category, const std::wstring& text) override;
     DWORD thread_id() const { return thread_id_; }
 
+    static const uint32_t kMaxEarly = 64;
+
 private:
-    DWORD thread_id_ = 0xFFFFFFFF;
+    static const DWORD kNoThread = 0xFFFFFFFF;
+    DWORD thread_id_ = kNoThread;
     THandle thread_;
     // Set by the writer once its message queue exists.
     THandle queue_ready_;
+    // Records written before start, newest first, pushed without a lock.
+    std::atomic<LogRecord*> early_{nullptr};
+    std::atomic<uint32_t> early_count_{0};
 };
 
 // The one log of the process, created on first use and never destroyed.

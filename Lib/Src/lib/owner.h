@@ -79,7 +79,16 @@ struct find_traits {
     static void close(type h) { FindClose(h); }
 };
 
+// Modules of LoadLibraryW, freed with FreeLibrary.
+struct module_traits {
+    using type = HMODULE;
+    static type none() { return nullptr; }
+    static bool valid(type m) { return m != nullptr; }
+    static void close(type m) { FreeLibrary(m); }
+};
+
 using unique_handle = unique_any<handle_traits>;
+using unique_module = unique_any<module_traits>;
 using unique_find = unique_any<find_traits>;
 using unique_local = unique_any<local_traits>;
 using unique_thread_timer = unique_any<thread_timer_traits>;

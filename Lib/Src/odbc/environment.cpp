@@ -3,8 +3,17 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include "Log/Log.h"
+#include "lib/owner.h"
+
 namespace kt {
 namespace odbc {
+
+namespace {
+// The driver manager's functions that velmo imports: SQLAllocEnv,
+// SQLFreeEnv, SQLSetEnvAttr, SQLErrorW.
+const WORD kOrdinals[] = {2, 15, 75, 110};
+}  // namespace
 
 DWORD LoadFromSystem32() {
     using SetDirs = BOOL(WINAPI*)(DWORD);
@@ -20,12 +29,44 @@ DWORD LoadFromSystem32() {
     return ErrorUnless(LoadLibraryW((std::wstring(dir) + L"\\ODBC32.dll").c_str()) != nullptr);
 }
 
+result LoadDriverManager(const std::wstring& dll) {
+    wchar_t dir[MAX_PATH];
+    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return LastErrorResult(dll.c_str());
+    // By its full path: only System32's copy, whatever the search order.
+    unique_module m(LoadLibraryW((std::wstring(dir) + L"\\" + dll).c_str()));
+    if (!m) {
+        DWORD e = GetLastError();
+        return result(e ? e : ERROR_MOD_NOT_FOUND, dll);
+    }
+    for (WORD ordinal : kOrdinals) {
+        if (!GetProcAddress(m.get(), MAKEINTRESOURCEA(ordinal)))
+            return result(ERROR_PROC_NOT_FOUND, dll + L" #" + std::to_wstring(ordinal));
+    }
+    m.release();
+    return {};
+}
+
 namespace {
 SQLHENV g_env = nullptr;
 int32_t g_instances = 0;
 uint32_t g_db_error = 0;
 uint32_t g_no_data = 0;
 bool g_registered = false;
+// The results below are built on first use: the one instance is built
+// before this file's own static objects.
+// What the check of the driver manager gave, once made.
+const result* g_dm = nullptr;
+result& LastResult() {
+    static result last;
+    return last;
+}
+
+// Keeps the outcome and logs it when it is a failure.
+void Record(const wchar_t* what, const result& r) {
+    LastResult() = r;
+    if (!r.ok()) log_wprintf(get_log(), L"ODB", L"ODBC environment %s failed: %s", what, r.str().c_str());
+}
 }  // namespace
 
 environment::environment() {
@@ -34,14 +75,18 @@ environment::environment() {
         g_no_data = RegisterErrorText(L"Нет данных");
         g_registered = true;
     }
-    if (g_instances++ == 0) alloc();
+    if (g_instances++ == 0) Record(L"alloc", alloc());
 }
 
 environment::~environment() {
-    if (g_instances-- == 1) free();
+    // Nothing to free when nothing was allocated.
+    if (g_instances-- == 1 && g_env) Record(L"free", free());
 }
 
 result environment::alloc() {
+    // Checked once per process; the result lives as long as the process.
+    if (!g_dm) g_dm = new result(LoadDriverManager());
+    if (!g_dm->ok()) return *g_dm;
     SQLHENV env = nullptr;
     SQLRETURN rc = SQLAllocEnv(&env);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return diag(env, nullptr, nullptr);
@@ -76,6 +121,7 @@ result environment::judge(const std::wstring& state, const std::wstring& message
     return result(g_db_error, L"[" + state + L"] " + message, level);
 }
 
+const result& environment::last_result() { return LastResult(); }
 void* environment::handle() { return g_env; }
 int32_t environment::instances() { return g_instances; }
 uint32_t environment::database_error_code() { return g_db_error; }

@@ -12,12 +12,22 @@ namespace odbc {
 // before the first ODBC call of the process. 0 or the error.
 DWORD LoadFromSystem32();
 
+// Loads the ODBC driver manager from System32 and checks that it exports the
+// four ordinals that velmo imports (2, 15, 75, 110), so that no call can fail
+// in the delay-load helper. 0, or ERROR_MOD_NOT_FOUND / ERROR_PROC_NOT_FOUND
+// with the DLL (and the missing ordinal) as text. The DLL stays loaded when
+// it passes.
+result LoadDriverManager(const std::wstring& dll = L"ODBC32.dll");
+
 class environment : public base {
 public:
-    // The first instance allocates the environment, the last frees it.
+    // The first instance allocates the environment, the last frees it. A
+    // failure of either is logged (category "ODB") and kept as the result.
     environment();
     ~environment() override;
 
+    // Without a driver manager that LoadDriverManager accepts, its result:
+    // no ODBC call is made.
     static result alloc();
     // ERROR_INVALID_HANDLE when no environment is allocated.
     static result free();
@@ -27,6 +37,8 @@ public:
     // errors with "[state] message", no state an error with no text.
     static result judge(const std::wstring& state, const std::wstring& message);
 
+    // The outcome of the last allocation or release by an instance.
+    static const result& last_result();
     static void* handle();
     static int32_t instances();
     static uint32_t database_error_code();
