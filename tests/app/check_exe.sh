@@ -1,23 +1,30 @@
 #!/usr/bin/env bash
-# velmo.exe is a 32-bit GUI program that needs only system DLLs: statically
-# only known DLLs, and ODBC32.dll delay-loaded by ordinal; its load
-# configuration asks Windows to load dependencies from System32 only.
+# Each velmo.exe given, by its own format (PE32 i386 or PE32+ x86-64): a GUI
+# program that needs only system DLLs (statically only known DLLs, ODBC32.dll
+# delay-loaded by ordinal), whose load configuration asks Windows to load
+# dependencies from System32 only, and whose manifest names its architecture.
 set -u
-exe=$1
 fail=0
-file -b "$exe" | grep -q '^PE32 executable (GUI) Intel 80386' || { echo "not a PE32 i386 GUI program: $(file -b "$exe")"; fail=1; }
-dlls=$(i686-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
-for d in $dlls; do
-    case $d in
-        kernel32.dll|user32.dll|shell32.dll|msvcrt.dll|advapi32.dll|gdi32.dll) ;;
-        *) echo "imports a DLL that is not a known DLL: $d"; fail=1 ;;
+for exe in "$@"; do
+    echo "== $exe"
+    case $(file -b "$exe") in
+        "PE32 executable (GUI) Intel 80386"*) tools=i686-w64-mingw32 arch=x86 ;;
+        "PE32+ executable (GUI) x86-64"*) tools=x86_64-w64-mingw32 arch=amd64 ;;
+        *) echo "not a PE32 i386 or PE32+ x86-64 GUI program: $(file -b "$exe")"; fail=1; continue ;;
     esac
-done
-echo "imports: $(echo $dlls)"
-# The data directory as objdump reads it; the structures behind it read here.
-dirs=$(i686-w64-mingw32-objdump -p "$exe" | grep -E '^Entry [ad] ')
-delay=$(python3 - "$exe" "$dirs" <<'PY'
-import struct, sys
+    dlls=$($tools-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+    [ -n "$dlls" ] || { echo "no imports read"; fail=1; }
+    for d in $dlls; do
+        case $d in
+            kernel32.dll|user32.dll|shell32.dll|msvcrt.dll|advapi32.dll|gdi32.dll) ;;
+            *) echo "imports a DLL that is not a known DLL: $d"; fail=1 ;;
+        esac
+    done
+    echo "imports: $(echo $dlls)"
+    # The data directory as objdump reads it; the structures behind it read here.
+    dirs=$($tools-objdump -p "$exe" | grep -E '^Entry [ad] ')
+    report=$(python3 - "$exe" "$dirs" <<'PY'
+import re, struct, sys
 data = open(sys.argv[1], "rb").read()
 entries = {}
 for line in sys.argv[2].splitlines():
@@ -26,6 +33,7 @@ for line in sys.argv[2].splitlines():
 pe = struct.unpack_from("<I", data, 0x3C)[0]
 nsect, = struct.unpack_from("<H", data, pe + 6)
 opt_size, = struct.unpack_from("<H", data, pe + 20)
+wide = struct.unpack_from("<H", data, pe + 24)[0] == 0x20B
 secs = [struct.unpack_from("<IIII", data, pe + 24 + opt_size + 40 * i + 8) for i in range(nsect)]
 def at(rva):
     for vsize, va, rawsize, raw in secs:
@@ -37,12 +45,18 @@ if not cfg_rva:
     raise SystemExit("no load configuration")
 cfg = at(cfg_rva)
 size, = struct.unpack_from("<I", data, cfg)
-flags, = struct.unpack_from("<H", data, cfg + 0x36)
-seh = struct.unpack_from("<II", data, cfg + 0x40)
+# DependentLoadFlags, SEHandlerTable and SEHandlerCount by the layout's width.
+if wide:
+    flags, = struct.unpack_from("<H", data, cfg + 0x4E)
+    seh = struct.unpack_from("<QQ", data, cfg + 0x60)
+else:
+    flags, = struct.unpack_from("<H", data, cfg + 0x36)
+    seh = struct.unpack_from("<II", data, cfg + 0x40)
 print("load config size %d DependentLoadFlags %#x SEHandlerTable %d SEHandlerCount %d" % ((size, flags) + seh))
 rva, dsize = entries["d"]
 out = []
 off = at(rva)
+thunk, flag = (8, 1 << 63) if wide else (4, 1 << 31)
 while True:
     attrs, name, hmod, iat, int_, bound, unload, stamp = struct.unpack_from("<8I", data, off)
     if not name:
@@ -50,18 +64,23 @@ while True:
     dll = data[at(name):].split(b"\0")[0].decode()
     ords, t = [], at(int_)
     while True:
-        v, = struct.unpack_from("<I", data, t)
+        v, = struct.unpack_from("<Q" if wide else "<I", data, t)
         if not v:
             break
-        ords.append(v & 0xFFFF if v & 0x80000000 else -1)
-        t += 4
+        ords.append(v & 0xFFFF if v & flag else -1)
+        t += thunk
     out.append("%s %s" % (dll, ",".join("#%d" % o if o >= 0 else "name" for o in sorted(ords))))
     off += 32
 print("delay imports: " + "; ".join(out))
+m = re.search(rb'name="velmo" version="[0-9.]+" processorArchitecture="([^"]*)"', data)
+print("manifest architecture: " + (m.group(1).decode() if m else "none"))
 PY
-) || { echo "cannot read the load configuration or delay imports: $delay"; fail=1; }
-echo "$delay"
-echo "$delay" | grep -q 'DependentLoadFlags 0x800 SEHandlerTable 0 SEHandlerCount 0' || { echo "DependentLoadFlags is not LOAD_LIBRARY_SEARCH_SYSTEM32"; fail=1; }
-echo "$delay" | grep -q '^delay imports: ODBC32.dll #2,#15,#75,#110$' || { echo "ODBC32.dll is not delay-imported by ordinal alone"; fail=1; }
+) || { echo "cannot read the load configuration, delay imports or manifest: $report"; fail=1; }
+    echo "$report"
+    echo "$report" | grep -q 'DependentLoadFlags 0x800 SEHandlerTable 0 SEHandlerCount 0' || { echo "DependentLoadFlags is not LOAD_LIBRARY_SEARCH_SYSTEM32"; fail=1; }
+    echo "$report" | grep -q '^delay imports: ODBC32.dll #2,#15,#75,#110$' || { echo "ODBC32.dll is not delay-imported by ordinal alone"; fail=1; }
+    echo "$report" | grep -qx "manifest architecture: $arch" || { echo "the manifest does not name $arch"; fail=1; }
+done
+[ $# -gt 0 ] || { echo "no exe given"; fail=1; }
 [ $fail -eq 0 ] && echo "1 passed, 0 failed"
 exit $fail

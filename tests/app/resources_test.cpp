@@ -53,6 +53,15 @@ TEST_F(VelmoExe, CarriesTheManifest) {
     EXPECT_NE(m.find("level=\"asInvoker\""), std::string::npos);
     EXPECT_NE(m.find("uiAccess=\"false\""), std::string::npos);
     EXPECT_NE(m.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos) << m;
+    // velmo's own identity names the exe's architecture (this tree's).
+#ifdef _WIN64
+    const char* arch = "amd64";
+#else
+    const char* arch = "x86";
+#endif
+    EXPECT_NE(m.find(std::string("name=\"velmo\" version=\"1.3.0.5\" processorArchitecture=\"") + arch + "\""),
+              std::string::npos)
+        << m;
 }
 
 // Reads one version resource through the version API's own parser.

@@ -1,26 +1,41 @@
 #!/usr/bin/env bash
-# The release zip: packed twice to the same bytes, its checksum right, its
-# exe the built one; unpacked into dist-unpacked/ for the e2e tests.
-# Arguments: the built 32-bit velmo.exe, the folder to work in.
+# The release zips: each packed twice to the same bytes, named for its exe's
+# platform, its checksum right, its exe the built one, the same members in
+# every zip. The first exe's zip is unpacked into dist-unpacked/ for the e2e
+# tests. Arguments: the folder to work in, then one or more built velmo.exe.
 set -u
-exe=$1 work=$2
+work=$1
+shift
 here=$(cd "$(dirname "$0")/../.." && pwd)
-rm -rf "$work/dist-a" "$work/dist-b" "$work/dist-unpacked"
-fail=0
-a=$(python3 "$here/scripts/dist-pack" "$exe" "$work/dist-a") || exit 1
-sleep 1  # a different second: the zip must not carry the time of packing
-b=$(python3 "$here/scripts/dist-pack" "$exe" "$work/dist-b") || exit 1
-cmp -s "$a" "$b" || { echo "two packs differ"; fail=1; }
-case $(basename "$a") in
-    velmo-[0-9]*.[0-9]*.[0-9]*.[0-9]*-win32.zip) ;;
-    *) echo "unexpected name: $(basename "$a")"; fail=1 ;;
-esac
-(cd "$work/dist-a" && sha256sum -c --quiet "$(basename "$a").sha256") || { echo "checksum does not match"; fail=1; }
-mkdir -p "$work/dist-unpacked"
-(cd "$work/dist-unpacked" && unzip -q "$a") || { echo "cannot unpack"; fail=1; }
-cmp -s "$exe" "$work/dist-unpacked/velmo.exe" || { echo "velmo.exe in the zip is not the built one"; fail=1; }
 want="CHANGELOG.md LICENSE README.md examples/confirm.bat examples/please-wait.bat examples/retry.bat examples/russian.bat examples/unattended.bat velmo.exe velmo.wli.sample"
-got=$(cd "$work/dist-unpacked" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
-[ "$got" = "$want " ] || { echo "contents: $got"; echo "want:     $want"; fail=1; }
+rm -rf "$work/dist-unpacked"
+fail=0 n=0
+for exe in "$@"; do
+    n=$((n + 1))
+    dir=$work/dist-check-$n
+    rm -rf "$dir"
+    case $(file -b "$exe") in
+        "PE32 executable"*) platform=win32 ;;
+        "PE32+ executable"*) platform=win64 ;;
+        *) echo "not a Windows program: $exe"; fail=1; continue ;;
+    esac
+    a=$(python3 "$here/scripts/dist-pack" "$exe" "$dir/a") || { fail=1; continue; }
+    sleep 1  # a different second: the zip must not carry the time of packing
+    b=$(python3 "$here/scripts/dist-pack" "$exe" "$dir/b") || { fail=1; continue; }
+    cmp -s "$a" "$b" || { echo "two packs of $platform differ"; fail=1; }
+    case $(basename "$a") in
+        velmo-[0-9]*.[0-9]*.[0-9]*.[0-9]*-$platform.zip) ;;
+        *) echo "unexpected name for a $platform exe: $(basename "$a")"; fail=1 ;;
+    esac
+    (cd "$dir/a" && sha256sum -c --quiet "$(basename "$a").sha256") || { echo "$platform checksum does not match"; fail=1; }
+    mkdir -p "$dir/unpacked"
+    (cd "$dir/unpacked" && unzip -q "$a") || { echo "cannot unpack $(basename "$a")"; fail=1; }
+    cmp -s "$exe" "$dir/unpacked/velmo.exe" || { echo "velmo.exe in the $platform zip is not the built one"; fail=1; }
+    got=$(cd "$dir/unpacked" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
+    [ "$got" = "$want " ] || { echo "$platform contents: $got"; echo "want:          $want"; fail=1; }
+    echo "checked $(basename "$a")"
+    [ $n -eq 1 ] && mv "$dir/unpacked" "$work/dist-unpacked"
+done
+[ $n -gt 0 ] || { echo "no exe given"; fail=1; }
 [ $fail -eq 0 ] && echo "1 passed, 0 failed"
 exit $fail

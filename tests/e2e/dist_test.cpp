@@ -32,16 +32,15 @@ void CopyTree(const std::wstring& from, const std::wstring& to) {
     }
 }
 
-// A fresh copy of the unpacked folder. On a machine that runs no 32-bit
-// code the test build's own velmo.exe (same sources, this machine's
-// architecture) stands in for the zip's.
+// A fresh copy of the unpacked folder: the zip of this suite's own
+// architecture (win32 or win64), whose velmo.exe is the one built here.
 class ReleaseDir : public TestDir {
 public:
     explicit ReleaseDir(const std::wstring& name) : TestDir(name) {
         CopyTree(Unpacked(), path());
         WORD zipped = PeMachine(exe());
         if (zipped == 0) ADD_FAILURE() << "the unpacked zip has no velmo.exe that is a PE file";
-        if (zipped && zipped != PeMachine(e2e::VelmoPath())) CopyFileW(e2e::VelmoPath().c_str(), exe().c_str(), FALSE);
+        else if (zipped != PeMachine(e2e::VelmoPath())) ADD_FAILURE() << "the unpacked zip is not this suite's: " << zipped;
     }
     std::wstring exe() const { return *this / L"velmo.exe"; }
     // Starts an example with the given countdown in VELMO_WAIT; what it
