@@ -23,7 +23,6 @@ struct Peer {
 };
 
 const double kMissing = NAN;
-const int kPeers = 4;
 
 struct Sample {
     double to_box_ms = kMissing;
@@ -39,19 +38,28 @@ double Now() {
     return 1000.0 * c.QuadPart / f.QuadPart;
 }
 
-// One run: start, wait for the box, then either click after hold_ms or let
-// the timeout close it; CPU and memory are read after the process ended.
-Sample RunOnce(const Peer& peer, int timeout, DWORD hold_ms, int run) {
-    Sample s;
-    std::wstring caption = std::wstring(L"Bench ") + peer.name + L" " + std::to_wstring(run);
+// Starts a peer's box; its process (empty when it could not start) and id.
+kt::unique_handle StartBox(const Peer& peer, const std::wstring& caption, int timeout, DWORD& pid) {
     std::wstring cmd = peer.command(caption, timeout);
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi)) return {};
+    kt::unique_handle thread(pi.hThread);
+    pid = pi.dwProcessId;
+    return kt::unique_handle(pi.hProcess);
+}
+
+// One run: start, wait for the box, then either click after hold_ms or let
+// the timeout close it; CPU and memory are read after the process ended.
+Sample RunOnce(const Peer& peer, int timeout, DWORD hold_ms, int run) {
+    Sample s;
+    DWORD pid = 0;
     double t0 = Now();
-    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi)) return s;
-    kt::unique_handle process(pi.hProcess), thread(pi.hThread);
-    HWND box = e2e::FindBox(pi.dwProcessId, e2e::kBoxWait);
+    kt::unique_handle process = StartBox(peer, std::wstring(L"Bench ") + peer.name + L" " + std::to_wstring(run),
+                                         timeout, pid);
+    if (!process) return s;
+    HWND box = e2e::FindBox(pid, e2e::kBoxWait);
     double t_box = Now();
     if (box) {
         s.to_box_ms = t_box - t0;
@@ -70,6 +78,54 @@ Sample RunOnce(const Peer& peer, int timeout, DWORD hold_ms, int run) {
     WaitForSingleObject(process.get(), 5000);
     GetExitCodeProcess(process.get(), &s.exit_code);
     return s;
+}
+
+// A 10 s countdown watched every millisecond: how far each title "[n]" came
+// from its second (counted from "[10]"), and when the box was gone after
+// the deadline.
+struct Ticks {
+    double worst_title_ms = kMissing;  // largest distance of a title from its second
+    double gone_ms = kMissing;         // box gone, after the deadline
+};
+
+Ticks WatchCountdown(const Peer& peer, int run) {
+    const int kSeconds = 10;
+    Ticks t;
+    DWORD pid = 0;
+    kt::unique_handle process =
+        StartBox(peer, std::wstring(L"Ticks ") + peer.name + L" " + std::to_wstring(run), kSeconds, pid);
+    if (!process) return t;
+    HWND box = e2e::FindBox(pid, e2e::kBoxWait);
+    // When each remaining second was first seen in the title.
+    std::vector<double> seen(kSeconds + 1, kMissing);
+    double gone = kMissing;
+    double start = Now();
+    wchar_t title[256];
+    while (box && Now() - start < 30000) {
+        if (!IsWindow(box)) {
+            gone = Now();
+            break;
+        }
+        // The title without a message: the box's own thread is not disturbed.
+        int n = GetWindowTextW(box, title, 256);
+        std::wstring s(title, n > 0 ? n : 0);
+        size_t open = s.rfind(L" [");
+        if (open != std::wstring::npos) {
+            int left = _wtoi(s.c_str() + open + 2);
+            if (left >= 1 && left <= kSeconds && std::isnan(seen[left])) seen[left] = Now();
+        }
+        Sleep(1);
+    }
+    WaitForSingleObject(process.get(), 30000);
+    if (std::isnan(seen[kSeconds])) return t;
+    double worst = 0;
+    for (int left = 1; left < kSeconds; ++left) {
+        if (std::isnan(seen[left])) return t;
+        worst = std::max(worst, std::fabs(seen[left] - seen[kSeconds] - 1000.0 * (kSeconds - left)));
+    }
+    t.worst_title_ms = worst;
+    if (!std::isnan(gone)) t.gone_ms = gone - seen[kSeconds] - 1000.0 * kSeconds;
+    return t;
 }
 
 double Median(std::vector<double> v) {
@@ -111,13 +167,13 @@ int wmain(int argc, wchar_t** argv) {
     g_dir = g_dir.substr(0, g_dir.find_last_of(L'\\'));
     std::wstring root = g_dir.substr(0, g_dir.find_last_of(L'\\'));
 
-    const Peer peers[kPeers] = {
-        {L"velmo",
-         [&](const std::wstring& cap, int t) {
-             return Quote(root + L"\\velmo.exe") + L" Proceed? " + Quote(cap) + L" Question|YesNo|DefButton2 " +
-                    std::to_wstring(t ? t : 3600);
-         },
-         true},
+    auto velmo = [](const std::wstring& exe) {
+        return [exe](const std::wstring& cap, int t) {
+            return Quote(exe) + L" Proceed? " + Quote(cap) + L" Question|YesNo|DefButton2 " + std::to_wstring(t ? t : 3600);
+        };
+    };
+    std::vector<Peer> peers = {
+        {L"velmo", velmo(root + L"\\velmo.exe"), true},
         {L"MessageBoxW + manifest",
          [&](const std::wstring& cap, int) { return Quote(g_dir + L"\\peer_manifest.exe") + L" Proceed? " + Quote(cap); },
          false},
@@ -131,18 +187,26 @@ int wmain(int argc, wchar_t** argv) {
          },
          true},
     };
+    // An earlier velmo.exe measured in the same run (its Windows path).
+    std::wstring before_exe;
+    if (const wchar_t* b = _wgetenv(L"VELMO_BENCH_BEFORE")) before_exe = b;
+    if (!before_exe.empty()) peers.insert(peers.begin(), Peer{L"velmo before", velmo(before_exe), true});
+    const size_t kPeers = peers.size();
 
     struct Row {
         std::string name;
-        std::string cells[kPeers];
+        std::vector<std::string> cells;
     };
-    std::vector<Row> rows(3);
-    rows[0].name = "start to box on screen, ms";
-    rows[1].name = "click on a button to end of process, ms";
-    rows[2].name = "box closed by the 2 s timeout, ms after the deadline (from the box on screen)";
-    for (int p = 0; p < kPeers; ++p) {
-        const Peer& peer = peers[p];
-        std::vector<double> to_box, ended, late;
+    std::vector<Row> rows = {
+        {"start to box on screen, ms", {}},
+        {"click on a button to end of process, ms", {}},
+        {"box closed by the 2 s timeout, ms after the deadline (from the box on screen)", {}},
+        {"10 s countdown: largest distance of a title from its second (from [10]), ms", {}},
+        {"10 s countdown: box gone after the deadline, ms", {}},
+    };
+    for (const Peer& peer : peers) {
+        bool is_velmo = std::wstring(peer.name).compare(0, 5, L"velmo") == 0;
+        std::vector<double> to_box, ended, late, worst, gone;
         for (int r = 0; r < runs; ++r) {
             Sample s = RunOnce(peer, 0, 200, r);
             to_box.push_back(s.to_box_ms);
@@ -151,14 +215,24 @@ int wmain(int argc, wchar_t** argv) {
                 Sample t = RunOnce(peer, 2, 0, 100 + r);
                 late.push_back(t.closed_ms - 2000);
             }
+            if (is_velmo) {
+                Ticks k = WatchCountdown(peer, r);
+                worst.push_back(k.worst_title_ms);
+                gone.push_back(k.gone_ms);
+            }
         }
-        rows[0].cells[p] = Cell(Median(to_box), "%.0f");
-        rows[1].cells[p] = Cell(Median(ended), "%.0f");
-        rows[2].cells[p] = peer.has_timeout ? Cell(Median(late), "%+.0f") : "n/a (no timeout)";
+        rows[0].cells.push_back(Cell(Median(to_box), "%.0f"));
+        rows[1].cells.push_back(Cell(Median(ended), "%.0f"));
+        rows[2].cells.push_back(peer.has_timeout ? Cell(Median(late), "%+.0f") : "n/a (no timeout)");
+        rows[3].cells.push_back(is_velmo ? Cell(Median(worst), "%.0f") : "n/a");
+        rows[4].cells.push_back(is_velmo ? Cell(Median(gone), "%+.0f") : "n/a");
         fwprintf(stderr, L"measured %ls\n", peer.name);
     }
-    printf("| median of %d runs | velmo | MessageBoxW + manifest | MessageBoxW only | WSH Popup |\n", runs);
-    printf("|---|---|---|---|---|\n");
+    printf("| median of %d runs |", runs);
+    for (const Peer& peer : peers) printf(" %ls |", peer.name);
+    printf("\n|---|");
+    for (size_t p = 0; p < kPeers; ++p) printf("---|");
+    printf("\n");
     for (const Row& r : rows) {
         printf("| %s |", r.name.c_str());
         for (const std::string& c : r.cells) printf(" %s |", c.c_str());
@@ -166,7 +240,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     // A velmo figure that could not be measured fails the run.
     for (const Row& r : rows) {
-        if (r.cells[0] == "n/a") return 1;
+        for (size_t p = 0; p < kPeers; ++p) {
+            if (std::wstring(peers[p].name).compare(0, 5, L"velmo") == 0 && r.cells[p] == "n/a") return 1;
+        }
     }
     return 0;
 }
