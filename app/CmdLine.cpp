@@ -10,30 +10,41 @@
 
 namespace {
 
+// What a flag word sets besides its style bits.
+enum Switch { swNone, swNoButtons, swReportTimeout };
+
 struct FlagWord {
     const wchar_t* word;
     uint32_t value;
-    bool no_buttons;
+    Switch sets;
 };
 
-// Tried in this order; the first word that matches a piece applies.
+// Tried in this order; the first word that matches a piece applies. The
+// window options and ReportTimeout come after the words that were there
+// before them, so no earlier command line changes meaning.
 const FlagWord kFlagWords[] = {
-    {L"OK", MB_OK, false},
-    {L"OKCANCEL", MB_OKCANCEL, false},
-    {L"ABORTRETRYIGNORE", MB_ABORTRETRYIGNORE, false},
-    {L"YESNOCANCEL", MB_YESNOCANCEL, false},
-    {L"YESNO", MB_YESNO, false},
-    {L"RETRYCANCEL", MB_RETRYCANCEL, false},
-    {L"CANCELTRYCONTINUE", MB_CANCELTRYCONTINUE, false},
-    {L"NOBUTTONS", MB_OK, true},
-    {L"INFORMATION", MB_ICONINFORMATION, false},
-    {L"QUESTION", MB_ICONQUESTION, false},
-    {L"WARNING", MB_ICONWARNING, false},
-    {L"ERROR", MB_ICONERROR, false},
-    {L"DEFBUTTON1", MB_DEFBUTTON1, false},
-    {L"DEFBUTTON2", MB_DEFBUTTON2, false},
-    {L"DEFBUTTON3", MB_DEFBUTTON3, false},
-    {L"DEFBUTTON4", MB_DEFBUTTON4, false},
+    {L"OK", MB_OK, swNone},
+    {L"OKCANCEL", MB_OKCANCEL, swNone},
+    {L"ABORTRETRYIGNORE", MB_ABORTRETRYIGNORE, swNone},
+    {L"YESNOCANCEL", MB_YESNOCANCEL, swNone},
+    {L"YESNO", MB_YESNO, swNone},
+    {L"RETRYCANCEL", MB_RETRYCANCEL, swNone},
+    {L"CANCELTRYCONTINUE", MB_CANCELTRYCONTINUE, swNone},
+    {L"NOBUTTONS", MB_OK, swNoButtons},
+    {L"INFORMATION", MB_ICONINFORMATION, swNone},
+    {L"QUESTION", MB_ICONQUESTION, swNone},
+    {L"WARNING", MB_ICONWARNING, swNone},
+    {L"ERROR", MB_ICONERROR, swNone},
+    {L"DEFBUTTON1", MB_DEFBUTTON1, swNone},
+    {L"DEFBUTTON2", MB_DEFBUTTON2, swNone},
+    {L"DEFBUTTON3", MB_DEFBUTTON3, swNone},
+    {L"DEFBUTTON4", MB_DEFBUTTON4, swNone},
+    {L"TOPMOST", MB_TOPMOST, swNone},
+    {L"SYSTEMMODAL", MB_SYSTEMMODAL, swNone},
+    {L"TASKMODAL", MB_TASKMODAL, swNone},
+    {L"RIGHT", MB_RIGHT, swNone},
+    {L"RTLREADING", MB_RTLREADING, swNone},
+    {L"REPORTTIMEOUT", 0, swReportTimeout},
 };
 
 kt::result Fail(const std::wstring& text) { return kt::result(ERROR_INVALID_PARAMETER, text); }
@@ -169,6 +180,7 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     std::wstring opts = GetArg(cmdline, next + 2);
     Unquote(opts, L'"', 0);
     uint32_t flags = 0;
+    bool report_timeout = false;
     size_t start = 0;
     for (;;) {
         // The next "|" is looked for from one character after the piece's start.
@@ -184,7 +196,8 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
         }
         if (!hit) return Fail(L"ERROR: unknown option '" + piece + L"'");
         flags |= hit->value;
-        if (hit->no_buttons) p.buttons = false;
+        if (hit->sets == swNoButtons) p.buttons = false;
+        if (hit->sets == swReportTimeout) report_timeout = true;
         if (last) break;
         start = bar + 1;
     }
@@ -193,5 +206,6 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     p.text = text;
     p.caption = caption;
     p.flags = flags;
+    p.report_timeout = report_timeout;
     return res;
 }

@@ -12,7 +12,13 @@ struct MsgBoxParams {
     uint32_t flags = 0;
     int32_t timeout = 0;
     bool buttons = true;
+    // ReportTimeout: the exit code is kExitTimedOut when the countdown closes the box.
+    bool report_timeout = false;
 };
+
+// The exit code of a box that the countdown closed, with ReportTimeout: the
+// value of MessageBoxTimeoutW's MB_TIMEDOUT.
+const int kExitTimedOut = 32000;
 
 // Reads the process command line into p; failures are ERROR_INVALID_PARAMETER.
 kt::result ParseCmdLine(MsgBoxParams& p);

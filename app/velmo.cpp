@@ -19,8 +19,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     if (ParseCmdLine(params).ok()) {
         if (params.timeout != 0) {
             // A negative timeout is taken as the same 32 bits, unsigned.
+            bool closed_at_zero = false;
             exit_code = kt::MsgBoxAC(GetDesktopWindow(), params.text, params.caption, params.flags | MB_SETFOREGROUND,
-                                     static_cast<uint32_t>(params.timeout), !params.buttons);
+                                     static_cast<uint32_t>(params.timeout), !params.buttons, &closed_at_zero);
+            // Nobody answered: a script that asked for it can tell.
+            if (params.report_timeout && closed_at_zero) exit_code = kExitTimedOut;
         } else {
             exit_code = MessageBoxW(GetDesktopWindow(), params.text.c_str(), params.caption.c_str(),
                                     params.flags | MB_SETFOREGROUND);

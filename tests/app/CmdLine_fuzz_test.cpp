@@ -11,7 +11,9 @@ namespace {
 
 const wchar_t* const kWords[] = {L"OK", L"OkCancel", L"abortretryignore", L"YESNOCANCEL", L"YesNo", L"RetryCancel",
                                  L"CancelTryContinue", L"NoButtons", L"Information", L"question", L"Warning",
-                                 L"Error", L"DefButton1", L"DEFBUTTON2", L"DefButton3", L"DefButton4"};
+                                 L"Error", L"DefButton1", L"DEFBUTTON2", L"DefButton3", L"DefButton4",
+                                 L"TopMost", L"systemmodal", L"TaskModal", L"Right", L"RtlReading", L"ReportTimeout"};
+const uint32_t kWordCount = sizeof kWords / sizeof kWords[0];
 
 class Gen {
 public:
@@ -21,9 +23,9 @@ public:
     std::wstring piece() {
         switch (n(10)) {
         case 0: return L"";
-        case 1: return L" " + std::wstring(kWords[n(16)]);
+        case 1: return L" " + std::wstring(kWords[n(kWordCount)]);
         case 2: return junk(1 + n(8));
-        default: return kWords[n(16)];
+        default: return kWords[n(kWordCount)];
         }
     }
     std::wstring flags() {
@@ -96,7 +98,7 @@ TEST(ParseCmdLineFuzz, EveryResultIsSuccessOr87WithAKnownText) {
         if (r.ok()) {
             ++ok;
             ASSERT_EQ(r.code(), 0u) << seed;
-            ASSERT_EQ(p.flags & ~0x377u, 0u) << seed;  // only table bits
+            ASSERT_EQ(p.flags & ~0x1C3377u, 0u) << seed;  // only table bits
         } else {
             ++failed;
             ASSERT_EQ(r.code(), test::Code(ERROR_INVALID_PARAMETER)) << seed;

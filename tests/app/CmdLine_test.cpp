@@ -15,6 +15,7 @@ struct ParseCase {
     uint32_t flags = 0;
     int32_t timeout = 0;
     bool buttons = true;
+    bool report_timeout = false;
 };
 
 const ParseCase kParseCases[] = {
@@ -59,6 +60,20 @@ const ParseCase kParseCases[] = {
     {L"t c Warning|Warning|DefButton4", nullptr, L"t", L"c", 0x330, 0, true},
     {L"t c AbortRetryIgnore|RetryCancel|CancelTryContinue", nullptr, L"t", L"c", 0x7, 0, true},
     {L"t c DefButton1|OK", nullptr, L"t", L"c", 0, 0, true},
+    // window options and ReportTimeout
+    {L"t c TopMost", nullptr, L"t", L"c", 0x40000, 0, true},
+    {L"t c systemmodal|Question", nullptr, L"t", L"c", 0x1020, 0, true},
+    {L"t c TASKMODAL", nullptr, L"t", L"c", 0x2000, 0, true},
+    {L"t c Right|rtlReading", nullptr, L"t", L"c", 0x180000, 0, true},
+    {L"t c TopMost|SystemModal|TaskModal|Right|RtlReading|YesNo", nullptr, L"t", L"c", 0x1C3004, 0, true},
+    {L"t c YesNo|ReportTimeout|DefButton2 5", nullptr, L"t", L"c", 0x104, 5, true, true},
+    {L"t c REPORTTIMEOUT|NoButtons", nullptr, L"t", L"c", 0, 0, false, true},
+    {L"t c TopMost2", L"ERROR: unknown option 'TopMost2'"},
+    {L"t c \"Top Most\"", L"ERROR: unknown option 'Top Most'"},
+    {L"t c OK|SystemModa", L"ERROR: unknown option 'SystemModa'"},
+    {L"t c Rightt", L"ERROR: unknown option 'Rightt'"},
+    {L"t c Report|Timeout", L"ERROR: unknown option 'Report'"},
+    {L"t c ReportTimeouts", L"ERROR: unknown option 'ReportTimeouts'"},
     // timeout
     {L"t c OK 60", nullptr, L"t", L"c", 0, 60, true},
     {L"t c OK \" 60s\"", nullptr, L"t", L"c", 0, 60, true},
@@ -87,6 +102,7 @@ TEST(ParseCmdLine, Table) {
             EXPECT_EQ(p.caption, L"keep");
             EXPECT_EQ(p.flags, 0xDEADu);
             EXPECT_EQ(p.timeout, 77);
+            EXPECT_FALSE(p.report_timeout);
         } else {
             EXPECT_TRUE(r.ok()) << Narrow(r.text());
             EXPECT_EQ(r.code(), 0u);
@@ -95,6 +111,7 @@ TEST(ParseCmdLine, Table) {
             EXPECT_EQ(p.flags, c.flags);
             EXPECT_EQ(p.timeout, c.timeout);
             EXPECT_EQ(p.buttons, c.buttons);
+            EXPECT_EQ(p.report_timeout, c.report_timeout);
         }
     }
 }

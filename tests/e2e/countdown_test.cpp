@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/e2e/launch.h"
+#include "tests/e2e/logfile.h"
 
 namespace {
 
@@ -218,5 +218,78 @@ TEST(Countdown, TwoVelmosWithTheSameBoxEachCountDown) {
     EXPECT_EQ(b.WaitExit(8000), test::Code(IDNO));
     EXPECT_LT(GetTickCount() - start, 6000u);
 }
+
+struct ReportCase {
+    const char* name;
+    const wchar_t* flags;
+    int wait;          // the countdown, seconds
+    int click;         // clicked once the countdown shows (late: after the deadline), 0: nobody
+    bool late;
+    bool batch;        // run by report.bat, whose exit code is the branch taken
+    int topmost;       // the box is top-most: 1 yes, 0 no, -1 not looked at
+    DWORD code;        // exit code of velmo or of the batch file
+    DWORD logged;      // the code of the log's end line
+};
+
+void PrintTo(const ReportCase& c, std::ostream* os) { *os << c.name; }
+
+class ReportTimeout : public ::testing::TestWithParam<ReportCase> {};
+
+// ReportTimeout tells nobody (32000) from an answer; the window words reach
+// the box and the countdown still finds it.
+TEST_P(ReportTimeout, TellsNobodyFromAnAnswer) {
+    const ReportCase& c = GetParam();
+    e2e::Sandbox dir(L"report");
+    TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nA..=\r\n");
+    const std::wstring text = L"Report " + std::wstring(c.name, c.name + strlen(c.name));
+    SetEnvironmentVariableW(L"VELMO_TEXT", text.c_str());
+    SetEnvironmentVariableW(L"VELMO_FLAGS", c.flags);
+    SetEnvironmentVariableW(L"VELMO_WAIT", std::to_wstring(c.wait).c_str());
+    Process p;
+    bool started;
+    if (c.batch) {
+        CopyFileW((e2e::ExeDir() + L"\\report.bat").c_str(), (dir / L"report.bat").c_str(), FALSE);
+        started = p.Start(L"cmd.exe /c \"" + (dir / L"report.bat") + L"\"");
+    } else {
+        started = p.StartExe(dir.exe(), L"\"" + text + L"\" \"Report timeout\" \"" + c.flags + L"\" " +
+                                            std::to_wstring(c.wait));
+    }
+    ASSERT_TRUE(started);
+    HWND box = e2e::FindBoxWithText(text, kBoxWait);
+    ASSERT_NE(box, nullptr);
+    if (c.topmost >= 0) {
+        EXPECT_EQ((GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0, c.topmost == 1);
+    }
+    EXPECT_NE(e2e::TitleSuffix(box, L"Report timeout"), L"<none>");
+    if (c.click) {
+        if (c.late) {
+            // The countdown has clicked a button that the box does not have.
+            Sleep(c.wait * 1000 + 1500);
+            ASSERT_TRUE(p.Running());
+        }
+        e2e::Click(box, c.click);
+    }
+    EXPECT_EQ(p.WaitExit(kBoxWait), c.code);
+    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
+    EXPECT_TRUE(e2e::Contains(lines, L"velmo end(" + std::to_wstring(c.logged) + L")"));
+}
+
+// Wine 8 leaves MB_TOPMOST's box as it is (Windows makes it top-most), and
+// makes MB_SYSTEMMODAL's box top-most.
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReportTimeout,
+    ::testing::Values(
+        ReportCase{"countdown", L"YesNo|DefButton2|ReportTimeout", 1, 0, false, false, 0, 32000, 32000},
+        ReportCase{"click", L"YesNo|ReportTimeout", 30, IDNO, false, false, 0, IDNO, IDNO},
+        ReportCase{"no_buttons", L"Information|NoButtons|ReportTimeout", 1, 0, false, false, 0, 32000, 32000},
+        ReportCase{"ok_box", L"OK|ReportTimeout", 1, 0, false, false, 0, 32000, 32000},
+        ReportCase{"defbutton4_waits", L"YesNo|DefButton4|ReportTimeout", 1, IDYES, true, false, 0, IDYES, IDYES},
+        ReportCase{"without_the_word", L"YesNo|DefButton2", 1, 0, false, false, 0, IDNO, IDNO},
+        ReportCase{"system_modal", L"SystemModal|YesNo|ReportTimeout", 30, IDYES, false, false, 1, IDYES, IDYES},
+        ReportCase{"window_words", L"TopMost|TaskModal|Right|RtlReading|YesNo|DefButton2|ReportTimeout", 1, 0, false,
+                   false, -1, 32000, 32000},
+        ReportCase{"batch_nobody", L"Question|YesNo|ReportTimeout", 1, 0, false, true, 0, 80, 32000},
+        ReportCase{"batch_yes", L"Question|YesNo|ReportTimeout", 30, IDYES, false, true, 0, 60, IDYES}),
+    [](const ::testing::TestParamInfo<ReportCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -144,13 +144,16 @@ TEST(MsgBoxAC, NoButtonsHidesTheButtonGreysCloseAndClosesAtZero) {
         watched = true;
     });
     DWORD start = GetTickCount();
-    int answer = kt::MsgBoxAC(GetDesktopWindow(), L"working", L"Hidden buttons", MB_OKCANCEL | MB_ICONINFORMATION, 2, true);
+    bool at_zero = false;
+    int answer = kt::MsgBoxAC(GetDesktopWindow(), L"working", L"Hidden buttons", MB_OKCANCEL | MB_ICONINFORMATION, 2,
+                              true, &at_zero);
     DWORD took = GetTickCount() - start;
     watcher.join();
     EXPECT_TRUE(watched);
     EXPECT_TRUE(hidden);
     EXPECT_TRUE(greyed);
     EXPECT_EQ(answer, IDCANCEL);
+    EXPECT_TRUE(at_zero);
     EXPECT_GE(took, 2000u);
     EXPECT_LT(took, 4000u);
 }
@@ -191,10 +194,12 @@ TEST(MsgBoxAC, WorkerStuckPastTheWaitKeepsItsTaskAlive) {
         if (box) PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
     });
     DWORD start = GetTickCount();
-    int answer = kt::MsgBoxAC(GetDesktopWindow(), L"text", L"Stuck worker", MB_YESNO, 1, false);
+    bool at_zero = true;
+    int answer = kt::MsgBoxAC(GetDesktopWindow(), L"text", L"Stuck worker", MB_YESNO, 1, false, &at_zero);
     DWORD took = GetTickCount() - start;
     clicker.join();
     EXPECT_EQ(answer, IDNO);
+    EXPECT_FALSE(at_zero);
     // The box was answered by the click, not by a countdown, and the wait
     // for the worker was given up after its limit.
     EXPECT_GE(took, 11000u);

@@ -23,9 +23,7 @@ const uint32_t kDefButtons[8][3] = {
 
 // The line number that the click's log line carries, part of its text.
 const unsigned kClickLine = 143;
-// Countdown poll: the title changes once a second, the click may come this
-// late after the deadline.
-const DWORD kCountdownPollMs = 250;
+const DWORD kSecondMs = 1000;
 // Pause between searches that found nothing: short while the box is being
 // created (the box is found within about 10 ms of appearing; a shorter pause
 // slowed the box's creation measurably), the retry period (also after a
@@ -103,10 +101,13 @@ result TMsgBoxAutoCloser::count_down(HWND dlg) {
     DWORD start = GetTickCount();
     uint32_t last_shown = 0;
     while (IsWindow(dlg)) {
-        uint32_t elapsed = TicksSince(start) / 1000;
+        uint32_t elapsed = TicksSince(start) / kSecondMs;
         if (elapsed >= timeout_sec_) {
             uint32_t id = def_button_id();
             HWND item = GetDlgItem(dlg, static_cast<int>(id));
+            // Before the send: the box may end on it, and the main thread
+            // read this, before SendMessageW returns here.
+            clicked_ = id;
             LRESULT sent = SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(item));
             log_printf(get_log(), "UB\xB7", "btn_id=%u,item=%#010x,res=%u [%s,%u]", id, LogPtr(item),
                        static_cast<unsigned>(sent), KT_SRC_FILE, kClickLine);
@@ -118,8 +119,10 @@ result TMsgBoxAutoCloser::count_down(HWND dlg) {
             res.add(KT_BOOL_RESULT(SetWindowTextW(dlg, title.c_str())));
             last_shown = remaining;
         }
-        // The box's end (WM_QUIT from the main thread) cuts the poll short.
-        if (SleepUnlessQuit(kCountdownPollMs)) break;
+        // Until the next whole second of the countdown, so that each title
+        // and the click come on their second; the box's end (WM_QUIT from
+        // the main thread) cuts the wait short.
+        if (SleepUnlessQuit(kSecondMs - TicksSince(start) % kSecondMs)) break;
     }
     return res;
 }
@@ -142,7 +145,8 @@ std::wstring FmtCountdown(uint32_t seconds) {
 }
 
 int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
-             uint32_t timeout_sec, bool no_buttons) {
+             uint32_t timeout_sec, bool no_buttons, bool* closed_at_zero) {
+    if (closed_at_zero) *closed_at_zero = false;
     // Heap objects: a worker that does not end in time keeps using them, so
     // they are then left to it instead of being destroyed under it.
     auto closer = std::make_unique<TMsgBoxAutoCloser>();
@@ -181,7 +185,15 @@ int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, 
         if (stop.ok()) break;
         Sleep(kRetryMs);
     }
-    if (worker->wait(kWorkerWaitMs) != 0) {
+    bool ended = worker->wait(kWorkerWaitMs) == 0;
+    if (closed_at_zero) {
+        // The click ended the box when the box answered with it; an OK-only
+        // box answers its one button's click with IDOK on Windows and with
+        // IDCANCEL on Wine, and has no other answer a person could give.
+        uint32_t clicked = closer->clicked();
+        *closed_at_zero = clicked != 0 && (static_cast<uint32_t>(answer) == clicked || (flags & MB_TYPEMASK) == MB_OK);
+    }
+    if (!ended) {
         // Still running: both objects stay alive until the process ends.
         worker.release();
         closer.release();

@@ -2,6 +2,8 @@
 // default button at zero.
 #pragma once
 
+#include <atomic>
+
 #include "threads/thread.h"
 
 namespace kt {
@@ -24,6 +26,8 @@ public:
     result run() override;
     // Dialog item of the default button for the flags; 0 when there is none.
     uint32_t def_button_id() const;
+    // The button that the countdown clicked at zero; 0 until it has.
+    uint32_t clicked() const { return clicked_; }
     // Searches until a window is found, time_limit ms pass or WM_QUIT waits.
     result wait_for_box(HWND& found, DWORD time_limit);
     result count_down(HWND dlg);
@@ -35,6 +39,8 @@ private:
     uint32_t timeout_sec_ = 0;
     bool buttons_visible_ = true;
     DWORD process_id_ = 0;
+    // Written by the worker, read by the main thread once the box is gone.
+    std::atomic<uint32_t> clicked_{0};
 };
 
 // Greys the Close item of the window's system menu; ERROR_NOT_FOUND when it has none.
@@ -42,8 +48,10 @@ result DisableClose(HWND w);
 // 59 -> "59", 60 -> "1:00", 3661 -> "1:01:01".
 std::wstring FmtCountdown(uint32_t seconds);
 
-// Shows the box and counts down timeout_sec seconds; returns MessageBoxW's result.
+// Shows the box and counts down timeout_sec seconds; returns MessageBoxW's
+// result. closed_at_zero (may be null) tells whether the countdown's click
+// closed the box rather than a person's answer.
 int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
-             uint32_t timeout_sec, bool no_buttons);
+             uint32_t timeout_sec, bool no_buttons, bool* closed_at_zero = nullptr);
 
 }  // namespace kt
