@@ -41,11 +41,9 @@ velmo_wine_for() {
 # The architecture of a PE file (i686 or x86_64); empty when it is none.
 velmo_pe_arch() {
     [ -f "$1" ] || return 0
-    pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
-    [ -n "$pe" ] || return 0
-    case $(od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' ') in
-        014c) echo i686 ;;
-        8664) echo x86_64 ;;
+    case $(file -b "$1") in
+        "PE32 executable"*"Intel 80386"*) echo i686 ;;
+        "PE32+ executable"*"x86-64"*) echo x86_64 ;;
     esac
 }
 

@@ -10,7 +10,6 @@
 #include "threads/thread.h"
 
 #include <memory>
-#include <utility>
 
 namespace kt {
 
@@ -33,6 +32,15 @@ struct LogRecord {
 };
 
 namespace {
+
+// Hands a record to the writer; 0, or the post's error (the record is then
+// deleted).
+uint32_t PostRecord(DWORD writer, LogRecord* rec) {
+    if (PostThreadMessageW(writer, kRecordMessage, 0, reinterpret_cast<LPARAM>(rec))) return 0;
+    DWORD e = GetLastError();
+    delete rec;
+    return e ? e : ERROR_INVALID_THREAD_ID;
+}
 
 // Appends the pending lines to the log file (UTF-8, no mark); they stay
 // pending when the file cannot be written.
@@ -124,9 +132,9 @@ uint32_t AsyncLog::start() {
     }
     early_count_ = 0;
     while (oldest) {
-        std::unique_ptr<LogRecord> r(oldest);
+        LogRecord* r = oldest;
         oldest = r->next;
-        if (PostThreadMessageW(thread_id_, kRecordMessage, 0, reinterpret_cast<LPARAM>(r.get()))) r.release();
+        PostRecord(thread_id_, r);
     }
     return 0;
 }
@@ -145,7 +153,8 @@ uint32_t AsyncLog::stop(uint32_t milliseconds) {
 uint32_t AsyncLog::write(const std::wstring& category, const std::wstring& text) {
     auto* rec = new LogRecord{b_time::now(), category, text, GetCurrentProcessId(), GetCurrentThreadId(), nullptr};
     if (thread_id_ == kNoThread) {
-        if (early_count_++ >= kMaxEarly) {
+        // Checked before the count grows, so that it cannot wrap round.
+        if (early_count_ >= kMaxEarly || early_count_++ >= kMaxEarly) {
             delete rec;
             return ERROR_NOT_READY;
         }
@@ -154,10 +163,7 @@ uint32_t AsyncLog::write(const std::wstring& category, const std::wstring& text)
         }
         return 0;
     }
-    if (PostThreadMessageW(thread_id_, kRecordMessage, 0, reinterpret_cast<LPARAM>(rec))) return 0;
-    DWORD e = GetLastError();
-    delete rec;
-    return e ? e : ERROR_INVALID_THREAD_ID;
+    return PostRecord(thread_id_, rec);
 }
 
 Log* get_log() {

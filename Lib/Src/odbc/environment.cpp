@@ -13,6 +13,16 @@ namespace {
 // The driver manager's functions that velmo imports: SQLAllocEnv,
 // SQLFreeEnv, SQLSetEnvAttr, SQLErrorW.
 const WORD kOrdinals[] = {2, 15, 75, 110};
+
+// The full path of a file in System32; 0 or the error.
+DWORD System32Path(const std::wstring& name, std::wstring& path) {
+    wchar_t dir[MAX_PATH];
+    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0) return GetLastError();
+    if (n >= MAX_PATH) return ERROR_BUFFER_OVERFLOW;
+    path = std::wstring(dir) + L"\\" + name;
+    return 0;
+}
 }  // namespace
 
 DWORD LoadFromSystem32() {
@@ -21,20 +31,17 @@ DWORD LoadFromSystem32() {
     auto set_dirs = reinterpret_cast<SetDirs>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
     if (set_dirs && set_dirs(LOAD_LIBRARY_SEARCH_SYSTEM32)) return 0;
-    wchar_t dir[MAX_PATH];
-    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0) return GetLastError();
-    if (n >= MAX_PATH) return ERROR_BUFFER_OVERFLOW;
+    std::wstring path;
+    if (DWORD e = System32Path(L"ODBC32.dll", path)) return e;
     // Once loaded from there, the delay-load helper finds it by name.
-    return ErrorUnless(LoadLibraryW((std::wstring(dir) + L"\\ODBC32.dll").c_str()) != nullptr);
+    return ErrorUnless(LoadLibraryW(path.c_str()) != nullptr);
 }
 
 result LoadDriverManager(const std::wstring& dll) {
-    wchar_t dir[MAX_PATH];
-    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return LastErrorResult(dll.c_str());
+    std::wstring path;
+    if (DWORD e = System32Path(dll, path)) return result(e, dll);
     // By its full path: only System32's copy, whatever the search order.
-    unique_module m(LoadLibraryW((std::wstring(dir) + L"\\" + dll).c_str()));
+    unique_module m(LoadLibraryW(path.c_str()));
     if (!m) {
         DWORD e = GetLastError();
         return result(e ? e : ERROR_MOD_NOT_FOUND, dll);
@@ -55,8 +62,11 @@ uint32_t g_no_data = 0;
 bool g_registered = false;
 // The results below are built on first use: the one instance is built
 // before this file's own static objects.
-// What the check of the driver manager gave, once made.
-const result* g_dm = nullptr;
+// What the check of the driver manager gave, made once per process.
+const result& DriverManager() {
+    static const result dm = LoadDriverManager();
+    return dm;
+}
 result& LastResult() {
     static result last;
     return last;
@@ -84,9 +94,7 @@ environment::~environment() {
 }
 
 result environment::alloc() {
-    // Checked once per process; the result lives as long as the process.
-    if (!g_dm) g_dm = new result(LoadDriverManager());
-    if (!g_dm->ok()) return *g_dm;
+    if (!DriverManager().ok()) return DriverManager();
     SQLHENV env = nullptr;
     SQLRETURN rc = SQLAllocEnv(&env);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return diag(env, nullptr, nullptr);
