@@ -12,7 +12,8 @@ VELMO_LOADER64=/usr/lib/wine/wine64
 # Whether Wine's 32-bit loader runs here: 0 yes; 1 this kernel runs no 32-bit
 # programs; 2 any other failure (its output in VELMO_LOADER32_ERROR).
 velmo_probe_i686() {
-    VELMO_LOADER32_ERROR=$("$VELMO_LOADER32" --version 2>&1) && return 0
+    # The shell's own message is read: in English whatever the caller's locale.
+    VELMO_LOADER32_ERROR=$(LC_ALL=C; "$VELMO_LOADER32" --version 2>&1) && return 0
     case $VELMO_LOADER32_ERROR in
         *"Exec format error"*) return 1 ;;
     esac
