@@ -11,7 +11,7 @@
 namespace {
 
 // What a flag word sets besides its style bits.
-enum Switch { swNone, swNoButtons, swReportTimeout };
+enum Switch { swNone, swNoButtons, swReportTimeout, swGuard };
 
 struct FlagWord {
     const wchar_t* word;
@@ -45,9 +45,39 @@ const FlagWord kFlagWords[] = {
     {L"RIGHT", MB_RIGHT, swNone},
     {L"RTLREADING", MB_RTLREADING, swNone},
     {L"REPORTTIMEOUT", 0, swReportTimeout},
+    {L"GUARD", 0, swGuard},
 };
 
 kt::result Fail(const std::wstring& text) { return kt::result(ERROR_INVALID_PARAMETER, text); }
+
+// "Button<n>=<label>": the word in any letter case, then the label up to
+// the piece's end. The button's number, 0 when the piece is not such a word.
+const wchar_t kLabelWord[] = L"BUTTON";
+
+unsigned LabelNumber(const std::wstring& piece, std::wstring& label) {
+    const size_t word = wcslen(kLabelWord);
+    if (piece.size() <= word || kt::CmpNoCase(piece.substr(0, word), kLabelWord) != 0) return 0;
+    size_t eq = piece.find(L'=', word);
+    if (eq == std::wstring::npos || eq == word) return 0;
+    unsigned n = 0;
+    for (size_t i = word; i < eq; ++i) {
+        if (piece[i] < L'0' || piece[i] > L'9') return 0;
+        n = n > 1000 ? n : n * 10 + (piece[i] - L'0');
+    }
+    label = piece.substr(eq + 1);
+    // "Button0=" still names a button, one that no box has.
+    return n ? n : kt::kMaxButtons + 1;
+}
+
+// Characters as the caller wrote them: a surrogate pair is one.
+size_t CharCount(const std::wstring& s) {
+    size_t n = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        bool second_half = i > 0 && IS_HIGH_SURROGATE(s[i - 1]) && IS_LOW_SURROGATE(s[i]);
+        if (!second_half) ++n;
+    }
+    return n;
+}
 
 // Zero digits of the scripts whose decimal digits _wtoi accepts.
 const wchar_t kZeroDigits[] = {0x0030, 0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6, 0x0B66, 0x0C66,
@@ -152,6 +182,16 @@ int32_t ParseTimeout(const std::wstring& s) {
 
 kt::result ParseCmdLine(MsgBoxParams& p) { return ParseCmdLine(p, GetCommandLineW()); }
 
+namespace {
+// Position of the message text: 2 after the escape option, else 1.
+int TextArg(const std::wstring& first) {
+    std::vector<std::wstring> matches;
+    return FindMatches(first, L"^[-/]esc:", true, matches) == 1 ? 2 : 1;
+}
+}  // namespace
+
+int32_t HelpTimeout(const wchar_t* cmdline) { return ParseTimeout(GetArg(cmdline, TextArg(GetArg(cmdline, 1)) + 3)); }
+
 kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     kt::result res;
     std::wstring esc = L"\\";
@@ -159,12 +199,8 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     std::wstring first = GetArg(cmdline, 1);
     if (first.empty()) return Fail(L"ERROR: no arguments");
 
-    int next = 1;
-    std::vector<std::wstring> matches;
-    if (FindMatches(first, L"^[-/]esc:", true, matches) == 1) {
-        esc = first.substr(5);
-        next = 2;
-    }
+    int next = TextArg(first);
+    if (next == 2) esc = first.substr(5);
 
     std::wstring text = GetArg(cmdline, next);
     if (text.empty()) return Fail(L"ERROR: no message text");
@@ -181,12 +217,27 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     Unquote(opts, L'"', 0);
     uint32_t flags = 0;
     bool report_timeout = false;
+    bool no_buttons = false;
+    kt::MsgBoxLook look;
+    std::wstring label_piece[kt::kMaxButtons];
     size_t start = 0;
     for (;;) {
         // The next "|" is looked for from one character after the piece's start.
         size_t bar = opts.find(L'|', start + 1);
         bool last = bar == std::wstring::npos;
         std::wstring piece = last ? opts.substr(start) : opts.substr(start, bar - start);
+        std::wstring label;
+        if (unsigned n = LabelNumber(piece, label)) {
+            if (n > kt::kMaxButtons) return Fail(L"ERROR: the box has no button for '" + piece + L"'");
+            if (label.empty()) return Fail(L"ERROR: empty label '" + piece + L"'");
+            if (CharCount(label) > kt::kMaxLabelChars)
+                return Fail(L"ERROR: label longer than 40 characters '" + piece + L"'");
+            look.labels[n - 1] = label;
+            label_piece[n - 1] = piece;
+            if (last) break;
+            start = bar + 1;
+            continue;
+        }
         const FlagWord* hit = nullptr;
         for (const FlagWord& w : kFlagWords) {
             if (kt::CmpNoCase(piece, w.word) == 0) {
@@ -196,10 +247,20 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
         }
         if (!hit) return Fail(L"ERROR: unknown option '" + piece + L"'");
         flags |= hit->value;
-        if (hit->sets == swNoButtons) p.buttons = false;
+        if (hit->sets == swNoButtons) {
+            p.buttons = false;
+            no_buttons = true;
+        }
         if (hit->sets == swReportTimeout) report_timeout = true;
+        if (hit->sets == swGuard) look.guard = true;
         if (last) break;
         start = bar + 1;
+    }
+
+    // Only once the set is known: the words may come in any order.
+    for (unsigned i = 0; i < kt::kMaxButtons; ++i) {
+        if (!label_piece[i].empty() && (no_buttons || i >= kt::ButtonCount(flags)))
+            return Fail(L"ERROR: the box has no button for '" + label_piece[i] + L"'");
     }
 
     p.timeout = ParseTimeout(GetArg(cmdline, next + 3));
@@ -207,5 +268,6 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     p.caption = caption;
     p.flags = flags;
     p.report_timeout = report_timeout;
+    p.look = look;
     return res;
 }

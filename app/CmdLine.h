@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "lib/kt.h"
+#include "win32gui/BoxLook.h"
 
 struct MsgBoxParams {
     std::wstring text;
@@ -14,6 +15,8 @@ struct MsgBoxParams {
     bool buttons = true;
     // ReportTimeout: the exit code is kExitTimedOut when the countdown closes the box.
     bool report_timeout = false;
+    // Button1= ... Button3=: the caller's words on the buttons.
+    kt::MsgBoxLook look;
 };
 
 // The exit code of a box that the countdown closed, with ReportTimeout: the
@@ -24,6 +27,11 @@ const int kExitTimedOut = 32000;
 kt::result ParseCmdLine(MsgBoxParams& p);
 // The same for a given command line (as GetCommandLineW would return it).
 kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline);
+
+// The countdown a command line asks for even when it cannot be used: the
+// timeout argument where it would stand (fourth, fifth after -esc:), read
+// like any timeout; 0 when there is none.
+int32_t HelpTimeout(const wchar_t* cmdline);
 
 // Argument index as CommandLineToArgvW splits the command line; empty when absent.
 std::wstring GetArg(int index);

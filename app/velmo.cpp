@@ -1,38 +1,63 @@
 // velmo: shows a message box for a batch file and returns the clicked button
 // as the exit code; with a timeout the box counts down and clicks its default
-// button at zero.
+// button at zero. Built twice: velmo.exe (GUI) and velmoc.exe (VELMO_CONSOLE:
+// a console program, which shells wait for, that also writes the answer to
+// stdout and its help to stderr instead of a help box).
 #include <windows.h>
 
 #include "Log/Log.h"
 #include "app/CmdLine.h"
+#include "app/Console.h"
 #include "app/resource.h"
 #include "gen/module.h"
 #include "win32gui/MsgBoxAC.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+namespace {
+
+int ShowBox(const MsgBoxParams& params) {
+    if (params.timeout == 0)
+        return kt::ShowMsgBox(GetDesktopWindow(), params.text, params.caption, params.flags | MB_SETFOREGROUND,
+                              params.look);
+    // A negative timeout is taken as the same 32 bits, unsigned.
+    bool closed_at_zero = false;
+    int answer = kt::MsgBoxAC(GetDesktopWindow(), params.text, params.caption, params.flags | MB_SETFOREGROUND,
+                              static_cast<uint32_t>(params.timeout), !params.buttons, &closed_at_zero, &params.look);
+    // Nobody answered: a script that asked for it can tell.
+    return params.report_timeout && closed_at_zero ? kExitTimedOut : answer;
+}
+
+void ShowHelp(const kt::result& error) {
+    kt::module self;
+    std::wstring caption = self.LoadStr(IDS_HELP_CAPTION);
+    std::wstring help = self.LoadStr(IDS_HELP);
+#ifdef VELMO_CONSOLE
+    WriteText(GetStdHandle(STD_ERROR_HANDLE), error.text() + L"\n" + help);
+#else
+    // A caller that asked for a countdown is not left waiting on the help
+    // box: it counts down too (the exit code stays 87).
+    int32_t timeout = HelpTimeout(GetCommandLineW());
+    if (timeout != 0)
+        kt::MsgBoxAC(GetDesktopWindow(), help, caption, MB_ICONINFORMATION, static_cast<uint32_t>(timeout), false);
+    else
+        MessageBoxW(GetDesktopWindow(), help.c_str(), caption.c_str(), MB_ICONINFORMATION);
+#endif
+}
+
+int Run() {
     kt::Log* log = kt::get_log();
     log->start();
     kt::log_printf(log, "A\xB7\xB7", "velmo start");
 
     int exit_code = 0;
     MsgBoxParams params;
-    if (ParseCmdLine(params).ok()) {
-        if (params.timeout != 0) {
-            // A negative timeout is taken as the same 32 bits, unsigned.
-            bool closed_at_zero = false;
-            exit_code = kt::MsgBoxAC(GetDesktopWindow(), params.text, params.caption, params.flags | MB_SETFOREGROUND,
-                                     static_cast<uint32_t>(params.timeout), !params.buttons, &closed_at_zero);
-            // Nobody answered: a script that asked for it can tell.
-            if (params.report_timeout && closed_at_zero) exit_code = kExitTimedOut;
-        } else {
-            exit_code = MessageBoxW(GetDesktopWindow(), params.text.c_str(), params.caption.c_str(),
-                                    params.flags | MB_SETFOREGROUND);
-        }
+    kt::result parsed = ParseCmdLine(params);
+    if (parsed.ok()) {
+        exit_code = ShowBox(params);
+#ifdef VELMO_CONSOLE
+        if (const char* name = AnswerName(exit_code)) WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kt::AnsiToWide(name) + L"\n");
+#endif
     } else {
-        kt::module self;
-        std::wstring caption = self.LoadStr(IDS_HELP_CAPTION);
-        std::wstring help = self.LoadStr(IDS_HELP);
-        MessageBoxW(GetDesktopWindow(), help.c_str(), caption.c_str(), MB_ICONINFORMATION);
+        ShowHelp(parsed);
         exit_code = ERROR_INVALID_PARAMETER;
     }
 
@@ -40,3 +65,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     log->stop(INFINITE);
     return exit_code;
 }
+
+}  // namespace
+
+#ifdef VELMO_CONSOLE
+int wmain() { return Run(); }
+#else
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return Run(); }
+#endif

@@ -12,7 +12,8 @@ namespace {
 const wchar_t* const kWords[] = {L"OK", L"OkCancel", L"abortretryignore", L"YESNOCANCEL", L"YesNo", L"RetryCancel",
                                  L"CancelTryContinue", L"NoButtons", L"Information", L"question", L"Warning",
                                  L"Error", L"DefButton1", L"DEFBUTTON2", L"DefButton3", L"DefButton4",
-                                 L"TopMost", L"systemmodal", L"TaskModal", L"Right", L"RtlReading", L"ReportTimeout"};
+                                 L"TopMost", L"systemmodal", L"TaskModal", L"Right", L"RtlReading", L"ReportTimeout",
+                                 L"guard"};
 const uint32_t kWordCount = sizeof kWords / sizeof kWords[0];
 
 class Gen {

@@ -116,6 +116,99 @@ TEST(ParseCmdLine, Table) {
     }
 }
 
+struct TimeoutCase {
+    const wchar_t* in;
+    int32_t out;
+};
+
+struct LabelCase {
+    const wchar_t* flags;     // the flags argument, quoted on the command line
+    const wchar_t* error;     // null: success
+    const wchar_t* labels[3] = {L"", L"", L""};
+    uint32_t style = 0;
+    bool guard = false;
+};
+
+TEST(ParseCmdLine, ButtonLabelsAndGuard) {
+    const LabelCase cases[] = {
+        {L"YesNo|Button1=&Restart now|Button2=&Later", nullptr, {L"&Restart now", L"&Later", L""}, MB_YESNO},
+        {L"button3=C|BUTTON2=b|bUtToN1=a|YesNoCancel", nullptr, {L"a", L"b", L"C"}, MB_YESNOCANCEL},
+        {L"OK|Button1=Got it", nullptr, {L"Got it", L"", L""}, MB_OK},
+        {L"Button1=Save && exit|OkCancel", nullptr, {L"Save && exit", L"", L""}, MB_OKCANCEL},
+        {L"AbortRetryIgnore|Button2=  spaced  |Question", nullptr, {L"", L"  spaced  ", L""}, 0x22},
+        {L"YesNo|Button1=\u0414\u0430, \u0441\u0435\u0439\u0447\u0430\u0441", nullptr,
+         {L"\u0414\u0430, \u0441\u0435\u0439\u0447\u0430\u0441", L"", L""}, MB_YESNO},
+        {L"YesNo|Button1=a=b", nullptr, {L"a=b", L"", L""}, MB_YESNO},
+        {L"YesNo|Button1=1234567890123456789012345678901234567890", nullptr,
+         {L"1234567890123456789012345678901234567890", L"", L""}, MB_YESNO},
+        {L"YesNo|Button1=first|Button1=second", nullptr, {L"second", L"", L""}, MB_YESNO},
+        // errors name the piece
+        {L"YesNo|Button3=Maybe", L"ERROR: the box has no button for 'Button3=Maybe'"},
+        {L"Button2=x", L"ERROR: the box has no button for 'Button2=x'"},
+        {L"NoButtons|Button1=x", L"ERROR: the box has no button for 'Button1=x'"},
+        {L"Button1=x|NoButtons|OkCancel", L"ERROR: the box has no button for 'Button1=x'"},
+        {L"YesNo|Button1=", L"ERROR: empty label 'Button1='"},
+        {L"YesNo|Button1=|Button2=b", L"ERROR: empty label 'Button1='"},
+        {L"YesNoCancel|Button4=x", L"ERROR: the box has no button for 'Button4=x'"},
+        {L"YesNoCancel|Button12=x", L"ERROR: the box has no button for 'Button12=x'"},
+        {L"YesNoCancel|Button0=x", L"ERROR: the box has no button for 'Button0=x'"},
+        {L"YesNo|Button1=12345678901234567890123456789012345678901",
+         L"ERROR: label longer than 40 characters 'Button1=12345678901234567890123456789012345678901'"},
+        {L"YesNo|Button=x", L"ERROR: unknown option 'Button=x'"},
+        {L"YesNo|Button1", L"ERROR: unknown option 'Button1'"},
+        {L"YesNo|Button1x=y", L"ERROR: unknown option 'Button1x=y'"},
+        {L"YesNo| Button1=y", L"ERROR: unknown option ' Button1=y'"},
+        {L"YesNo|Button1=a|", L"ERROR: unknown option ''"},
+        // Guard
+        {L"YesNo|Guard", nullptr, {L"", L"", L""}, MB_YESNO, true},
+        {L"GUARD|okcancel|guard", nullptr, {L"", L"", L""}, MB_OKCANCEL, true},
+        {L"gUaRd|Button1=&Go", nullptr, {L"&Go", L"", L""}, MB_OK, true},
+        {L"YesNo|Guards", L"ERROR: unknown option 'Guards'"},
+        {L"YesNo|Guar", L"ERROR: unknown option 'Guar'"},
+        {L"YesNo|Guard=1", L"ERROR: unknown option 'Guard=1'"},
+        {L"YesNo| Guard", L"ERROR: unknown option ' Guard'"},
+    };
+    for (const LabelCase& c : cases) {
+        SCOPED_TRACE(Narrow(c.flags));
+        MsgBoxParams p;
+        std::wstring line = std::wstring(L"velmo.exe t c \"") + c.flags + L"\" 5";
+        kt::result r = ParseCmdLine(p, line.c_str());
+        if (c.error) {
+            EXPECT_EQ(r.code(), test::Code(ERROR_INVALID_PARAMETER));
+            EXPECT_EQ(r.text(), c.error);
+            EXPECT_FALSE(p.look.any());
+            EXPECT_FALSE(p.look.guard);
+            continue;
+        }
+        ASSERT_TRUE(r.ok()) << Narrow(r.text());
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(p.look.labels[i], c.labels[i]) << i;
+        EXPECT_EQ(p.flags, c.style);
+        EXPECT_EQ(p.look.guard, c.guard);
+        EXPECT_EQ(p.timeout, 5);
+    }
+}
+
+TEST(HelpTimeout, ReadWhereTheTimeoutWouldStand) {
+    const TimeoutCase cases[] = {
+        {L"", 0},
+        {L"t c Bogus 30", 30},
+        {L"t c Bogus", 0},
+        {L"t c Bogus abc", 0},
+        {L"t c Bogus \" 5s\"", 5},
+        {L"t c Bogus -5", -5},
+        {L"-esc:~ t c Bogus 30", 30},
+        {L"-esc:~ t c Bogus", 0},
+        {L"-esc:~ t c 30", 0},  // the fourth argument is the flags' place here
+        {L"t \"\" YesNo 7", 7},
+        {L"\"\" c YesNo 7", 7},
+        {L"t c \"\" 12", 12},
+    };
+    for (const TimeoutCase& c : cases) {
+        std::wstring line = std::wstring(L"velmo.exe ") + c.in;
+        EXPECT_EQ(HelpTimeout(line.c_str()), c.out) << Narrow(c.in);
+    }
+}
+
 TEST(ParseCmdLine, CaptionErrorIsNarrowTextWithoutDescription) {
     MsgBoxParams p;
     kt::result r = ParseCmdLine(p, L"velmo.exe text");
@@ -130,11 +223,6 @@ TEST(ParseCmdLine, UnknownPieceKeepsNonAsciiCharacters) {
     kt::result r = ParseCmdLine(p, L"velmo.exe t c \u0414\u0430|OK");
     EXPECT_EQ(r.text(), L"ERROR: unknown option '\u0414\u0430'");
 }
-
-struct TimeoutCase {
-    const wchar_t* in;
-    int32_t out;
-};
 
 TEST(ParseTimeout, LikeWtoi) {
     const TimeoutCase cases[] = {

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Each velmo.exe given, by its own format (PE32 i386 or PE32+ x86-64): a GUI
-# program that needs only system DLLs (statically only known DLLs, ODBC32.dll
+# Each velmo.exe or velmoc.exe given, by its own format (PE32 i386 or PE32+
+# x86-64): a GUI program (velmo.exe) or a console program (velmoc.exe, its
+# twin) that needs only system DLLs (statically only known DLLs, ODBC32.dll
 # delay-loaded by ordinal), whose load configuration asks Windows to load
 # dependencies from System32 only, and whose manifest names its architecture.
 set -u
 fail=0
 for exe in "$@"; do
     echo "== $exe"
+    name=$(basename "$exe" .exe)
+    case $name in
+        velmoc) subsystem=console ;;
+        *) subsystem=GUI ;;
+    esac
     case $(file -b "$exe") in
-        "PE32 executable (GUI) Intel 80386"*) tools=i686-w64-mingw32 arch=x86 ;;
-        "PE32+ executable (GUI) x86-64"*) tools=x86_64-w64-mingw32 arch=amd64 ;;
-        *) echo "not a PE32 i386 or PE32+ x86-64 GUI program: $(file -b "$exe")"; fail=1; continue ;;
+        "PE32 executable ($subsystem) Intel 80386"*) tools=i686-w64-mingw32 arch=x86 ;;
+        "PE32+ executable ($subsystem) x86-64"*) tools=x86_64-w64-mingw32 arch=amd64 ;;
+        *) echo "not a PE32 i386 or PE32+ x86-64 $subsystem program: $(file -b "$exe")"; fail=1; continue ;;
     esac
     dlls=$($tools-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
     [ -n "$dlls" ] || { echo "no imports read"; fail=1; }
@@ -23,7 +29,7 @@ for exe in "$@"; do
     echo "imports: $(echo $dlls)"
     # The data directory as objdump reads it; the structures behind it read here.
     dirs=$($tools-objdump -p "$exe" | grep -E '^Entry [ad] ')
-    report=$(python3 - "$exe" "$dirs" <<'PY'
+    report=$(python3 - "$exe" "$dirs" "$name" <<'PY'
 import re, struct, sys
 data = open(sys.argv[1], "rb").read()
 entries = {}
@@ -72,14 +78,14 @@ while True:
     out.append("%s %s" % (dll, ",".join("#%d" % o if o >= 0 else "name" for o in sorted(ords))))
     off += 32
 print("delay imports: " + "; ".join(out))
-m = re.search(rb'name="velmo" version="[0-9.]+" processorArchitecture="([^"]*)"', data)
+m = re.search(rb'name="' + sys.argv[3].encode() + rb'" version="[0-9.]+" processorArchitecture="([^"]*)"', data)
 print("manifest architecture: " + (m.group(1).decode() if m else "none"))
 PY
 ) || { echo "cannot read the load configuration, delay imports or manifest: $report"; fail=1; }
     echo "$report"
     echo "$report" | grep -q 'DependentLoadFlags 0x800 SEHandlerTable 0 SEHandlerCount 0' || { echo "DependentLoadFlags is not LOAD_LIBRARY_SEARCH_SYSTEM32"; fail=1; }
     echo "$report" | grep -q '^delay imports: ODBC32.dll #2,#15,#75,#110$' || { echo "ODBC32.dll is not delay-imported by ordinal alone"; fail=1; }
-    echo "$report" | grep -qx "manifest architecture: $arch" || { echo "the manifest does not name $arch"; fail=1; }
+    echo "$report" | grep -qx "manifest architecture: $arch" || { echo "the manifest does not name $name and $arch"; fail=1; }
 done
 [ $# -gt 0 ] || { echo "no exe given"; fail=1; }
 [ $fail -eq 0 ] && echo "1 passed, 0 failed"

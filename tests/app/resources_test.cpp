@@ -59,7 +59,7 @@ TEST_F(VelmoExe, CarriesTheManifest) {
 #else
     const char* arch = "x86";
 #endif
-    EXPECT_NE(m.find(std::string("name=\"velmo\" version=\"1.3.0.5\" processorArchitecture=\"") + arch + "\""),
+    EXPECT_NE(m.find(std::string("name=\"velmo\" version=\"1.4.0.0\" processorArchitecture=\"") + arch + "\""),
               std::string::npos)
         << m;
 }
@@ -94,7 +94,7 @@ Version ReadVersion(const std::string& raw) {
     return v;
 }
 
-TEST_F(VelmoExe, CarriesVersion1305InBothLanguages) {
+TEST_F(VelmoExe, CarriesItsVersionInBothLanguages) {
     struct Want {
         WORD lang;
         const wchar_t* description;
@@ -110,10 +110,10 @@ TEST_F(VelmoExe, CarriesVersion1305InBothLanguages) {
         std::string raw = Resource(MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), w.lang);
         ASSERT_FALSE(raw.empty());
         Version v = ReadVersion(raw);
-        EXPECT_EQ(v.fixed.dwFileVersionMS, 0x00010003u);
-        EXPECT_EQ(v.fixed.dwFileVersionLS, 0x00000005u);
-        EXPECT_EQ(v.fixed.dwProductVersionMS, 0x00010003u);
-        EXPECT_EQ(v.fixed.dwProductVersionLS, 0x00000005u);
+        EXPECT_EQ(v.fixed.dwFileVersionMS, 0x00010004u);
+        EXPECT_EQ(v.fixed.dwFileVersionLS, 0x00000000u);
+        EXPECT_EQ(v.fixed.dwProductVersionMS, 0x00010004u);
+        EXPECT_EQ(v.fixed.dwProductVersionLS, 0x00000000u);
         EXPECT_EQ(v.fixed.dwFileOS, 0x40004u);
         EXPECT_EQ(v.fixed.dwFileType, 1u);
         EXPECT_EQ(v.fixed.dwFileFlags, 0u);
@@ -121,7 +121,7 @@ TEST_F(VelmoExe, CarriesVersion1305InBothLanguages) {
         EXPECT_EQ(v.comments, w.comments);
         EXPECT_EQ(v.internal, L"velmo");
         EXPECT_EQ(v.original, L"velmo.exe");
-        EXPECT_EQ(v.file_version, L"1, 3, 0, 5");
+        EXPECT_EQ(v.file_version, L"1, 4, 0, 0");
         EXPECT_EQ(v.trademarks, L"");
         EXPECT_EQ(v.translation, w.translation);
     }

@@ -2,9 +2,6 @@
 // boxes that must not be confused with other windows.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <thread>
-
 #include "tests/e2e/logfile.h"
 
 namespace {
@@ -165,40 +162,10 @@ TEST(Countdown, EmptyCaptionOrTextMeansAPlainBox) {
     }
 }
 
-// A window of this (foreign) process with the same caption and text, on top
-// of the box in the window order, pumping its own messages.
-class Decoy {
-public:
-    Decoy(const std::wstring& caption, const std::wstring& text) {
-        thread_ = std::thread([=] {
-            HWND top = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", caption.c_str(), WS_OVERLAPPED | WS_VISIBLE, 0, 0,
-                                       200, 80, nullptr, nullptr, nullptr, nullptr);
-            CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, top, nullptr, nullptr,
-                            nullptr);
-            hwnd_ = top;
-            MSG m;
-            while (!stop_) {
-                while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
-                Sleep(5);
-            }
-            DestroyWindow(top);
-        });
-        while (!hwnd_) Sleep(5);
-    }
-    ~Decoy() {
-        stop_ = true;
-        thread_.join();
-    }
-    HWND hwnd() const { return hwnd_; }
-
-private:
-    std::atomic<HWND> hwnd_{nullptr};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 TEST(Countdown, AnotherProgramsWindowWithTheCaptionDoesNotTakeTheCountdown) {
-    Decoy decoy(L"Decoy caption", L"Decoy text");
+    // A window of this (foreign) process with the same caption and text, on
+    // top of the box in the window order.
+    e2e::TestWindow decoy(L"Decoy caption", L"Decoy text", WS_EX_TOPMOST);
     Process p;
     HWND box;
     ASSERT_TRUE(e2e::Launch(p, L"\"Decoy text\" \"Decoy caption\" \"YesNo|DefButton2\" 2", box));

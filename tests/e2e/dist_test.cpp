@@ -129,7 +129,9 @@ INSTANTIATE_TEST_SUITE_P(
         Example{L"unattended.bat", L"The nightly backup starts now.\nCancel to skip it tonight.", 0,
                 "Running the backup.", IDCANCEL, 1},
         Example{L"please-wait.bat", L"", 0, "The notice has closed.", 0, 0},
-        Example{L"retry.bat", L"Could not copy the report.", 2, "Going on without the copy.", IDABORT, 1}),
+        Example{L"retry.bat", L"Could not copy the report.", 2, "Going on without the copy.", IDABORT, 1},
+        Example{L"restart-prompt.bat", L"Updates are installed.\nRestart now?", 2,
+                "Nobody answered: the restart is left for later.", IDYES, 0}),
     [](const ::testing::TestParamInfo<Example>& i) {
         std::wstring f = i.param.file;
         return test::Identifier(f.substr(0, f.find(L'.')));

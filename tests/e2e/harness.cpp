@@ -1,5 +1,6 @@
 #include "tests/e2e/harness.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -172,6 +173,67 @@ std::wstring TitleSuffix(HWND box, const std::wstring& caption, DWORD limit_ms) 
 
 void Click(HWND box, int id) {
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+}
+
+namespace {
+INPUT Key(WORD vk, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return in;
+}
+}  // namespace
+
+void PressKeys(std::initializer_list<WORD> keys, bool alt) {
+    std::vector<INPUT> in;
+    if (alt) in.push_back(Key(VK_MENU, false));
+    for (WORD k : keys) {
+        in.push_back(Key(k, false));
+        in.push_back(Key(k, true));
+    }
+    if (alt) in.push_back(Key(VK_MENU, true));
+    SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+}
+
+void ClickAt(HWND w) {
+    RECT r{};
+    GetWindowRect(w, &r);
+    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT in[2] = {};
+    in[0].type = in[1].type = INPUT_MOUSE;
+    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, in, sizeof(INPUT));
+}
+
+bool BringToFront(HWND w) {
+    DWORD start = GetTickCount();
+    do {
+        if (GetForegroundWindow() == w) return true;
+        PressKeys({}, true);
+        SetForegroundWindow(w);
+        Sleep(20);
+    } while (GetTickCount() - start < 2000);
+    return GetForegroundWindow() == w;
+}
+
+std::vector<std::wstring> ButtonTexts(HWND box) {
+    std::vector<std::pair<LONG, std::wstring>> row;
+    for (const Control& c : Children(box)) {
+        if (c.visible && _wcsicmp(c.cls.c_str(), L"Button") == 0) row.push_back({RectIn(box, c.hwnd).left, c.text});
+    }
+    std::sort(row.begin(), row.end());
+    std::vector<std::wstring> texts;
+    for (const auto& b : row) texts.push_back(b.second);
+    return texts;
+}
+
+RECT RectIn(HWND parent, HWND w) {
+    RECT r{};
+    GetWindowRect(w, &r);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
 }
 
 }  // namespace e2e

@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lib/owner.h"
@@ -67,5 +69,52 @@ bool IconVisible(HWND box);
 std::wstring TitleSuffix(HWND box, const std::wstring& caption, DWORD limit_ms = 8000);
 // Clicks a button the way the box's own button would.
 void Click(HWND box, int id);
+
+// A top-level window of the test program with a child showing text, pumping
+// its own messages on a thread of its own.
+class TestWindow {
+public:
+    TestWindow(const std::wstring& caption, const std::wstring& text, DWORD ex_style = 0) {
+        thread_ = std::thread([=] {
+            HWND top = CreateWindowExW(ex_style, L"STATIC", caption.c_str(), WS_OVERLAPPED | WS_VISIBLE, 0, 0, 200,
+                                       80, nullptr, nullptr, nullptr, nullptr);
+            CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, top, nullptr, nullptr,
+                            nullptr);
+            hwnd_ = top;
+            MSG m;
+            while (!stop_) {
+                while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+                Sleep(5);
+            }
+            DestroyWindow(top);
+        });
+        while (!hwnd_) Sleep(5);
+    }
+    TestWindow(const TestWindow&) = delete;
+    TestWindow& operator=(const TestWindow&) = delete;
+    ~TestWindow() {
+        stop_ = true;
+        thread_.join();
+    }
+    HWND hwnd() const { return hwnd_; }
+
+private:
+    std::atomic<HWND> hwnd_{nullptr};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Real input, as a person gives it (SendInput): keys pressed and released
+// in order, with Alt held around them when alt is set.
+void PressKeys(std::initializer_list<WORD> keys, bool alt = false);
+// A left click at the centre of the window.
+void ClickAt(HWND w);
+// Makes w the foreground window (an Alt press lets another program's
+// window take it); true when it is.
+bool BringToFront(HWND w);
+// The button texts of the box, left to right.
+std::vector<std::wstring> ButtonTexts(HWND box);
+// The window's rectangle in the client coordinates of parent.
+RECT RectIn(HWND parent, HWND w);
 
 }  // namespace e2e

@@ -112,6 +112,46 @@ TEST(HelpBox, ExitCodeIs87WhateverClosesIt) {
     EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(ERROR_INVALID_PARAMETER));
 }
 
+struct HelpCountdownCase {
+    const char* name;
+    const wchar_t* args;
+    bool counts;  // the help box counts down 2 s and closes itself
+};
+
+void PrintTo(const HelpCountdownCase& c, std::ostream* os) { *os << c.name; }
+
+class HelpCountdown : public ::testing::TestWithParam<HelpCountdownCase> {};
+
+// An unattended caller that gave a timeout is never left on the help box.
+TEST_P(HelpCountdown, ClosesItselfWhenATimeoutStandsInItsPlace) {
+    const HelpCountdownCase& c = GetParam();
+    Process p;
+    HWND box;
+    ASSERT_TRUE(e2e::Launch(p, c.args, box));
+    const std::wstring caption = RussianUi() ? RussianHelpCaption() : EnglishHelpCaption();
+    EXPECT_EQ(e2e::MessageText(box), RussianUi() ? RussianHelp() : EnglishHelp());
+    if (c.counts) {
+        EXPECT_EQ(e2e::TitleSuffix(box, caption), L" [2]");
+        EXPECT_EQ(p.WaitExit(5000), test::Code(ERROR_INVALID_PARAMETER));
+        return;
+    }
+    Sleep(3000);
+    ASSERT_TRUE(p.Running());
+    EXPECT_EQ(e2e::Text(box), caption);
+    e2e::Click(box, 1);
+    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(ERROR_INVALID_PARAMETER));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HelpCountdown,
+    ::testing::Values(HelpCountdownCase{"bad_word", L"\"text\" \"caption\" \"Question|Bogus\" 2", true},
+                      HelpCountdownCase{"bad_word_esc", L"-esc:~ \"text\" \"caption\" \"YesNo|Bogus\" 2", true},
+                      HelpCountdownCase{"empty_flags", L"\"text\" \"caption\" \"\" 2", true},
+                      HelpCountdownCase{"empty_caption", L"\"text\" \"\" \"YesNo\" 2", true},
+                      HelpCountdownCase{"no_timeout", L"\"text\" \"caption\" \"Question|Bogus\"", false},
+                      HelpCountdownCase{"timeout_not_a_number", L"\"text\" \"caption\" \"Bogus\" soon", false}),
+    [](const ::testing::TestParamInfo<HelpCountdownCase>& i) { return std::string(i.param.name); });
+
 // Run by CTest once per user interface language (VELMO_EXPECT_LANG).
 TEST(HelpLanguage, MatchesTheUserInterfaceLanguage) {
     const char* want = getenv("VELMO_EXPECT_LANG");

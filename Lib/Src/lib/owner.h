@@ -87,11 +87,34 @@ struct module_traits {
     static void close(type m) { FreeLibrary(m); }
 };
 
+// Hooks of SetWindowsHookExW.
+struct hook_traits {
+    using type = HHOOK;
+    static type none() { return nullptr; }
+    static bool valid(type h) { return h != nullptr; }
+    static void close(type h) { UnhookWindowsHookEx(h); }
+};
+
+// Device contexts of GetDC, released to the window they came from.
+struct window_dc {
+    HWND window;
+    HDC dc;
+    bool operator!=(const window_dc& o) const { return window != o.window || dc != o.dc; }
+};
+struct window_dc_traits {
+    using type = window_dc;
+    static type none() { return {nullptr, nullptr}; }
+    static bool valid(type d) { return d.dc != nullptr; }
+    static void close(type d) { ReleaseDC(d.window, d.dc); }
+};
+
 using unique_handle = unique_any<handle_traits>;
 using unique_module = unique_any<module_traits>;
 using unique_find = unique_any<find_traits>;
 using unique_local = unique_any<local_traits>;
 using unique_thread_timer = unique_any<thread_timer_traits>;
+using unique_hook = unique_any<hook_traits>;
+using unique_window_dc = unique_any<window_dc_traits>;
 
 // Runs a callable when the scope ends, unless dismissed.
 template <class F>

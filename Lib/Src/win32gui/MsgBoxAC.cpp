@@ -4,23 +4,12 @@
 #include <memory>
 
 #include "Log/Log.h"
+#include "win32gui/BoxLook.h"
 #include "win32gui/SrchWnd.h"
 
 namespace kt {
 
 namespace {
-// Rows: flags & 7; columns: DefButton1..3. The OK-only box's button is IDCANCEL.
-const uint32_t kDefButtons[8][3] = {
-    {IDCANCEL, 0, 0},
-    {IDOK, IDCANCEL, 0},
-    {IDABORT, IDRETRY, IDIGNORE},
-    {IDYES, IDNO, IDCANCEL},
-    {IDYES, IDNO, 0},
-    {IDRETRY, IDCANCEL, 0},
-    {IDCANCEL, IDTRYAGAIN, IDCONTINUE},
-    {0, 0, 0},
-};
-
 // The line number that the click's log line carries, part of its text.
 const unsigned kClickLine = 143;
 const DWORD kSecondMs = 1000;
@@ -33,35 +22,13 @@ const DWORD kQuickSearchMs = 2000;
 const DWORD kSearchLimitMs = 60000;
 const DWORD kWorkerWaitMs = 10000;
 
-// The style bit, not IsWindowVisible: the box itself may not be shown yet.
-bool ShownButton(HWND w) {
-    wchar_t cls[16] = {};
-    GetClassNameW(w, cls, 16);
-    return _wcsicmp(cls, L"Button") == 0 && (GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE);
-}
-
-BOOL CALLBACK FindButtonProc(HWND w, LPARAM param) {
-    if (!ShownButton(w)) return TRUE;
-    *reinterpret_cast<HWND*>(param) = w;
-    return FALSE;
-}
-
-// The OK-only box's one button: item 2 on Windows, item 1 on Wine.
-HWND OnlyButton(HWND dlg) {
-    HWND b = GetDlgItem(dlg, IDCANCEL);
-    if (b && ShownButton(b)) return b;
-    b = nullptr;
-    EnumChildWindows(dlg, FindButtonProc, reinterpret_cast<LPARAM>(&b));
-    return b;
-}
 }  // namespace
 
 uint32_t TMsgBoxAutoCloser::def_button_id() const {
     // Without visible buttons the box must close itself at zero, whatever
     // default button was named: IDCANCEL closes the OK-only box.
     if (!buttons_visible_) return IDCANCEL;
-    uint32_t column = (flags_ & MB_DEFMASK) >> 8;
-    return column < 3 ? kDefButtons[flags_ & 7][column] : 0;
+    return ButtonItem(flags_, (flags_ & MB_DEFMASK) >> 8);
 }
 
 result TMsgBoxAutoCloser::run() {
@@ -71,7 +38,7 @@ result TMsgBoxAutoCloser::run() {
     if (!dlg) return result(ERROR_NOT_FOUND);
     if (!buttons_visible_) {
         DisableClose(dlg);
-        ShowWindow(OnlyButton(dlg), SW_HIDE);
+        ShowWindow(ButtonWindow(dlg, MB_OK, 0), SW_HIDE);
     }
     res.add(count_down(dlg));
     return res;
@@ -145,7 +112,9 @@ std::wstring FmtCountdown(uint32_t seconds) {
 }
 
 int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
-             uint32_t timeout_sec, bool no_buttons, bool* closed_at_zero) {
+             uint32_t timeout_sec, bool no_buttons, bool* closed_at_zero, const MsgBoxLook* look) {
+    const MsgBoxLook plain;
+    if (!look) look = &plain;
     if (closed_at_zero) *closed_at_zero = false;
     // Heap objects: a worker that does not end in time keeps using them, so
     // they are then left to it instead of being destroyed under it.
@@ -167,13 +136,13 @@ int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, 
         started = worker->start(false) == 0;
         if (!started) Sleep(kRetryMs);
     }
-    if (!started) return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    if (!started) return ShowMsgBox(owner, text, caption, flags, *look);
 
     // The box is shown once the worker has a queue, or when it has ended
     // without ever getting one.
     worker->post_when_ready(WM_NULL, 0, 0);
 
-    int answer = MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    int answer = ShowMsgBox(owner, text, caption, flags, *look);
 
     // A worker that has ended (1444) needs no WM_QUIT; a failed post is
     // retried, a successful one waited for at once.

@@ -1,0 +1,324 @@
+#include "win32gui/BoxLook.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "Log/Log.h"
+#include "lib/owner.h"
+#include "win32gui/SrchWnd.h"
+
+namespace kt {
+
+namespace {
+// Rows: flags & 7; columns: the buttons as the box shows them.
+const uint32_t kSetItems[8][kMaxButtons] = {
+    {IDCANCEL, 0, 0},
+    {IDOK, IDCANCEL, 0},
+    {IDABORT, IDRETRY, IDIGNORE},
+    {IDYES, IDNO, IDCANCEL},
+    {IDYES, IDNO, 0},
+    {IDRETRY, IDCANCEL, 0},
+    {IDCANCEL, IDTRYAGAIN, IDCONTINUE},
+    {0, 0, 0},
+};
+
+// The style bit, not IsWindowVisible: the box itself may not be shown yet.
+bool ShownButton(HWND w) {
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    return _wcsicmp(cls, L"Button") == 0 && (GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE);
+}
+
+BOOL CALLBACK FindButtonProc(HWND w, LPARAM param) {
+    if (!ShownButton(w)) return TRUE;
+    *reinterpret_cast<HWND*>(param) = w;
+    return FALSE;
+}
+
+// Two gaps this close are one centred row.
+const int kCentredSlack = 2;
+
+// Width of text drawn in the button's own font; a "&" that marks the
+// mnemonic takes no room, "&&" is one "&".
+int TextWidth(HWND button, const std::wstring& text) {
+    unique_window_dc dc(window_dc{button, GetDC(button)});
+    if (!dc) return 0;
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0));
+    HGDIOBJ old = font ? SelectObject(dc.get().dc, font) : nullptr;
+    RECT r{};
+    DrawTextW(dc.get().dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_SINGLELINE);
+    if (old) SelectObject(dc.get().dc, old);
+    return r.right - r.left;
+}
+
+RECT ClientRect(HWND dlg, HWND child) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(HWND_DESKTOP, dlg, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+BOOL CALLBACK LeftmostContentProc(HWND w, LPARAM param) {
+    if (!ShownButton(w) && (GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE)) {
+        RECT r = ClientRect(GetParent(w), w);
+        int& edge = *reinterpret_cast<int*>(param);
+        if (r.left >= 0 && (edge < 0 || r.left < edge)) edge = r.left;
+    }
+    return TRUE;
+}
+
+struct Button {
+    HWND window;
+    RECT rect;
+};
+
+// Sets the labels, widens the row when a text does not fit, and says so in
+// the log. Runs on the box's thread before the box is first shown.
+void Dress(HWND dlg, uint32_t flags, const MsgBoxLook& look) {
+    std::vector<Button> row;
+    std::wstring named;
+    int widest_own = 0, widest = 0;
+    for (unsigned i = 0; i < ButtonCount(flags); ++i) {
+        HWND b = ButtonWindow(dlg, flags, i);
+        if (!b) continue;
+        row.push_back({b, ClientRect(dlg, b)});
+        std::wstring own = GetWndText(b);
+        widest_own = std::max(widest_own, TextWidth(b, own));
+        const std::wstring& label = look.labels[i];
+        if (!label.empty()) {
+            SetWindowTextW(b, label.c_str());
+            named += (named.empty() ? L"" : L",") + std::to_wstring(i + 1) + L"='" + label + L"'";
+        }
+        widest = std::max(widest, TextWidth(b, label.empty() ? own : label));
+    }
+    if (row.empty()) return;
+    std::sort(row.begin(), row.end(), [](const Button& a, const Button& b) { return a.rect.left < b.rect.left; });
+
+    RECT client{}, frame{};
+    GetClientRect(dlg, &client);
+    GetWindowRect(dlg, &frame);
+    int old_width = row[0].rect.right - row[0].rect.left;
+    // The room the box gave its own words beside them.
+    int need = widest + std::max(0, old_width - widest_own);
+    int frame_width = frame.right - frame.left;
+    if (need <= old_width) {
+        log_wprintf(get_log(), L"UB\xB7", L"labels %s; button width %d, box width %d", named.c_str(), old_width,
+                    frame_width);
+        return;
+    }
+
+    ButtonRow geometry;
+    geometry.client_width = client.right;
+    for (const Button& b : row) geometry.buttons.push_back(b.rect);
+    geometry.edge = -1;
+    EnumChildWindows(dlg, LeftmostContentProc, reinterpret_cast<LPARAM>(&geometry.edge));
+    if (geometry.edge < 0) geometry.edge = row[0].rect.left;
+
+    HMONITOR monitor = MonitorFromWindow(dlg, MONITOR_DEFAULTTONEAREST);
+    MONITORINFO mi{};
+    mi.cbSize = sizeof mi;
+    GetMonitorInfoW(monitor, &mi);
+    int work_width = mi.rcWork.right - mi.rcWork.left;
+    int chrome = frame_width - client.right;
+    RowFit fit = FitRow(geometry, need, work_width - chrome);
+
+    for (size_t i = 0; i < row.size(); ++i) {
+        const RECT& r = row[i].rect;
+        SetWindowPos(row[i].window, nullptr, fit.lefts[i], r.top, fit.width, r.bottom - r.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    int new_frame = frame_width;
+    if (fit.client_width > client.right) {
+        new_frame = fit.client_width + chrome;
+        // Grown about its centre, then kept inside the work area.
+        int x = frame.left - (new_frame - frame_width) / 2;
+        x = std::max(static_cast<int>(mi.rcWork.left), std::min(x, static_cast<int>(mi.rcWork.right) - new_frame));
+        SetWindowPos(dlg, nullptr, x, frame.top, new_frame, frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    log_wprintf(get_log(), L"UB\xB7", L"labels %s; button width %d->%d, box width %d->%d", named.c_str(), old_width,
+                fit.width, frame_width, new_frame);
+}
+
+// The call of ShowMsgBox under way on this thread.
+struct BoxCall {
+    const MsgBoxLook* look;
+    uint32_t flags;
+    HWND box;                    // once the system has laid it out
+    bool guarded;
+    std::vector<HWND> greyed;    // the buttons the guard disabled
+    HWND focus;                  // the keyboard focus when the guard began
+};
+thread_local BoxCall* t_call = nullptr;
+
+const UINT_PTR kGuardTimer = 0x6775;
+
+bool IsDialog(HWND w) {
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    return wcscmp(cls, L"#32770") == 0;
+}
+
+BOOL CALLBACK GreyButtonProc(HWND w, LPARAM param) {
+    if (ShownButton(w) && IsWindowEnabled(w)) reinterpret_cast<BoxCall*>(param)->greyed.push_back(w);
+    return TRUE;
+}
+
+void EndGuard(BoxCall& call) {
+    KillTimer(call.box, kGuardTimer);
+    if (!call.guarded) return;
+    call.guarded = false;
+    for (HWND b : call.greyed) EnableWindow(b, TRUE);
+    call.greyed.clear();
+    // A disabled button loses the focus: give it back, or to the default.
+    HWND focus = call.focus;
+    if (!focus || !IsChild(call.box, focus) || !IsWindowEnabled(focus)) {
+        LRESULT def = SendMessageW(call.box, DM_GETDEFID, 0, 0);
+        focus = HIWORD(def) == DC_HASDEFID ? GetDlgItem(call.box, LOWORD(def)) : nullptr;
+    }
+    if (focus && GetActiveWindow() == call.box) SendMessageW(call.box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+    log_printf(get_log(), "UB\xB7", "guard ends");
+}
+
+void CALLBACK GuardTimerProc(HWND w, UINT, UINT_PTR, DWORD) {
+    BoxCall* call = t_call;
+    if (call && call->box == w) EndGuard(*call);
+}
+
+// Starts the guarded second, or starts it anew when it is under way.
+void StartGuard(BoxCall& call) {
+    if (!call.guarded) {
+        call.guarded = true;
+        call.focus = GetFocus();
+        EnumChildWindows(call.box, GreyButtonProc, reinterpret_cast<LPARAM>(&call));
+        for (HWND b : call.greyed) EnableWindow(b, FALSE);
+        log_printf(get_log(), "UB\xB7", "guard starts");
+    }
+    SetTimer(call.box, kGuardTimer, kGuardMs, GuardTimerProc);
+}
+
+// Once the box's WM_INITDIALOG has returned, the system has laid the box out
+// (Wine lays it out there and activates it on the way, so activation is too
+// early for the labels) and has not shown it yet. Each activation after
+// that starts the guard anew.
+LRESULT CALLBACK AfterMessageProc(int code, WPARAM wparam, LPARAM lparam) {
+    // The hook runs inside the system's call: nothing may escape it.
+    try {
+        BoxCall* call = t_call;
+        const CWPRETSTRUCT* m = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
+        if (code == HC_ACTION && call) {
+            if (m->message == WM_INITDIALOG && !call->box && IsDialog(m->hwnd)) {
+                call->box = m->hwnd;
+                if (call->look->any()) Dress(m->hwnd, call->flags, *call->look);
+                if (call->look->guard) StartGuard(*call);
+            } else if (m->message == WM_ACTIVATE && m->hwnd == call->box && call->look->guard &&
+                       LOWORD(m->wParam) != WA_INACTIVE) {
+                StartGuard(*call);
+            }
+        }
+    } catch (...) {
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+bool IsInput(UINT message) {
+    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+           (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST && message != WM_MOUSEMOVE) ||
+           (message >= WM_NCLBUTTONDOWN && message <= WM_NCXBUTTONDBLCLK);
+}
+
+// Sees each message of the box's own loop before the box does: while the
+// guard is on, key and mouse input to the box is dropped, not kept.
+LRESULT CALLBACK InputFilterProc(int code, WPARAM wparam, LPARAM lparam) {
+    try {
+        BoxCall* call = t_call;
+        const MSG* m = reinterpret_cast<const MSG*>(lparam);
+        if (code >= 0 && call && call->guarded && IsInput(m->message) &&
+            (m->hwnd == call->box || IsChild(call->box, m->hwnd)))
+            return TRUE;
+    } catch (...) {
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+}  // namespace
+
+unsigned ButtonCount(uint32_t flags) {
+    unsigned n = 0;
+    for (uint32_t item : kSetItems[flags & 7]) n += item != 0;
+    return n;
+}
+
+uint32_t ButtonItem(uint32_t flags, unsigned index) {
+    return index < kMaxButtons ? kSetItems[flags & 7][index] : 0;
+}
+
+HWND ButtonWindow(HWND dlg, uint32_t flags, unsigned index) {
+    uint32_t item = ButtonItem(flags, index);
+    if (!item) return nullptr;
+    HWND b = GetDlgItem(dlg, static_cast<int>(item));
+    if ((flags & 7) != MB_OK || (b && ShownButton(b))) return b;
+    // The OK-only box's one button: item 2 on Windows, item 1 on Wine.
+    b = nullptr;
+    EnumChildWindows(dlg, FindButtonProc, reinterpret_cast<LPARAM>(&b));
+    return b;
+}
+
+bool MsgBoxLook::any() const {
+    for (const std::wstring& l : labels) {
+        if (!l.empty()) return true;
+    }
+    return false;
+}
+
+RowFit FitRow(const ButtonRow& row, int width, int max_client_width) {
+    RowFit fit;
+    fit.client_width = row.client_width;
+    if (row.buttons.empty()) return fit;
+    const RECT& first = row.buttons.front();
+    const RECT& last = row.buttons.back();
+    int n = static_cast<int>(row.buttons.size());
+    int old_width = first.right - first.left;
+    int spacing = n > 1 ? row.buttons[1].left - first.right : 0;
+    int left_gap = first.left, right_gap = row.client_width - last.right;
+    bool centred = std::abs(left_gap - right_gap) <= kCentredSlack;
+    bool to_right = !centred && right_gap < left_gap;
+    int margin_left = centred || to_right ? row.edge : left_gap;
+    int margin_right = centred || !to_right ? row.edge : right_gap;
+
+    fit.width = std::max(width, old_width);
+    int need = n * fit.width + (n - 1) * spacing + margin_left + margin_right;
+    fit.client_width = std::max(row.client_width, std::min(need, max_client_width));
+    if (need > fit.client_width) {
+        int room = fit.client_width - margin_left - margin_right - (n - 1) * spacing;
+        fit.width = std::max(old_width, room / n);
+    }
+    if (fit.width == old_width && fit.client_width == row.client_width) {
+        // Nothing to widen: the row stays exactly where the box put it.
+        for (const RECT& r : row.buttons) fit.lefts.push_back(r.left);
+        return fit;
+    }
+    int row_width = n * fit.width + (n - 1) * spacing;
+    int left = centred ? (fit.client_width - row_width) / 2
+                       : (to_right ? fit.client_width - margin_right - row_width : margin_left);
+    for (int i = 0; i < n; ++i) fit.lefts.push_back(left + i * (fit.width + spacing));
+    return fit;
+}
+
+int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
+               const MsgBoxLook& look) {
+    if (!look.any() && !look.guard) return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    BoxCall call{&look, flags, nullptr, false, {}, nullptr};
+    BoxCall* outer = std::exchange(t_call, &call);
+    auto restore = scope_exit([&] { t_call = outer; });
+    // Without the hooks the box would show the system's words or take an
+    // early answer: better a box than none, and the log says why.
+    unique_hook after(SetWindowsHookExW(WH_CALLWNDPROCRET, AfterMessageProc, nullptr, GetCurrentThreadId()));
+    if (!after) log_printf(get_log(), "UB\xB7", "no hook for the labels and the guard: %lu", GetLastError());
+    unique_hook filter;
+    if (look.guard) {
+        filter.reset(SetWindowsHookExW(WH_MSGFILTER, InputFilterProc, nullptr, GetCurrentThreadId()));
+        if (!filter) log_printf(get_log(), "UB\xB7", "no hook for the guard's input: %lu", GetLastError());
+    }
+    return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+}
+
+}  // namespace kt

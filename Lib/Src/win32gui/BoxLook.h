@@ -1,0 +1,66 @@
+// The caller's words on the system box's buttons, put in place before the box
+// is first shown, with the button row widened to fit them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "lib/kt.h"
+
+namespace kt {
+
+const unsigned kMaxButtons = 3;
+// The longest label, in characters as the caller wrote it.
+const size_t kMaxLabelChars = 40;
+
+// Buttons of the set that flags name (flags & 7): 1 to 3, 0 for no set.
+unsigned ButtonCount(uint32_t flags);
+// Dialog item of button index (0-based, as the box shows them) of the set;
+// 0 when the set has no such button. The OK-only box's button is IDCANCEL.
+uint32_t ButtonItem(uint32_t flags, unsigned index);
+// The visible button of the box that stands for item id: the item itself,
+// or for the OK-only box the one visible button (Wine numbers it 1).
+HWND ButtonWindow(HWND dlg, uint32_t flags, unsigned index);
+
+// How long a guarded box takes no answer.
+const DWORD kGuardMs = 1000;
+
+// What changes on the box: before it is first shown, and while it is up.
+struct MsgBoxLook {
+    // Button1..Button3; empty keeps the system's words.
+    std::wstring labels[kMaxButtons];
+    // Guard: for kGuardMs after the box is first shown, and again each time
+    // it becomes the active window, key and mouse input to it is dropped and
+    // its buttons are greyed.
+    bool guard = false;
+    // Whether any label is set.
+    bool any() const;
+};
+
+// A button row as the box laid it out, in client coordinates of the box.
+struct ButtonRow {
+    int client_width = 0;
+    std::vector<RECT> buttons;  // left to right, all one width
+    int edge = 0;               // the margin the box keeps at its sides
+};
+
+// Where the row goes once every button is width wide.
+struct RowFit {
+    int width = 0;           // of each button
+    int client_width = 0;    // of the box, at least the old one
+    std::vector<int> lefts;  // of the buttons, left to right
+};
+
+// Widens every button to width (never narrower than they are), keeping the
+// spacing and the row's alignment (centred, or kept to the side whose gap
+// is smaller); the client area grows when the row needs it, up to
+// max_client_width, beyond which the buttons are narrowed to fit.
+RowFit FitRow(const ButtonRow& row, int width, int max_client_width);
+
+// MessageBoxW with look applied: the labels once the system has laid the box
+// out and before it is shown, the guard from then on (hooks of this thread,
+// released when the call returns).
+int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
+               const MsgBoxLook& look);
+
+}  // namespace kt
