@@ -170,13 +170,21 @@ int wmain(int argc, wchar_t** argv) {
     g_dir = g_dir.substr(0, g_dir.find_last_of(L'\\'));
     std::wstring root = g_dir.substr(0, g_dir.find_last_of(L'\\'));
 
-    auto velmo = [](const std::wstring& exe) {
-        return [exe](const std::wstring& cap, int t) {
-            return Quote(exe) + L" Proceed? " + Quote(cap) + L" Question|YesNo|DefButton2 " + std::to_wstring(t ? t : 3600);
+    auto velmo_with = [](const std::wstring& exe, const std::wstring& flags) {
+        return [exe, flags](const std::wstring& cap, int t) {
+            return Quote(exe) + L" Proceed? " + Quote(cap) + L" " + Quote(flags) + L" " + std::to_wstring(t ? t : 3600);
         };
     };
+    auto velmo = [&](const std::wstring& exe) { return velmo_with(exe, L"Question|YesNo|DefButton2"); };
+    // The same three-button box with and without the caller's words.
+    const std::wstring three = L"Question|YesNoCancel|DefButton2";
+    const std::wstring labels =
+        L"|Button1=&Restart now|Button2=Remind me in &four hours|Button3=Remind me &tomorrow morning";
     std::vector<Peer> peers = {
         {L"velmo", velmo(root + L"\\velmo.exe"), true},
+        {L"velmo, Guard", velmo_with(root + L"\\velmo.exe", L"Question|YesNo|DefButton2|Guard"), true},
+        {L"velmo, 3 buttons", velmo_with(root + L"\\velmo.exe", three), true},
+        {L"velmo, 3 buttons, 3 labels", velmo_with(root + L"\\velmo.exe", three + labels), true},
         {L"MessageBoxW + manifest",
          [&](const std::wstring& cap, int) { return Quote(g_dir + L"\\peer_manifest.exe") + L" Proceed? " + Quote(cap); },
          false},
