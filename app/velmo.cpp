@@ -54,7 +54,8 @@ int Run() {
     if (parsed.ok()) {
         exit_code = ShowBox(params);
 #ifdef VELMO_CONSOLE
-        if (const char* name = AnswerName(exit_code)) WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kt::AnsiToWide(name) + L"\n");
+        if (const char* name = AnswerName(exit_code))
+            WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kt::AnsiToWide(name) + L"\n");
 #endif
     } else {
         ShowHelp(parsed);

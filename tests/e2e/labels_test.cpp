@@ -53,7 +53,8 @@ TEST_P(Labels, SeenAtOnceAndAnsweredWithTheButtonsCode) {
     if (c.how == byClick) {
         std::vector<std::pair<LONG, HWND>> row;
         for (const e2e::Control& b : e2e::Children(box)) {
-            if (b.visible && _wcsicmp(b.cls.c_str(), L"Button") == 0) row.push_back({e2e::RectIn(box, b.hwnd).left, b.hwnd});
+            if (b.visible && _wcsicmp(b.cls.c_str(), L"Button") == 0)
+                row.push_back({e2e::RectIn(box, b.hwnd).left, b.hwnd});
         }
         std::sort(row.begin(), row.end());
         ASSERT_TRUE(e2e::BringToFront(box));
@@ -130,10 +131,9 @@ TEST(LabelGeometry, LongLabelsWidenTheRowAndTheBoxStaysOnTheScreen) {
     TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nUB.=\r\n");
     Process p;
     HWND box;
-    ASSERT_TRUE(e2e::LaunchExe(p, dir.exe(),
-                               std::wstring(L"\"Updates are installed.\" \"Long labels\" \"Question|YesNoCancel|Button1=") +
-                                   labels[0] + L"|Button2=" + labels[1] + L"|Button3=" + labels[2] + L"\"",
-                               box));
+    const std::wstring args = std::wstring(L"\"Updates are installed.\" \"Long labels\" \"Question|YesNoCancel") +
+                              L"|Button1=" + labels[0] + L"|Button2=" + labels[1] + L"|Button3=" + labels[2] + L"\"";
+    ASSERT_TRUE(e2e::LaunchExe(p, dir.exe(), args, box));
     std::vector<RECT> row = ButtonRects(box);
     ASSERT_EQ(row.size(), 3u);
     RECT client{}, frame{};

@@ -1,4 +1,4 @@
-// A DLL dropped beside velmo.exe under the name of one that velmo uses (and
+// A DLL dropped beside velmo.exe (or velmoc.exe) under the name of one that velmo uses (and
 // that is not a known DLL) is never loaded into velmo.
 #include <gtest/gtest.h>
 
@@ -37,14 +37,18 @@ private:
     std::vector<std::wstring> exes_;
 };
 
+// Both twins: velmo.exe and velmoc.exe, its console build.
 TEST(Planting, Odbc32BesideTheExeIsNeverLoaded) {
     TestDir dir(L"planted");
     const std::wstring marker = dir / L"planted.marker";
     ASSERT_TRUE(CopyFileW((e2e::ExeDir() + L"\\planted_odbc32.dll").c_str(), (dir / L"odbc32.dll").c_str(), FALSE));
     // Names of their own, so that no other test's run is affected.
     ASSERT_TRUE(CopyFileW(e2e::VelmoPath().c_str(), (dir / L"velmo_planted.exe").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW((e2e::ExeDir() + L"\\velmoc.exe").c_str(), (dir / L"velmoc_planted.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileW((e2e::ExeDir() + L"\\odbc_control.exe").c_str(), (dir / L"odbc_planted.exe").c_str(), FALSE));
-    DllOverride native({L"velmo_planted.exe", L"odbc_planted.exe"}, L"odbc32", L"native,builtin");
+    DllOverride native({L"velmo_planted.exe", L"velmoc_planted.exe", L"odbc_planted.exe"}, L"odbc32",
+                       L"native,builtin");
     {
         // The control: an ordinary import of ODBC32 takes the planted one.
         Process control;
@@ -53,14 +57,16 @@ TEST(Planting, Odbc32BesideTheExeIsNeverLoaded) {
         ASSERT_TRUE(Exists(marker)) << "the planted DLL was not loaded by the control";
         ASSERT_TRUE(DeleteFileW(marker.c_str()));
     }
-    Process p;
-    HWND box;
-    ASSERT_TRUE(
-        e2e::LaunchExe(p, dir / L"velmo_planted.exe", L"\"Planted DLL beside me\" \"Planting\" YesNo 30", box));
-    EXPECT_EQ(e2e::TitleSuffix(box, L"Planting"), L" [30]");
-    e2e::Click(box, IDNO);
-    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDNO));
-    EXPECT_FALSE(Exists(marker));
+    for (const wchar_t* exe : {L"velmo_planted.exe", L"velmoc_planted.exe"}) {
+        SCOPED_TRACE(test::Narrow(exe));
+        Process p;
+        HWND box;
+        ASSERT_TRUE(e2e::LaunchExe(p, dir / exe, L"\"Planted DLL beside me\" \"Planting\" YesNo 30", box));
+        EXPECT_EQ(e2e::TitleSuffix(box, L"Planting"), L" [30]");
+        e2e::Click(box, IDNO);
+        EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDNO));
+        EXPECT_FALSE(Exists(marker));
+    }
 }
 
 struct NoOdbcCase {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 
 #include "Log/Log.h"
 #include "lib/owner.h"
@@ -38,18 +39,31 @@ BOOL CALLBACK FindButtonProc(HWND w, LPARAM param) {
 // Two gaps this close are one centred row.
 const int kCentredSlack = 2;
 
-// Width of text drawn in the button's own font; a "&" that marks the
-// mnemonic takes no room, "&&" is one "&".
-int TextWidth(HWND button, const std::wstring& text) {
-    unique_window_dc dc(window_dc{button, GetDC(button)});
-    if (!dc) return 0;
-    HFONT font = reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0));
-    HGDIOBJ old = font ? SelectObject(dc.get().dc, font) : nullptr;
-    RECT r{};
-    DrawTextW(dc.get().dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_SINGLELINE);
-    if (old) SelectObject(dc.get().dc, old);
-    return r.right - r.left;
-}
+// Widths of texts drawn in a button's own font (the box gives all its
+// buttons one font); a "&" that marks the mnemonic takes no room, "&&" is
+// one "&". One device context for all of them.
+class TextMeter {
+public:
+    explicit TextMeter(HWND button) : dc_(window_dc{button, GetDC(button)}) {
+        HFONT font = reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0));
+        if (dc_ && font) old_font_ = SelectObject(dc_.get().dc, font);
+    }
+    TextMeter(const TextMeter&) = delete;
+    TextMeter& operator=(const TextMeter&) = delete;
+    ~TextMeter() {
+        if (old_font_) SelectObject(dc_.get().dc, old_font_);
+    }
+    int width(const std::wstring& text) const {
+        if (!dc_) return 0;
+        RECT r{};
+        DrawTextW(dc_.get().dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_SINGLELINE);
+        return r.right - r.left;
+    }
+
+private:
+    unique_window_dc dc_;
+    HGDIOBJ old_font_ = nullptr;
+};
 
 RECT ClientRect(HWND dlg, HWND child) {
     RECT r{};
@@ -77,19 +91,21 @@ struct Button {
 void Dress(HWND dlg, uint32_t flags, const MsgBoxLook& look) {
     std::vector<Button> row;
     std::wstring named;
+    std::unique_ptr<TextMeter> meter;
     int widest_own = 0, widest = 0;
     for (unsigned i = 0; i < ButtonCount(flags); ++i) {
         HWND b = ButtonWindow(dlg, flags, i);
         if (!b) continue;
+        if (!meter) meter = std::make_unique<TextMeter>(b);
         row.push_back({b, ClientRect(dlg, b)});
         std::wstring own = GetWndText(b);
-        widest_own = std::max(widest_own, TextWidth(b, own));
+        widest_own = std::max(widest_own, meter->width(own));
         const std::wstring& label = look.labels[i];
         if (!label.empty()) {
             SetWindowTextW(b, label.c_str());
             named += (named.empty() ? L"" : L",") + std::to_wstring(i + 1) + L"='" + label + L"'";
         }
-        widest = std::max(widest, TextWidth(b, label.empty() ? own : label));
+        widest = std::max(widest, meter->width(label.empty() ? own : label));
     }
     if (row.empty()) return;
     std::sort(row.begin(), row.end(), [](const Button& a, const Button& b) { return a.rect.left < b.rect.left; });
@@ -122,10 +138,11 @@ void Dress(HWND dlg, uint32_t flags, const MsgBoxLook& look) {
     int chrome = frame_width - client.right;
     RowFit fit = FitRow(geometry, need, work_width - chrome);
 
+    // The box is not shown yet: nothing to redraw.
+    const UINT kMove = SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW | SWP_NOCOPYBITS;
     for (size_t i = 0; i < row.size(); ++i) {
         const RECT& r = row[i].rect;
-        SetWindowPos(row[i].window, nullptr, fit.lefts[i], r.top, fit.width, r.bottom - r.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(row[i].window, nullptr, fit.lefts[i], r.top, fit.width, r.bottom - r.top, kMove);
     }
     int new_frame = frame_width;
     if (fit.client_width > client.right) {
@@ -133,7 +150,7 @@ void Dress(HWND dlg, uint32_t flags, const MsgBoxLook& look) {
         // Grown about its centre, then kept inside the work area.
         int x = frame.left - (new_frame - frame_width) / 2;
         x = std::max(static_cast<int>(mi.rcWork.left), std::min(x, static_cast<int>(mi.rcWork.right) - new_frame));
-        SetWindowPos(dlg, nullptr, x, frame.top, new_frame, frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(dlg, nullptr, x, frame.top, new_frame, frame.bottom - frame.top, kMove);
     }
     log_wprintf(get_log(), L"UB\xB7", L"labels %s; button width %d->%d, box width %d->%d", named.c_str(), old_width,
                 fit.width, frame_width, new_frame);
@@ -141,12 +158,16 @@ void Dress(HWND dlg, uint32_t flags, const MsgBoxLook& look) {
 
 // The call of ShowMsgBox under way on this thread.
 struct BoxCall {
-    const MsgBoxLook* look;
-    uint32_t flags;
-    HWND box;                    // once the system has laid it out
-    bool guarded;
+    const MsgBoxLook* look = nullptr;
+    uint32_t flags = 0;
+    unique_hook* creation = nullptr;  // the hook that waits for the box
+    HWND box = nullptr;          // once created
+    WNDPROC box_proc = nullptr;  // the box's own window procedure
+    bool laid_out = false;       // its WM_INITDIALOG has returned
+    bool guarded = false;
+    unique_hook input_filter;    // only while guarded
     std::vector<HWND> greyed;    // the buttons the guard disabled
-    HWND focus;                  // the keyboard focus when the guard began
+    HWND focus = nullptr;        // the keyboard focus when the guard began
 };
 thread_local BoxCall* t_call = nullptr;
 
@@ -161,63 +182,6 @@ bool IsDialog(HWND w) {
 BOOL CALLBACK GreyButtonProc(HWND w, LPARAM param) {
     if (ShownButton(w) && IsWindowEnabled(w)) reinterpret_cast<BoxCall*>(param)->greyed.push_back(w);
     return TRUE;
-}
-
-void EndGuard(BoxCall& call) {
-    KillTimer(call.box, kGuardTimer);
-    if (!call.guarded) return;
-    call.guarded = false;
-    for (HWND b : call.greyed) EnableWindow(b, TRUE);
-    call.greyed.clear();
-    // A disabled button loses the focus: give it back, or to the default.
-    HWND focus = call.focus;
-    if (!focus || !IsChild(call.box, focus) || !IsWindowEnabled(focus)) {
-        LRESULT def = SendMessageW(call.box, DM_GETDEFID, 0, 0);
-        focus = HIWORD(def) == DC_HASDEFID ? GetDlgItem(call.box, LOWORD(def)) : nullptr;
-    }
-    if (focus && GetActiveWindow() == call.box) SendMessageW(call.box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
-    log_printf(get_log(), "UB\xB7", "guard ends");
-}
-
-void CALLBACK GuardTimerProc(HWND w, UINT, UINT_PTR, DWORD) {
-    BoxCall* call = t_call;
-    if (call && call->box == w) EndGuard(*call);
-}
-
-// Starts the guarded second, or starts it anew when it is under way.
-void StartGuard(BoxCall& call) {
-    if (!call.guarded) {
-        call.guarded = true;
-        call.focus = GetFocus();
-        EnumChildWindows(call.box, GreyButtonProc, reinterpret_cast<LPARAM>(&call));
-        for (HWND b : call.greyed) EnableWindow(b, FALSE);
-        log_printf(get_log(), "UB\xB7", "guard starts");
-    }
-    SetTimer(call.box, kGuardTimer, kGuardMs, GuardTimerProc);
-}
-
-// Once the box's WM_INITDIALOG has returned, the system has laid the box out
-// (Wine lays it out there and activates it on the way, so activation is too
-// early for the labels) and has not shown it yet. Each activation after
-// that starts the guard anew.
-LRESULT CALLBACK AfterMessageProc(int code, WPARAM wparam, LPARAM lparam) {
-    // The hook runs inside the system's call: nothing may escape it.
-    try {
-        BoxCall* call = t_call;
-        const CWPRETSTRUCT* m = reinterpret_cast<const CWPRETSTRUCT*>(lparam);
-        if (code == HC_ACTION && call) {
-            if (m->message == WM_INITDIALOG && !call->box && IsDialog(m->hwnd)) {
-                call->box = m->hwnd;
-                if (call->look->any()) Dress(m->hwnd, call->flags, *call->look);
-                if (call->look->guard) StartGuard(*call);
-            } else if (m->message == WM_ACTIVATE && m->hwnd == call->box && call->look->guard &&
-                       LOWORD(m->wParam) != WA_INACTIVE) {
-                StartGuard(*call);
-            }
-        }
-    } catch (...) {
-    }
-    return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
 bool IsInput(UINT message) {
@@ -239,6 +203,86 @@ LRESULT CALLBACK InputFilterProc(int code, WPARAM wparam, LPARAM lparam) {
     }
     return CallNextHookEx(nullptr, code, wparam, lparam);
 }
+
+void EndGuard(BoxCall& call) {
+    KillTimer(call.box, kGuardTimer);
+    if (!call.guarded) return;
+    call.guarded = false;
+    call.input_filter.reset();
+    for (HWND b : call.greyed) EnableWindow(b, TRUE);
+    call.greyed.clear();
+    // A disabled button loses the focus: give it back, or to the default.
+    HWND focus = call.focus;
+    if (!focus || !IsChild(call.box, focus) || !IsWindowEnabled(focus)) {
+        LRESULT def = SendMessageW(call.box, DM_GETDEFID, 0, 0);
+        focus = HIWORD(def) == DC_HASDEFID ? GetDlgItem(call.box, LOWORD(def)) : nullptr;
+    }
+    if (focus && GetActiveWindow() == call.box)
+        SendMessageW(call.box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focus), TRUE);
+    log_printf(get_log(), "UB\xB7", "guard ends");
+}
+
+void CALLBACK GuardTimerProc(HWND w, UINT, UINT_PTR, DWORD) {
+    BoxCall* call = t_call;
+    if (call && call->box == w) EndGuard(*call);
+}
+
+// Starts the guarded second, or starts it anew when it is under way.
+void StartGuard(BoxCall& call) {
+    if (!call.guarded) {
+        call.guarded = true;
+        // Hooked only for the second: no cost to the box's loop after it.
+        call.input_filter.reset(SetWindowsHookExW(WH_MSGFILTER, InputFilterProc, nullptr, GetCurrentThreadId()));
+        if (!call.input_filter)
+            log_printf(get_log(), "UB\xB7", "no hook for the guard's input: %lu", GetLastError());
+        call.focus = GetFocus();
+        EnumChildWindows(call.box, GreyButtonProc, reinterpret_cast<LPARAM>(&call));
+        for (HWND b : call.greyed) EnableWindow(b, FALSE);
+        log_printf(get_log(), "UB\xB7", "guard starts");
+    }
+    SetTimer(call.box, kGuardTimer, kGuardMs, GuardTimerProc);
+}
+
+// Sees the box's messages after its own procedure: once its WM_INITDIALOG
+// has returned, the system has laid the box out (Wine lays it out there and
+// activates it on the way, so activation is too early for the labels) and
+// has not shown it yet. Each activation after that starts the guard anew.
+LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
+    BoxCall* call = t_call;
+    WNDPROC own = call ? call->box_proc : nullptr;
+    if (!own) return DefDlgProcW(w, message, wparam, lparam);
+    if (message == WM_NCDESTROY) SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(own));
+    LRESULT r = CallWindowProcW(own, w, message, wparam, lparam);
+    // A window procedure: nothing may escape it.
+    try {
+        if (message == WM_INITDIALOG) {
+            call->laid_out = true;
+            if (call->look->any()) Dress(w, call->flags, *call->look);
+            if (call->look->guard) StartGuard(*call);
+        } else if (message == WM_ACTIVATE && call->laid_out && call->look->guard && LOWORD(wparam) != WA_INACTIVE) {
+            StartGuard(*call);
+        }
+    } catch (...) {
+    }
+    return r;
+}
+
+// Waits for the box's creation, takes its messages (a subclass costs
+// nothing per message, unlike a message hook) and lets go.
+LRESULT CALLBACK CreationProc(int code, WPARAM wparam, LPARAM lparam) {
+    BoxCall* call = t_call;
+    HWND w = reinterpret_cast<HWND>(wparam);
+    if (code == HCBT_CREATEWND && call && !call->box && IsDialog(w)) {
+        call->box = w;
+        call->box_proc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BoxProc)));
+        LRESULT next = CallNextHookEx(nullptr, code, wparam, lparam);
+        call->creation->reset();
+        return next;
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
 }  // namespace
 
 unsigned ButtonCount(uint32_t flags) {
@@ -306,18 +350,17 @@ RowFit FitRow(const ButtonRow& row, int width, int max_client_width) {
 int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
                const MsgBoxLook& look) {
     if (!look.any() && !look.guard) return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
-    BoxCall call{&look, flags, nullptr, false, {}, nullptr};
+    unique_hook creation;
+    BoxCall call;
+    call.look = &look;
+    call.flags = flags;
+    call.creation = &creation;
     BoxCall* outer = std::exchange(t_call, &call);
     auto restore = scope_exit([&] { t_call = outer; });
     // Without the hooks the box would show the system's words or take an
     // early answer: better a box than none, and the log says why.
-    unique_hook after(SetWindowsHookExW(WH_CALLWNDPROCRET, AfterMessageProc, nullptr, GetCurrentThreadId()));
-    if (!after) log_printf(get_log(), "UB\xB7", "no hook for the labels and the guard: %lu", GetLastError());
-    unique_hook filter;
-    if (look.guard) {
-        filter.reset(SetWindowsHookExW(WH_MSGFILTER, InputFilterProc, nullptr, GetCurrentThreadId()));
-        if (!filter) log_printf(get_log(), "UB\xB7", "no hook for the guard's input: %lu", GetLastError());
-    }
+    creation.reset(SetWindowsHookExW(WH_CBT, CreationProc, nullptr, GetCurrentThreadId()));
+    if (!creation) log_printf(get_log(), "UB\xB7", "no hook for the labels and the guard: %lu", GetLastError());
     return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
 }
 

@@ -58,8 +58,8 @@ struct RowFit {
 RowFit FitRow(const ButtonRow& row, int width, int max_client_width);
 
 // MessageBoxW with look applied: the labels once the system has laid the box
-// out and before it is shown, the guard from then on (hooks of this thread,
-// released when the call returns).
+// out and before it is shown, the guard from then on (a subclass of the box,
+// set by a hook of this thread when the box is created).
 int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
                const MsgBoxLook& look);
 
