@@ -160,10 +160,32 @@ int CloseLater(const std::wstring& key, DWORD ms, bool by_text) {
     return 0;
 }
 
+// Start to box of two peers, run in turn so that both meet the same state
+// of the machine: medians of each and of the differences within a pair.
+void ComparePairs(const std::vector<std::pair<const Peer*, const Peer*>>& pairs, int runs) {
+    printf("\n| start to box on screen, %d runs in turn, ms | median | with the word | median of the differences |\n",
+           runs);
+    printf("|---|---|---|---|\n");
+    for (const auto& pair : pairs) {
+        std::vector<double> a, b, diff;
+        for (int r = 0; r < runs; ++r) {
+            Sample x = RunOnce(*pair.first, 0, 100, 200 + r);
+            Sample y = RunOnce(*pair.second, 0, 100, 200 + r);
+            a.push_back(x.to_box_ms);
+            b.push_back(y.to_box_ms);
+            diff.push_back(y.to_box_ms - x.to_box_ms);
+        }
+        printf("| %ls against %ls | %s | %s | %s |\n", pair.second->name, pair.first->name,
+               Cell(Median(a), "%.0f").c_str(), Cell(Median(b), "%.0f").c_str(), Cell(Median(diff), "%+.0f").c_str());
+    }
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc > 3 && std::wstring(argv[1]).compare(0, 5, L"close") == 0)
         return CloseLater(argv[2], static_cast<DWORD>(_wtoi(argv[3])), std::wstring(argv[1]) == L"close-text");
-    int runs = argc > 1 ? _wtoi(argv[1]) : 5;
+    // "compare <runs>": only the pairs run in turn.
+    bool compare_only = argc > 2 && std::wstring(argv[1]) == L"compare";
+    int runs = compare_only ? _wtoi(argv[2]) : (argc > 1 ? _wtoi(argv[1]) : 5);
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     g_dir = exe;
@@ -203,6 +225,19 @@ int wmain(int argc, wchar_t** argv) {
     if (const wchar_t* b = _wgetenv(L"VELMO_BENCH_BEFORE")) before_exe = b;
     if (!before_exe.empty()) peers.insert(peers.begin(), Peer{L"velmo before", velmo(before_exe), true});
     const size_t kPeers = peers.size();
+
+    auto named = [&](const wchar_t* name) {
+        for (const Peer& p : peers) {
+            if (std::wstring(p.name) == name) return &p;
+        }
+        return static_cast<const Peer*>(nullptr);
+    };
+    const std::vector<std::pair<const Peer*, const Peer*>> pairs = {
+        {named(L"velmo"), named(L"velmo, Guard")}, {named(L"velmo, 3 buttons"), named(L"velmo, 3 buttons, 3 labels")}};
+    if (compare_only) {
+        ComparePairs(pairs, runs);
+        return 0;
+    }
 
     struct Row {
         std::string name;
@@ -249,6 +284,7 @@ int wmain(int argc, wchar_t** argv) {
         for (const std::string& c : r.cells) printf(" %s |", c.c_str());
         printf("\n");
     }
+    ComparePairs(pairs, runs * 5);
     // A velmo figure that could not be measured fails the run.
     for (const Row& r : rows) {
         for (size_t p = 0; p < kPeers; ++p) {
