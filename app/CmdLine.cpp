@@ -217,7 +217,6 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     Unquote(opts, L'"', 0);
     uint32_t flags = 0;
     bool report_timeout = false;
-    bool no_buttons = false;
     kt::MsgBoxLook look;
     std::wstring label_piece[kt::kMaxButtons];
     size_t start = 0;
@@ -234,32 +233,27 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
                 return Fail(L"ERROR: label longer than 40 characters '" + piece + L"'");
             look.labels[n - 1] = label;
             label_piece[n - 1] = piece;
-            if (last) break;
-            start = bar + 1;
-            continue;
-        }
-        const FlagWord* hit = nullptr;
-        for (const FlagWord& w : kFlagWords) {
-            if (kt::CmpNoCase(piece, w.word) == 0) {
-                hit = &w;
-                break;
+        } else {
+            const FlagWord* hit = nullptr;
+            for (const FlagWord& w : kFlagWords) {
+                if (kt::CmpNoCase(piece, w.word) == 0) {
+                    hit = &w;
+                    break;
+                }
             }
+            if (!hit) return Fail(L"ERROR: unknown option '" + piece + L"'");
+            flags |= hit->value;
+            if (hit->sets == swNoButtons) p.buttons = false;
+            if (hit->sets == swReportTimeout) report_timeout = true;
+            if (hit->sets == swGuard) look.guard = true;
         }
-        if (!hit) return Fail(L"ERROR: unknown option '" + piece + L"'");
-        flags |= hit->value;
-        if (hit->sets == swNoButtons) {
-            p.buttons = false;
-            no_buttons = true;
-        }
-        if (hit->sets == swReportTimeout) report_timeout = true;
-        if (hit->sets == swGuard) look.guard = true;
         if (last) break;
         start = bar + 1;
     }
 
     // Only once the set is known: the words may come in any order.
     for (unsigned i = 0; i < kt::kMaxButtons; ++i) {
-        if (!label_piece[i].empty() && (no_buttons || i >= kt::ButtonCount(flags)))
+        if (!label_piece[i].empty() && (!p.buttons || i >= kt::ButtonCount(flags)))
             return Fail(L"ERROR: the box has no button for '" + label_piece[i] + L"'");
     }
 

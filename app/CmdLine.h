@@ -15,7 +15,7 @@ struct MsgBoxParams {
     bool buttons = true;
     // ReportTimeout: the exit code is kExitTimedOut when the countdown closes the box.
     bool report_timeout = false;
-    // Button1= ... Button3=: the caller's words on the buttons.
+    // Button1= ... Button3= and Guard.
     kt::MsgBoxLook look;
 };
 

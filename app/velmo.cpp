@@ -21,18 +21,18 @@ int ShowBox(const MsgBoxParams& params) {
     // A negative timeout is taken as the same 32 bits, unsigned.
     bool closed_at_zero = false;
     int answer = kt::MsgBoxAC(GetDesktopWindow(), params.text, params.caption, params.flags | MB_SETFOREGROUND,
-                              static_cast<uint32_t>(params.timeout), !params.buttons, &closed_at_zero, &params.look);
+                              static_cast<uint32_t>(params.timeout), !params.buttons, &closed_at_zero, params.look);
     // Nobody answered: a script that asked for it can tell.
     return params.report_timeout && closed_at_zero ? kExitTimedOut : answer;
 }
 
 void ShowHelp(const kt::result& error) {
     kt::module self;
-    std::wstring caption = self.LoadStr(IDS_HELP_CAPTION);
     std::wstring help = self.LoadStr(IDS_HELP);
 #ifdef VELMO_CONSOLE
     WriteText(GetStdHandle(STD_ERROR_HANDLE), error.text() + L"\n" + help);
 #else
+    std::wstring caption = self.LoadStr(IDS_HELP_CAPTION);
     // A caller that asked for a countdown is not left waiting on the help
     // box: it counts down too (the exit code stays 87).
     int32_t timeout = HelpTimeout(GetCommandLineW());

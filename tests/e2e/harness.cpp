@@ -138,9 +138,7 @@ std::vector<Control> Children(HWND parent) {
 
 std::vector<int> VisibleButtonIds(HWND box) {
     std::vector<int> ids;
-    for (const Control& c : Children(box)) {
-        if (c.visible && _wcsicmp(c.cls.c_str(), L"Button") == 0) ids.push_back(c.id);
-    }
+    for (const Control& c : ButtonRow(box)) ids.push_back(c.id);
     return ids;
 }
 
@@ -218,14 +216,19 @@ bool BringToFront(HWND w) {
     return GetForegroundWindow() == w;
 }
 
-std::vector<std::wstring> ButtonTexts(HWND box) {
-    std::vector<std::pair<LONG, std::wstring>> row;
+std::vector<Control> ButtonRow(HWND box) {
+    std::vector<Control> row;
     for (const Control& c : Children(box)) {
-        if (c.visible && _wcsicmp(c.cls.c_str(), L"Button") == 0) row.push_back({RectIn(box, c.hwnd).left, c.text});
+        if (c.visible && _wcsicmp(c.cls.c_str(), L"Button") == 0) row.push_back(c);
     }
-    std::sort(row.begin(), row.end());
+    std::sort(row.begin(), row.end(),
+              [box](const Control& a, const Control& b) { return RectIn(box, a.hwnd).left < RectIn(box, b.hwnd).left; });
+    return row;
+}
+
+std::vector<std::wstring> ButtonTexts(HWND box) {
     std::vector<std::wstring> texts;
-    for (const auto& b : row) texts.push_back(b.second);
+    for (const Control& c : ButtonRow(box)) texts.push_back(c.text);
     return texts;
 }
 

@@ -60,7 +60,7 @@ HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title = std::wstri
 HWND FindBoxWithText(const std::wstring& text, DWORD timeout_ms);
 std::wstring Text(HWND w);
 std::vector<Control> Children(HWND parent);
-std::vector<int> VisibleButtonIds(HWND box);
+std::vector<int> VisibleButtonIds(HWND box);  // left to right
 // The box's message text: its visible static control with text.
 std::wstring MessageText(HWND box);
 bool IconVisible(HWND box);
@@ -112,7 +112,9 @@ void ClickAt(HWND w);
 // Makes w the foreground window (an Alt press lets another program's
 // window take it); true when it is.
 bool BringToFront(HWND w);
-// The button texts of the box, left to right.
+// The visible buttons of the box, left to right.
+std::vector<Control> ButtonRow(HWND box);
+// Their texts.
 std::vector<std::wstring> ButtonTexts(HWND box);
 // The window's rectangle in the client coordinates of parent.
 RECT RectIn(HWND parent, HWND w);

@@ -51,14 +51,9 @@ TEST_P(Labels, SeenAtOnceAndAnsweredWithTheButtonsCode) {
         EXPECT_NE(e2e::TitleSuffix(box, caption), L"<none>");
     }
     if (c.how == byClick) {
-        std::vector<std::pair<LONG, HWND>> row;
-        for (const e2e::Control& b : e2e::Children(box)) {
-            if (b.visible && _wcsicmp(b.cls.c_str(), L"Button") == 0)
-                row.push_back({e2e::RectIn(box, b.hwnd).left, b.hwnd});
-        }
-        std::sort(row.begin(), row.end());
+        std::vector<e2e::Control> row = e2e::ButtonRow(box);
         ASSERT_TRUE(e2e::BringToFront(box));
-        e2e::ClickAt(row.at(c.target - 1).second);
+        e2e::ClickAt(row.at(c.target - 1).hwnd);
     } else if (c.how == byMnemonic) {
         ASSERT_TRUE(e2e::BringToFront(box));
         e2e::PressKeys({static_cast<WORD>(c.target)}, true);
@@ -103,10 +98,7 @@ int TextWidth(const std::wstring& text) {
 
 std::vector<RECT> ButtonRects(HWND box) {
     std::vector<RECT> v;
-    for (const e2e::Control& b : e2e::Children(box)) {
-        if (b.visible && _wcsicmp(b.cls.c_str(), L"Button") == 0) v.push_back(e2e::RectIn(box, b.hwnd));
-    }
-    std::sort(v.begin(), v.end(), [](const RECT& a, const RECT& b) { return a.left < b.left; });
+    for (const e2e::Control& b : e2e::ButtonRow(box)) v.push_back(e2e::RectIn(box, b.hwnd));
     return v;
 }
 

@@ -160,7 +160,7 @@ void Dress(HWND dlg, uint32_t flags, const MsgBoxLook& look) {
 struct BoxCall {
     const MsgBoxLook* look = nullptr;
     uint32_t flags = 0;
-    unique_hook* creation = nullptr;  // the hook that waits for the box
+    unique_hook creation;        // waits for the box; let go once it is there
     HWND box = nullptr;          // once created
     WNDPROC box_proc = nullptr;  // the box's own window procedure
     bool laid_out = false;       // its WM_INITDIALOG has returned
@@ -277,7 +277,7 @@ LRESULT CALLBACK CreationProc(int code, WPARAM wparam, LPARAM lparam) {
         call->box_proc = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(BoxProc)));
         LRESULT next = CallNextHookEx(nullptr, code, wparam, lparam);
-        call->creation->reset();
+        call->creation.reset();
         return next;
     }
     return CallNextHookEx(nullptr, code, wparam, lparam);
@@ -350,17 +350,15 @@ RowFit FitRow(const ButtonRow& row, int width, int max_client_width) {
 int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
                const MsgBoxLook& look) {
     if (!look.any() && !look.guard) return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
-    unique_hook creation;
     BoxCall call;
     call.look = &look;
     call.flags = flags;
-    call.creation = &creation;
     BoxCall* outer = std::exchange(t_call, &call);
     auto restore = scope_exit([&] { t_call = outer; });
     // Without the hooks the box would show the system's words or take an
     // early answer: better a box than none, and the log says why.
-    creation.reset(SetWindowsHookExW(WH_CBT, CreationProc, nullptr, GetCurrentThreadId()));
-    if (!creation) log_printf(get_log(), "UB\xB7", "no hook for the labels and the guard: %lu", GetLastError());
+    call.creation.reset(SetWindowsHookExW(WH_CBT, CreationProc, nullptr, GetCurrentThreadId()));
+    if (!call.creation) log_printf(get_log(), "UB\xB7", "no hook for the labels and the guard: %lu", GetLastError());
     return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
 }
 

@@ -112,9 +112,7 @@ std::wstring FmtCountdown(uint32_t seconds) {
 }
 
 int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
-             uint32_t timeout_sec, bool no_buttons, bool* closed_at_zero, const MsgBoxLook* look) {
-    const MsgBoxLook plain;
-    if (!look) look = &plain;
+             uint32_t timeout_sec, bool no_buttons, bool* closed_at_zero, const MsgBoxLook& look) {
     if (closed_at_zero) *closed_at_zero = false;
     // Heap objects: a worker that does not end in time keeps using them, so
     // they are then left to it instead of being destroyed under it.
@@ -136,13 +134,13 @@ int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, 
         started = worker->start(false) == 0;
         if (!started) Sleep(kRetryMs);
     }
-    if (!started) return ShowMsgBox(owner, text, caption, flags, *look);
+    if (!started) return ShowMsgBox(owner, text, caption, flags, look);
 
     // The box is shown once the worker has a queue, or when it has ended
     // without ever getting one.
     worker->post_when_ready(WM_NULL, 0, 0);
 
-    int answer = ShowMsgBox(owner, text, caption, flags, *look);
+    int answer = ShowMsgBox(owner, text, caption, flags, look);
 
     // A worker that has ended (1444) needs no WM_QUIT; a failed post is
     // retried, a successful one waited for at once.

@@ -51,10 +51,10 @@ std::wstring FmtCountdown(uint32_t seconds);
 
 // Shows the box and counts down timeout_sec seconds; returns MessageBoxW's
 // result. closed_at_zero (may be null) tells whether the countdown's click
-// closed the box rather than a person's answer. look (may be null): the
-// caller's words on the buttons.
+// closed the box rather than a person's answer. look: the caller's words on
+// the buttons and the guard.
 int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
              uint32_t timeout_sec, bool no_buttons, bool* closed_at_zero = nullptr,
-             const MsgBoxLook* look = nullptr);
+             const MsgBoxLook& look = MsgBoxLook());
 
 }  // namespace kt
