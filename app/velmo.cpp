@@ -8,9 +8,11 @@
 #include "Log/Log.h"
 #include "app/CmdLine.h"
 #include "app/Console.h"
+#include "app/Unseen.h"
 #include "app/resource.h"
 #include "gen/module.h"
 #include "win32gui/MsgBoxAC.h"
+#include "win32gui/Relay.h"
 
 namespace {
 
@@ -26,12 +28,16 @@ int ShowBox(const MsgBoxParams& params) {
     return params.report_timeout && closed_at_zero ? kExitTimedOut : answer;
 }
 
-void ShowHelp(const kt::result& error) {
+// seen: whether a box would be seen at all.
+void ShowHelp(const kt::result& error, bool seen) {
     kt::module self;
     std::wstring help = self.LoadStr(IDS_HELP);
 #ifdef VELMO_CONSOLE
+    (void)seen;
     WriteText(GetStdHandle(STD_ERROR_HANDLE), error.text() + L"\n" + help);
 #else
+    // A help box that no one can see would hold the job up for nothing.
+    if (!seen) return;
     std::wstring caption = self.LoadStr(IDS_HELP_CAPTION);
     // A caller that asked for a countdown is not left waiting on the help
     // box: it counts down too (the exit code stays 87).
@@ -51,14 +57,28 @@ int Run() {
     int exit_code = 0;
     MsgBoxParams params;
     kt::result parsed = ParseCmdLine(params);
+    // A service's window station, or a task's run without the user: a box
+    // there is shown to no one.
+    bool seen = kt::StationVisible();
+    std::wstring relayed_by = RelayedBy();
+    if (!relayed_by.empty()) kt::log_wprintf(log, L"RLY", L"relayed by PID=%s", relayed_by.c_str());
+    if (!seen) kt::log_printf(log, "RLY", "the window station is not visible");
     if (parsed.ok()) {
-        exit_code = ShowBox(params);
+        if (seen) {
+            exit_code = ShowBox(params);
+        } else if (!relayed_by.empty()) {
+            // Never relayed twice: nobody answers.
+            exit_code = NobodyAnswer(params);
+            kt::log_printf(log, "RLY", "relayed, yet not visible: nobody answers %d", exit_code);
+        } else {
+            exit_code = AskUser(params);
+        }
 #ifdef VELMO_CONSOLE
         if (const char* name = AnswerName(exit_code))
             WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kt::AnsiToWide(name) + L"\n");
 #endif
     } else {
-        ShowHelp(parsed);
+        ShowHelp(parsed, seen);
         exit_code = ERROR_INVALID_PARAMETER;
     }
 

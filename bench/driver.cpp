@@ -163,7 +163,8 @@ int CloseLater(const std::wstring& key, DWORD ms, bool by_text) {
 // Start to box of two peers, run in turn so that both meet the same state
 // of the machine: medians of each and of the differences within a pair.
 void ComparePairs(const std::vector<std::pair<const Peer*, const Peer*>>& pairs, int runs) {
-    printf("\n| start to box on screen, %d runs in turn, ms | median | with the word | median of the differences |\n",
+    printf("\n| start to box on screen, %d runs in turn, ms: first / second | first | second | "
+           "second - first, median of the differences |\n",
            runs);
     printf("|---|---|---|---|\n");
     for (const auto& pair : pairs) {
@@ -175,9 +176,61 @@ void ComparePairs(const std::vector<std::pair<const Peer*, const Peer*>>& pairs,
             b.push_back(y.to_box_ms);
             diff.push_back(y.to_box_ms - x.to_box_ms);
         }
-        printf("| %ls against %ls | %s | %s | %s |\n", pair.second->name, pair.first->name,
+        printf("| %ls / %ls | %s | %s | %s |\n", pair.first->name, pair.second->name,
                Cell(Median(a), "%.0f").c_str(), Cell(Median(b), "%.0f").c_str(), Cell(Median(diff), "%+.0f").c_str());
     }
+}
+
+// Start to box of velmo relayed to the person at the screen (started in a
+// window station that no display shows) against the same velmo started on
+// the display, both through the tests' launcher, run in turn; and the start
+// to end of a program that does nothing: the one process start that a
+// relayed box may cost more.
+void CompareRelay(const std::wstring& root, int runs) {
+    const std::wstring launcher = Quote(root + L"\\station_launch.exe");
+    const std::wstring pid_file = Quote(g_dir + L"\\relay.pid");
+    auto box_after = [&](const std::wstring& how, int run) {
+        std::wstring text = L"Bench relay " + std::to_wstring(run) + how;
+        std::wstring cmd = launcher + how + L" " + pid_file + L" " + Quote(root + L"\\velmo.exe") + L" " + Quote(text) +
+                           L" \"Bench relay\" \"Question|YesNo|DefButton2\" 3600";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        double t0 = Now();
+        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi))
+            return kMissing;
+        kt::unique_handle process(pi.hProcess), thread(pi.hThread);
+        HWND box = e2e::FindBoxWithText(text, e2e::kBoxWait);
+        double took = box ? Now() - t0 : kMissing;
+        if (box) PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+        if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
+        return took;
+    };
+    std::vector<double> direct, relayed, diff, start;
+    for (int r = 0; r < runs; ++r) {
+        double d = box_after(L" --visible", r);
+        double y = box_after(L"", r);
+        direct.push_back(d);
+        relayed.push_back(y);
+        diff.push_back(y - d);
+        std::wstring noop = Quote(g_dir + L"\\noop.exe");
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        double t0 = Now();
+        if (CreateProcessW(nullptr, &noop[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi)) {
+            kt::unique_handle process(pi.hProcess), thread(pi.hThread);
+            WaitForSingleObject(process.get(), 30000);
+            start.push_back(Now() - t0);
+        }
+    }
+    printf("\n| start to box on screen, %d runs in turn, ms | on the display | relayed | median of the differences | "
+           "one process start (start to end of a program that does nothing) |\n",
+           runs);
+    printf("|---|---|---|---|---|\n");
+    printf("| velmo through the launcher | %s | %s | %s | %s |\n", Cell(Median(direct), "%.0f").c_str(),
+           Cell(Median(relayed), "%.0f").c_str(), Cell(Median(diff), "%+.0f").c_str(),
+           Cell(Median(start), "%.0f").c_str());
 }
 
 int wmain(int argc, wchar_t** argv) {
@@ -232,10 +285,13 @@ int wmain(int argc, wchar_t** argv) {
         }
         return static_cast<const Peer*>(nullptr);
     };
-    const std::vector<std::pair<const Peer*, const Peer*>> pairs = {
+    std::vector<std::pair<const Peer*, const Peer*>> pairs = {
         {named(L"velmo"), named(L"velmo, Guard")}, {named(L"velmo, 3 buttons"), named(L"velmo, 3 buttons, 3 labels")}};
+    // The earlier build against this one, in turn.
+    if (!before_exe.empty()) pairs.insert(pairs.begin(), {named(L"velmo before"), named(L"velmo")});
     if (compare_only) {
         ComparePairs(pairs, runs);
+        CompareRelay(root, runs);
         return 0;
     }
 
@@ -285,6 +341,7 @@ int wmain(int argc, wchar_t** argv) {
         printf("\n");
     }
     ComparePairs(pairs, runs * 5);
+    CompareRelay(root, runs * 5);
     // A velmo figure that could not be measured fails the run.
     for (const Row& r : rows) {
         for (size_t p = 0; p < kPeers; ++p) {

@@ -122,9 +122,16 @@ velmo_select_arch() {
 velmo_ensure_display() {
     VELMO_OWN_DISPLAY=0
     [ -n "${DISPLAY:-}" ] && return 0
+    velmo_start_display 1280x800 || return 1
+    VELMO_OWN_DISPLAY=1
+}
+
+# Starts an Xvfb screen of the given size (WxH) on a free display and
+# exports DISPLAY; its process is VELMO_XVFB_PID.
+velmo_start_display() {  # WxH
     local n=90 i
     while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "${1}x24" -nolisten tcp >/dev/null 2>&1 &
     VELMO_XVFB_PID=$!
     for i in $(seq 1 100); do
         [ -e /tmp/.X11-unix/X$n ] && break
@@ -138,7 +145,6 @@ velmo_ensure_display() {
         return 1
     fi
     export DISPLAY=":$n"
-    VELMO_OWN_DISPLAY=1
 }
 
 velmo_release() {
@@ -174,6 +180,7 @@ velmo_ensure_prefix() {
 velmo_warm_wine() {
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
+    velmo_ensure_solo_prefix || return 1
     wineserver -p >/dev/null 2>&1 </dev/null || velmo_fail "cannot start the wineserver" || return 1
     # Seen failing once, right after a run had killed the previous server,
     # and not again in a dozen tries: a few tries, then the status is told.
@@ -189,6 +196,18 @@ velmo_warm_wine() {
     # stays open while it runs. This idle program keeps it up, detached.
     [ -f "$VELMO_BUILD/wine_desktop.exe" ] || velmo_fail "no $VELMO_BUILD/wine_desktop.exe" || return 1
     "$VELMO_WINE" "$VELMO_BUILD/wine_desktop.exe" >/dev/null 2>&1 </dev/null &
+}
+
+# The prefix of the tests that need a wineserver of their own
+# (tests/e2e/solo_wine.sh): a copy of the shared one, taken while no server
+# runs for it, and taken again when the shared one is made anew.
+velmo_ensure_solo_prefix() {
+    local solo=$WINEPREFIX-solo
+    [ "${WINEPREFIX##*-}" = solo ] && return 0
+    [ -f "$solo/.velmo-ready" ] && [ ! "$WINEPREFIX/.velmo-ready" -nt "$solo/.velmo-ready" ] && return 0
+    rm -rf "$solo"
+    cp -a --reflink=auto "$WINEPREFIX" "$solo" || velmo_fail "cannot copy $WINEPREFIX to $solo" || return 1
+    touch "$solo/.velmo-ready"
 }
 
 velmo_setup() {

@@ -48,20 +48,42 @@ TEST_F(VelmoExe, CarriesBothStringTables) {
     EXPECT_EQ(String(1003, kEn), L"");
 }
 
-TEST_F(VelmoExe, CarriesTheManifest) {
-    std::string m = Resource(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), kEn);
-    EXPECT_NE(m.find("level=\"asInvoker\""), std::string::npos);
-    EXPECT_NE(m.find("uiAccess=\"false\""), std::string::npos);
-    EXPECT_NE(m.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos) << m;
-    // velmo's own identity names the exe's architecture (this tree's).
+// Both twins: asInvoker, common controls 6, their own name and this tree's
+// architecture, per-monitor DPI awareness (and the older element), and
+// Windows 7 to 10/11 as supported systems; no code page of its own.
+TEST_F(VelmoExe, BothTwinsCarryTheManifest) {
 #ifdef _WIN64
     const char* arch = "amd64";
 #else
     const char* arch = "x86";
 #endif
-    EXPECT_NE(m.find(std::string("name=\"velmo\" version=\"1.4.0.0\" processorArchitecture=\"") + arch + "\""),
-              std::string::npos)
-        << m;
+    for (const char* name : {"velmo", "velmoc"}) {
+        SCOPED_TRACE(name);
+        std::wstring exe = exe_.substr(0, exe_.find_last_of(L'\\') + 1) + std::wstring(name, name + strlen(name)) +
+                           L".exe";
+        HMODULE m = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(m, nullptr);
+        HRSRC r = FindResourceExW(m, MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), kEn);
+        std::string manifest = r ? std::string(static_cast<const char*>(LockResource(LoadResource(m, r))),
+                                               SizeofResource(m, r))
+                                 : std::string();
+        FreeLibrary(m);
+        const std::string wants[] = {
+            "level=\"asInvoker\"",
+            "uiAccess=\"false\"",
+            "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+            std::string("name=\"") + name + "\" version=\"1.5.0.0\" processorArchitecture=\"" + arch + "\"",
+            "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>",
+            "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, "
+            "PerMonitor</dpiAwareness>",
+            "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",  // 7
+            "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>",  // 8
+            "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>",  // 8.1
+            "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",  // 10 and 11
+        };
+        for (const std::string& w : wants) EXPECT_NE(manifest.find(w), std::string::npos) << w << "\n" << manifest;
+        EXPECT_EQ(manifest.find("activeCodePage"), std::string::npos);
+    }
 }
 
 // Reads one version resource through the version API's own parser.
@@ -110,9 +132,9 @@ TEST_F(VelmoExe, CarriesItsVersionInBothLanguages) {
         std::string raw = Resource(MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), w.lang);
         ASSERT_FALSE(raw.empty());
         Version v = ReadVersion(raw);
-        EXPECT_EQ(v.fixed.dwFileVersionMS, 0x00010004u);
+        EXPECT_EQ(v.fixed.dwFileVersionMS, 0x00010005u);
         EXPECT_EQ(v.fixed.dwFileVersionLS, 0x00000000u);
-        EXPECT_EQ(v.fixed.dwProductVersionMS, 0x00010004u);
+        EXPECT_EQ(v.fixed.dwProductVersionMS, 0x00010005u);
         EXPECT_EQ(v.fixed.dwProductVersionLS, 0x00000000u);
         EXPECT_EQ(v.fixed.dwFileOS, 0x40004u);
         EXPECT_EQ(v.fixed.dwFileType, 1u);
@@ -121,7 +143,7 @@ TEST_F(VelmoExe, CarriesItsVersionInBothLanguages) {
         EXPECT_EQ(v.comments, w.comments);
         EXPECT_EQ(v.internal, L"velmo");
         EXPECT_EQ(v.original, L"velmo.exe");
-        EXPECT_EQ(v.file_version, L"1, 4, 0, 0");
+        EXPECT_EQ(v.file_version, L"1, 5, 0, 0");
         EXPECT_EQ(v.trademarks, L"");
         EXPECT_EQ(v.translation, w.translation);
     }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "tests/e2e/harness.h"
 
 namespace e2e {
@@ -22,5 +24,58 @@ inline ::testing::AssertionResult LaunchExe(Process& p, const std::wstring& exe,
 inline ::testing::AssertionResult Launch(Process& p, const std::wstring& args, HWND& box) {
     return LaunchExe(p, VelmoPath(), args, box);
 }
+
+// Starts a command where a SYSTEM job runs it: in a window station of its
+// own that no display shows (station_launch.exe). The launcher ends with
+// the command's exit code; pid_file receives the command's process id.
+inline ::testing::AssertionResult StartUnseen(Process& launcher, const std::wstring& pid_file,
+                                              const std::wstring& command, HANDLE output = nullptr) {
+    DeleteFileW(pid_file.c_str());
+    if (launcher.Start(L"\"" + ExeDir() + L"\\station_launch.exe\" \"" + pid_file + L"\" " + command, output))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "could not start the launcher: " << test::Narrow(command);
+}
+
+// The process id in the pid file, once it is written (0 after limit_ms).
+inline DWORD ReadPid(const std::wstring& pid_file, DWORD limit_ms = 10000) {
+    DWORD start = GetTickCount();
+    do {
+        kt::unique_handle f(CreateFileW(pid_file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+        char buf[16] = {};
+        DWORD got = 0;
+        if (f && ReadFile(f.get(), buf, 15, &got, nullptr) && got) return strtoul(buf, nullptr, 10);
+        Sleep(10);
+    } while (GetTickCount() - start < limit_ms);
+    return 0;
+}
+
+// A DLL override for these programs only: "native,builtin" takes a DLL of
+// the exe's folder first, as Windows takes a DLL that is not a known one
+// (Wine would otherwise always take its built-in one); "" disables the DLL.
+// Wine reads the override from its per-program registry key when a process
+// starts (a child does not get WINEDLLOVERRIDES from its parent's Windows
+// environment).
+class DllOverride {
+public:
+    DllOverride(std::vector<std::wstring> exes, std::vector<const wchar_t*> dlls, const std::wstring& value)
+        : exes_(std::move(exes)) {
+        for (const std::wstring& exe : exes_) {
+            for (const wchar_t* dll : dlls)
+                RegSetKeyValueW(HKEY_CURRENT_USER, Key(exe).c_str(), dll, REG_SZ, value.c_str(),
+                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        }
+    }
+    DllOverride(const DllOverride&) = delete;
+    DllOverride& operator=(const DllOverride&) = delete;
+    ~DllOverride() {
+        for (const std::wstring& exe : exes_) RegDeleteTreeW(HKEY_CURRENT_USER, AppKey(exe).c_str());
+    }
+
+private:
+    static std::wstring AppKey(const std::wstring& exe) { return L"Software\\Wine\\AppDefaults\\" + exe; }
+    static std::wstring Key(const std::wstring& exe) { return AppKey(exe) + L"\\DllOverrides"; }
+    std::vector<std::wstring> exes_;
+};
 
 }  // namespace e2e

@@ -9,33 +9,10 @@
 namespace {
 
 using e2e::kBoxWait;
+using e2e::DllOverride;
 using e2e::Process;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// A DLL override for these programs only: "native,builtin" takes a DLL of
-// the exe's folder first, as for a real ODBC32.dll (Wine would otherwise
-// always take its built-in one); "" disables the DLL. Wine reads the
-// override from its per-program registry key when a process starts (a child
-// does not get WINEDLLOVERRIDES from its parent's Windows environment).
-class DllOverride {
-public:
-    DllOverride(std::vector<std::wstring> exes, const wchar_t* dll, const std::wstring& value)
-        : exes_(std::move(exes)) {
-        for (const std::wstring& exe : exes_) {
-            RegSetKeyValueW(HKEY_CURRENT_USER, Key(exe).c_str(), dll, REG_SZ, value.c_str(),
-                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        }
-    }
-    ~DllOverride() {
-        for (const std::wstring& exe : exes_) RegDeleteTreeW(HKEY_CURRENT_USER, AppKey(exe).c_str());
-    }
-
-private:
-    static std::wstring AppKey(const std::wstring& exe) { return L"Software\\Wine\\AppDefaults\\" + exe; }
-    static std::wstring Key(const std::wstring& exe) { return AppKey(exe) + L"\\DllOverrides"; }
-    std::vector<std::wstring> exes_;
-};
 
 // Both twins: velmo.exe and velmoc.exe, its console build.
 TEST(Planting, Odbc32BesideTheExeIsNeverLoaded) {
@@ -47,7 +24,7 @@ TEST(Planting, Odbc32BesideTheExeIsNeverLoaded) {
     ASSERT_TRUE(
         CopyFileW((e2e::ExeDir() + L"\\velmoc.exe").c_str(), (dir / L"velmoc_planted.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileW((e2e::ExeDir() + L"\\odbc_control.exe").c_str(), (dir / L"odbc_planted.exe").c_str(), FALSE));
-    DllOverride native({L"velmo_planted.exe", L"velmoc_planted.exe", L"odbc_planted.exe"}, L"odbc32",
+    DllOverride native({L"velmo_planted.exe", L"velmoc_planted.exe", L"odbc_planted.exe"}, {L"odbc32"},
                        L"native,builtin");
     {
         // The control: an ordinary import of ODBC32 takes the planted one.
@@ -90,7 +67,7 @@ TEST(Planting, WithoutOdbc32TheBoxWorksAndTheLogSaysWhy) {
         const std::wstring exe = dir / L"velmo_no_odbc.exe";
         ASSERT_TRUE(CopyFileW(e2e::VelmoPath().c_str(), exe.c_str(), FALSE));
         TestDir::Write(dir / L"velmo_no_odbc.wli", "[Prms]\r\n[Evts]\r\n.*=\r\n");
-        DllOverride disabled({L"velmo_no_odbc.exe"}, L"odbc32", L"");
+        DllOverride disabled({L"velmo_no_odbc.exe"}, {L"odbc32"}, L"");
         Process p;
         HWND box;
         ASSERT_TRUE(e2e::LaunchExe(p, exe, c.args, box));

@@ -92,6 +92,15 @@ void ReplaceAll(std::wstring& s, const std::wstring& what, const std::wstring& w
     }
 }
 
+DWORD System32Path(const std::wstring& name, std::wstring& path) {
+    wchar_t dir[MAX_PATH];
+    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0) return GetLastError();
+    if (n >= MAX_PATH) return ERROR_BUFFER_OVERFLOW;
+    path = std::wstring(dir) + L"\\" + name;
+    return 0;
+}
+
 std::wstring result::format(const std::wstring& pattern) const {
     wchar_t num[16];
     std::wstring s = pattern;

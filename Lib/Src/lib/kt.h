@@ -383,4 +383,8 @@ std::wstring AnsiToWide(const std::string& text);
 // Replaces every occurrence of what in s by with, left to right.
 void ReplaceAll(std::wstring& s, const std::wstring& what, const std::wstring& with);
 
+// The full path of a file in System32 (a DLL loaded by it is never one
+// dropped beside the exe); 0 or the error.
+DWORD System32Path(const std::wstring& name, std::wstring& path);
+
 }  // namespace kt

@@ -13,16 +13,6 @@ namespace {
 // The driver manager's functions that velmo imports: SQLAllocEnv,
 // SQLFreeEnv, SQLSetEnvAttr, SQLErrorW.
 const WORD kOrdinals[] = {2, 15, 75, 110};
-
-// The full path of a file in System32; 0 or the error.
-DWORD System32Path(const std::wstring& name, std::wstring& path) {
-    wchar_t dir[MAX_PATH];
-    UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0) return GetLastError();
-    if (n >= MAX_PATH) return ERROR_BUFFER_OVERFLOW;
-    path = std::wstring(dir) + L"\\" + name;
-    return 0;
-}
 }  // namespace
 
 DWORD LoadFromSystem32() {

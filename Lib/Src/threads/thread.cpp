@@ -74,6 +74,7 @@ thread::~thread() {
 DWORD thread::start(bool suspended) {
     // Created suspended so that handle and id are stored before it runs.
     DWORD new_id = 0;
+    starter_ = GetCurrentThreadId();
     HANDLE h = CreateThread(nullptr, 0, ThreadRoutine, this, CREATE_SUSPENDED, &new_id);
     unsigned rc = ErrorUnless(h != nullptr);
     if (h) {
@@ -111,6 +112,11 @@ DWORD thread::wait(DWORD milliseconds) {
 
 DWORD WINAPI thread::ThreadRoutine(LPVOID param) {
     thread* self = static_cast<thread*>(param);
+    // A process started onto another station's desktop (lpDesktop) may give
+    // later threads another desktop than its first (seen under Wine): the
+    // windows the starter shows would not be found from here. Before any
+    // window call, while the thread may still change its desktop.
+    if (HDESK desktop = GetThreadDesktop(self->starter_)) SetThreadDesktop(desktop);
     OpenQueue(self->queue_ready_.get());
     Log* log = get_log();
     unsigned thrd = LogPtr(self);

@@ -77,6 +77,8 @@ private:
     THandle handle_;
     // Until start: the creating thread, so posts go to the creator's queue.
     DWORD id_;
+    // The thread that started it, whose desktop it works on.
+    DWORD starter_ = 0;
     std::map<std::wstring, std::wstring> attributes_;
 };
 

@@ -24,12 +24,14 @@ const DWORD kWorkerWaitMs = 10000;
 
 }  // namespace
 
-uint32_t TMsgBoxAutoCloser::def_button_id() const {
+uint32_t DefaultButton(uint32_t flags, bool no_buttons) {
     // Without visible buttons the box must close itself at zero, whatever
     // default button was named: IDCANCEL closes the OK-only box.
-    if (!buttons_visible_) return IDCANCEL;
-    return ButtonItem(flags_, (flags_ & MB_DEFMASK) >> 8);
+    if (no_buttons) return IDCANCEL;
+    return ButtonItem(flags, (flags & MB_DEFMASK) >> 8);
 }
+
+uint32_t TMsgBoxAutoCloser::def_button_id() const { return DefaultButton(flags_, !buttons_visible_); }
 
 result TMsgBoxAutoCloser::run() {
     HWND found = nullptr;

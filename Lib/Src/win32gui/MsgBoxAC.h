@@ -44,6 +44,11 @@ private:
     std::atomic<uint32_t> clicked_{0};
 };
 
+// The dialog item that the countdown clicks at zero for these flags; 0 when
+// it clicks none (DefButton4, a default button that the set lacks). A box
+// without visible buttons always closes itself: IDCANCEL.
+uint32_t DefaultButton(uint32_t flags, bool no_buttons);
+
 // Greys the Close item of the window's system menu; ERROR_NOT_FOUND when it has none.
 result DisableClose(HWND w);
 // 59 -> "59", 60 -> "1:00", 3661 -> "1:01:01".

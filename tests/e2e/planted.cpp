@@ -1,5 +1,6 @@
-// A stand-in ODBC32.dll that someone dropped beside velmo.exe: loading it
-// leaves planted.marker beside it. Its exports only fill the ordinals.
+// A stand-in for a DLL that someone dropped beside velmo.exe (ODBC32.dll,
+// WTSAPI32.dll, USERENV.dll: one .def file each): loading it leaves
+// planted.marker beside it. Its exports only fill the names and ordinals.
 #include <windows.h>
 
 #include "lib/owner.h"
