@@ -42,10 +42,14 @@ void ShowHelp(const kt::result& error, bool seen) {
     // A caller that asked for a countdown is not left waiting on the help
     // box: it counts down too (the exit code stays 87).
     int32_t timeout = HelpTimeout(GetCommandLineW());
+    // Taller than a small or scaled screen: fitted to it.
+    kt::MsgBoxLook fitted;
+    fitted.fit_text = true;
     if (timeout != 0)
-        kt::MsgBoxAC(GetDesktopWindow(), help, caption, MB_ICONINFORMATION, static_cast<uint32_t>(timeout), false);
+        kt::MsgBoxAC(GetDesktopWindow(), help, caption, MB_ICONINFORMATION, static_cast<uint32_t>(timeout), false,
+                     nullptr, fitted);
     else
-        MessageBoxW(GetDesktopWindow(), help.c_str(), caption.c_str(), MB_ICONINFORMATION);
+        kt::ShowMsgBox(GetDesktopWindow(), help, caption, MB_ICONINFORMATION, fitted);
 #endif
 }
 

@@ -188,6 +188,41 @@ TEST(ParseCmdLine, ButtonLabelsAndGuard) {
     }
 }
 
+// The limit counts characters as written: a character outside the Basic
+// Multilingual Plane (two UTF-16 units) is one.
+TEST(ParseCmdLine, LabelLimitCountsASurrogatePairOnce) {
+    const std::wstring face = L"\U0001F600";
+    ASSERT_EQ(face.size(), 2u);
+    auto times = [](const std::wstring& s, int n) {
+        std::wstring r;
+        for (int i = 0; i < n; ++i) r += s;
+        return r;
+    };
+    const struct {
+        std::wstring label;
+        bool ok;
+    } cases[] = {
+        {times(face, 40), true},
+        {times(face, 41), false},
+        {times(L"x", 39) + face, true},
+        {times(L"x", 40) + face, false},
+        {times(face, 20) + times(L"\u0436", 20), true},
+        // A lone half of a pair is a character of its own.
+        {times(L"\xD83D", 40), true},
+        {times(L"\xD83D", 41), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label.size());
+        MsgBoxParams p;
+        std::wstring line = L"velmo.exe t c \"YesNo|Button1=" + c.label + L"\" 5";
+        kt::result r = ParseCmdLine(p, line.c_str());
+        EXPECT_EQ(r.ok(), c.ok) << Narrow(r.text());
+        if (c.ok) {
+            EXPECT_EQ(p.look.labels[0], c.label);
+        }
+    }
+}
+
 TEST(HelpTimeout, ReadWhereTheTimeoutWouldStand) {
     const TimeoutCase cases[] = {
         {L"", 0},

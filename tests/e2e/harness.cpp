@@ -150,6 +150,17 @@ std::wstring MessageText(HWND box) {
     return best;
 }
 
+std::vector<Control> TextColumns(HWND box) {
+    std::vector<Control> columns;
+    for (const Control& c : Children(box)) {
+        if (c.visible && _wcsicmp(c.cls.c_str(), L"Static") == 0 && !c.text.empty()) columns.push_back(c);
+    }
+    std::sort(columns.begin(), columns.end(), [box](const Control& a, const Control& b) {
+        return RectIn(box, a.hwnd).left < RectIn(box, b.hwnd).left;
+    });
+    return columns;
+}
+
 bool IconVisible(HWND box) {
     for (const Control& c : Children(box)) {
         if (!c.visible || _wcsicmp(c.cls.c_str(), L"Static") != 0) continue;
@@ -237,6 +248,41 @@ RECT RectIn(HWND parent, HWND w) {
     GetWindowRect(w, &r);
     MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
     return r;
+}
+
+namespace {
+// The text's rectangle as DrawTextW measures it in the message font.
+RECT MeasureInMessageFont(const std::wstring& text, int width, UINT flags) {
+    NONCLIENTMETRICSW m{};
+    m.cbSize = sizeof m;
+    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof m, &m, 0);
+    HFONT font = CreateFontIndirectW(&m.lfMessageFont);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    RECT r{0, 0, width, 0};
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | flags);
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    return r;
+}
+}  // namespace
+
+int MessageFontWidth(const std::wstring& text) {
+    RECT r = MeasureInMessageFont(text, 0, DT_SINGLELINE);
+    return r.right - r.left;
+}
+
+int MessageFontHeight(const std::wstring& text, int width) {
+    RECT r = MeasureInMessageFont(text, width, DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    return r.bottom - r.top;
+}
+
+RECT WorkArea(HWND w) {
+    MONITORINFO mi{};
+    mi.cbSize = sizeof mi;
+    GetMonitorInfoW(MonitorFromWindow(w, MONITOR_DEFAULTTONEAREST), &mi);
+    return mi.rcWork;
 }
 
 }  // namespace e2e

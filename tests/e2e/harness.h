@@ -63,6 +63,9 @@ std::vector<Control> Children(HWND parent);
 std::vector<int> VisibleButtonIds(HWND box);  // left to right
 // The box's message text: its visible static control with text.
 std::wstring MessageText(HWND box);
+// The visible static controls with text, left to right (a text set in
+// columns has one per column).
+std::vector<Control> TextColumns(HWND box);
 bool IconVisible(HWND box);
 // The part of the box's title after the caption, once the countdown has
 // written one (polled until limit_ms pass or the box is gone).
@@ -118,5 +121,12 @@ std::vector<Control> ButtonRow(HWND box);
 std::vector<std::wstring> ButtonTexts(HWND box);
 // The window's rectangle in the client coordinates of parent.
 RECT RectIn(HWND parent, HWND w);
+// Width of text in the system box's font (the message font at this
+// process's scale), the mnemonic's "&" not counted; with width, the height
+// of the text broken between words at that width, as a static draws it.
+int MessageFontWidth(const std::wstring& text);
+int MessageFontHeight(const std::wstring& text, int width);
+// The work area of the monitor that shows w.
+RECT WorkArea(HWND w);
 
 }  // namespace e2e

@@ -80,22 +80,6 @@ INSTANTIATE_TEST_SUITE_P(
         LabelCase{"ok_box", L"OK|Button1=Got &it", L"1", {L"Got &it"}, byCountdown, 0, IDCANCEL}),
     [](const ::testing::TestParamInfo<LabelCase>& i) { return std::string(i.param.name); });
 
-// Width of text drawn in the system box's font, the mnemonic's "&" not counted.
-int TextWidth(const std::wstring& text) {
-    NONCLIENTMETRICSW m{};
-    m.cbSize = sizeof m;
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof m, &m, 0);
-    HFONT font = CreateFontIndirectW(&m.lfMessageFont);
-    HDC dc = GetDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, font);
-    RECT r{};
-    DrawTextW(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
-    SelectObject(dc, old);
-    ReleaseDC(nullptr, dc);
-    DeleteObject(font);
-    return r.right - r.left;
-}
-
 std::vector<RECT> ButtonRects(HWND box) {
     std::vector<RECT> v;
     for (const e2e::Control& b : e2e::ButtonRow(box)) v.push_back(e2e::RectIn(box, b.hwnd));
@@ -111,7 +95,7 @@ TEST(LabelGeometry, LongLabelsWidenTheRowAndTheBoxStaysOnTheScreen) {
     std::vector<RECT> own_row = ButtonRects(own);
     ASSERT_EQ(own_row.size(), 3u);
     int widest_own = 0;
-    for (const std::wstring& t : e2e::ButtonTexts(own)) widest_own = std::max(widest_own, TextWidth(t));
+    for (const std::wstring& t : e2e::ButtonTexts(own)) widest_own = std::max(widest_own, e2e::MessageFontWidth(t));
     int own_width = own_row[0].right - own_row[0].left;
     int margin = own_width - widest_own;
     RECT own_frame{};
@@ -135,7 +119,7 @@ TEST(LabelGeometry, LongLabelsWidenTheRowAndTheBoxStaysOnTheScreen) {
     for (size_t i = 0; i < row.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(row[i].right - row[i].left, width);
-        EXPECT_GE(width, TextWidth(labels[i]) + margin);
+        EXPECT_GE(width, e2e::MessageFontWidth(labels[i]) + margin);
         EXPECT_GE(row[i].left, 0);
         EXPECT_LE(row[i].right, client.right);
         EXPECT_LE(row[i].bottom, client.bottom);

@@ -1,24 +1,23 @@
 #!/usr/bin/env bash
 # Runs a test program under Wine on an Xvfb screen and a fresh wineserver of
 # its own, in the prefix build/wineprefix-solo (a copy of the shared one):
-#   solo_wine.sh [--screen WxH] [--dpi N]... BUILD_DIR PROGRAM [ARGS...]
-# With several --dpi the program runs once per value, in order, each time on
-# a wineserver started after LogPixels was set (Wine reads it then);
-# VELMO_TEST_DPI tells the program which. The status is the first failing
+#   solo_wine.sh [--at DPI:WxH]... BUILD_DIR PROGRAM [ARGS...]
+# Each --at runs the program once, in order, on a new screen of that size
+# and a wineserver started after LogPixels was set to DPI (Wine reads it
+# then); VELMO_TEST_DPI and VELMO_TEST_SCREEN tell the program which.
+# Without --at: once, at 96 dpi on 1280x800. The status is the first failing
 # run's, else 0. LogPixels is set back to 96 at the end.
 set -u
 source "$(dirname "$0")/../../scripts/lib.sh"
-screen=1280x800
-dpis=()
+runs=()
 while [ $# -gt 0 ]; do
     case $1 in
-        --screen) screen=$2; shift 2 ;;
-        --dpi) dpis+=("$2"); shift 2 ;;
+        --at) runs+=("$2"); shift 2 ;;
         *) break ;;
     esac
 done
-[ $# -ge 2 ] || { echo "usage: solo_wine.sh [--screen WxH] [--dpi N]... BUILD_DIR PROGRAM [ARGS...]" >&2; exit 2; }
-[ ${#dpis[@]} -gt 0 ] || dpis=(96)
+[ $# -ge 2 ] || { echo "usage: solo_wine.sh [--at DPI:WxH]... BUILD_DIR PROGRAM [ARGS...]" >&2; exit 2; }
+[ ${#runs[@]} -gt 0 ] || runs=(96:1280x800)
 VELMO_BUILD=$1
 shift
 velmo_wine_env
@@ -30,21 +29,27 @@ set_dpi() {
     "$VELMO_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
         >/dev/null 2>&1 </dev/null
 }
-cleanup() {
-    set_dpi 96
+stop() {
     wineserver -k >/dev/null 2>&1
     wineserver -w >/dev/null 2>&1
     velmo_release
+    VELMO_XVFB_PID=""
 }
-velmo_start_display "$screen" || exit 2
+cleanup() {
+    set_dpi 96
+    stop
+}
 trap cleanup EXIT
 status=0
-for dpi in "${dpis[@]}"; do
+for run in "${runs[@]}"; do
+    dpi=${run%%:*} screen=${run#*:}
+    stop
+    velmo_start_display "$screen" || exit 2
     set_dpi "$dpi" || { echo "cannot set LogPixels to $dpi" >&2; exit 2; }
     # Restarted: the new server reads LogPixels; its services detached.
     velmo_warm_wine || exit 2
     echo "== $(basename "$1") at $dpi dpi on a $screen screen"
-    VELMO_TEST_DPI=$dpi "$VELMO_ROOT/scripts/winerun" "$@"
+    VELMO_TEST_DPI=$dpi VELMO_TEST_SCREEN=$screen "$VELMO_ROOT/scripts/winerun" "$@"
     rc=$?
     [ "$status" -eq 0 ] && status=$rc
 done

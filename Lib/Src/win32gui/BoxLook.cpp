@@ -7,6 +7,7 @@
 #include "Log/Log.h"
 #include "lib/owner.h"
 #include "win32gui/SrchWnd.h"
+#include "win32gui/TextFit.h"
 
 namespace kt {
 
@@ -36,34 +37,6 @@ BOOL CALLBACK FindButtonProc(HWND w, LPARAM param) {
     return FALSE;
 }
 
-// Two gaps this close are one centred row.
-const int kCentredSlack = 2;
-
-// Widths of texts drawn in a button's own font (the box gives all its
-// buttons one font); a "&" that marks the mnemonic takes no room, "&&" is
-// one "&". One device context for all of them.
-class TextMeter {
-public:
-    explicit TextMeter(HWND button) : dc_(window_dc{button, GetDC(button)}) {
-        HFONT font = reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0));
-        if (dc_ && font) old_font_ = SelectObject(dc_.get().dc, font);
-    }
-    TextMeter(const TextMeter&) = delete;
-    TextMeter& operator=(const TextMeter&) = delete;
-    ~TextMeter() {
-        if (old_font_) SelectObject(dc_.get().dc, old_font_);
-    }
-    int width(const std::wstring& text) const {
-        if (!dc_) return 0;
-        RECT r{};
-        DrawTextW(dc_.get().dc, text.c_str(), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_SINGLELINE);
-        return r.right - r.left;
-    }
-
-private:
-    unique_window_dc dc_;
-    HGDIOBJ old_font_ = nullptr;
-};
 
 RECT ClientRect(HWND dlg, HWND child) {
     RECT r{};
@@ -258,6 +231,7 @@ LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
         if (message == WM_INITDIALOG) {
             call->laid_out = true;
             if (call->look->any()) Dress(w, call->flags, *call->look);
+            if (call->look->fit_text) FitTextToScreen(w);
             if (call->look->guard) StartGuard(*call);
         } else if (message == WM_ACTIVATE && call->laid_out && call->look->guard && LOWORD(wparam) != WA_INACTIVE) {
             StartGuard(*call);
@@ -313,6 +287,11 @@ bool MsgBoxLook::any() const {
     return false;
 }
 
+RowAlign Alignment(int left_gap, int right_gap) {
+    if (std::abs(left_gap - right_gap) * 8 <= left_gap + right_gap) return raCentred;
+    return right_gap < left_gap ? raRight : raLeft;
+}
+
 RowFit FitRow(const ButtonRow& row, int width, int max_client_width) {
     RowFit fit;
     fit.client_width = row.client_width;
@@ -323,8 +302,9 @@ RowFit FitRow(const ButtonRow& row, int width, int max_client_width) {
     int old_width = first.right - first.left;
     int spacing = n > 1 ? row.buttons[1].left - first.right : 0;
     int left_gap = first.left, right_gap = row.client_width - last.right;
-    bool centred = std::abs(left_gap - right_gap) <= kCentredSlack;
-    bool to_right = !centred && right_gap < left_gap;
+    RowAlign align = Alignment(left_gap, right_gap);
+    bool centred = align == raCentred;
+    bool to_right = align == raRight;
     int margin_left = centred || to_right ? row.edge : left_gap;
     int margin_right = centred || !to_right ? row.edge : right_gap;
 
@@ -349,7 +329,7 @@ RowFit FitRow(const ButtonRow& row, int width, int max_client_width) {
 
 int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
                const MsgBoxLook& look) {
-    if (!look.any() && !look.guard) return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    if (!look.any() && !look.guard && !look.fit_text) return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
     BoxCall call;
     call.look = &look;
     call.flags = flags;

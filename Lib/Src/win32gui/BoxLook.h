@@ -33,9 +33,18 @@ struct MsgBoxLook {
     // it becomes the active window, key and mouse input to it is dropped and
     // its buttons are greyed.
     bool guard = false;
+    // A long text (the help) is fitted to the screen: the box grows
+    // sideways, then sets its text in columns (see TextFit.h).
+    bool fit_text = false;
     // Whether any label is set.
     bool any() const;
 };
+
+// Where a row sits between the gaps left and right of it.
+enum RowAlign { raCentred, raLeft, raRight };
+// Centred unless one gap is clearly the smaller: Wine centres its rows a
+// few pixels off, Windows sets its buttons to the right.
+RowAlign Alignment(int left_gap, int right_gap);
 
 // A button row as the box laid it out, in client coordinates of the box.
 struct ButtonRow {
