@@ -17,7 +17,7 @@ VELMO_SUDO=""
 VELMO_PACKAGES="g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
  wine wine32:i386 wine64 xvfb xauth libodbc2:i386 libodbc2:amd64 fonts-wine imagemagick cmake make file
- locales python3 unzip"
+ locales python3 unzip openssl osslsigncode"
 # The tests run in both user interface languages.
 VELMO_LOCALES="en_US.UTF-8 ru_RU.UTF-8"
 

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Signed releases: a throwaway code-signing certificate made here with
+# openssl, scripts/dist-release with it. Both exes in both zips carry a
+# SHA-256 Authenticode signature that verifies against that certificate,
+# and a changed byte breaks it; the signed exes of an architecture that
+# runs here still answer under Wine. A certificate that cannot be read or
+# used stops the release with a non-zero status and leaves no zip.
+# Argument: the folder to work in.
+set -u
+here=$(cd "$(dirname "$0")/../.." && pwd)
+source "$here/scripts/wine-env.sh"
+dir=$1/sign-check
+rm -rf "$dir"
+mkdir -p "$dir"
+cd "$dir" || exit 1
+fail=0
+no() { echo "FAILED: $*"; fail=1; }
+
+printf '%s' 'throwaway pass' > pass.txt
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj "/CN=velmo test signer" \
+    -addext "extendedKeyUsage=codeSigning" >/dev/null 2>&1 || { echo "openssl cannot make a certificate"; exit 1; }
+openssl pkcs12 -export -inkey key.pem -in cert.pem -out signer.pfx -passout file:pass.txt || exit 1
+
+release() {  # out-dir pfx password-file
+    VELMO_SIGN_PFX=$2 VELMO_SIGN_PASSWORD_FILE=$3 "$here/scripts/dist-release" "$1" >"$1.log" 2>&1
+}
+release signed signer.pfx pass.txt || { no "the signed release failed: $(cat signed.log)"; exit 1; }
+zips=$(ls signed/*.zip 2>/dev/null | wc -l)
+[ "$zips" -eq 2 ] || no "$zips zips instead of 2"
+for zip in signed/*.zip; do
+    name=$(basename "$zip" .zip)
+    (cd signed && sha256sum -c --quiet "$name.zip.sha256") || no "$name: checksum"
+    mkdir -p "unpacked/$name"
+    (cd "unpacked/$name" && unzip -q "../../$zip") || no "cannot unpack $zip"
+    for exe in velmo.exe velmoc.exe; do
+        out=$(osslsigncode verify -CAfile cert.pem -in "unpacked/$name/$exe" 2>&1)
+        echo "$out" | grep -q '^Signature verification: ok' || no "$name/$exe does not verify: $out"
+        echo "$out" | grep -qi 'digest algorithm *: *SHA256' || no "$name/$exe is not signed with SHA-256"
+        echo "$out" | grep -q 'CN=velmo test signer' || no "$name/$exe is not signed by the test signer"
+    done
+    echo "verified $name"
+done
+
+# The signed exes answer: the countdown clicks No, velmoc says so.
+runs_here=x86_64
+velmo_probe_i686 && runs_here="x86_64 i686"
+for arch in $runs_here; do
+    platform=win64
+    [ "$arch" = i686 ] && platform=win32
+    d=$(ls -d unpacked/*-$platform)
+    "$here/scripts/winerun" "$d/velmo.exe" "Signed" "Signed $platform" "YesNo|DefButton2" 1 >/dev/null 2>&1
+    rc=$?
+    [ "$rc" -eq 7 ] || no "signed $platform velmo.exe answered $rc, not 7"
+    word=$("$here/scripts/winerun" "$d/velmoc.exe" "Signed" "Signed $platform" "YesNo|DefButton2" 1 2>/dev/null | tr -d '\r')
+    [ "$word" = No ] || no "signed $platform velmoc.exe wrote '$word', not No"
+    echo "ran $platform"
+done
+
+# Without a certificate: unsigned, and the same bytes on every run.
+"$here/scripts/dist-release" unsigned-a >/dev/null 2>&1 || no "the unsigned release failed"
+"$here/scripts/dist-release" unsigned-b >/dev/null 2>&1 || no "the unsigned release failed"
+for zip in unsigned-a/*.zip; do
+    cmp -s "$zip" "unsigned-b/$(basename "$zip")" || no "two unsigned releases differ: $(basename "$zip")"
+done
+mkdir -p unpacked/unsigned
+(cd unpacked/unsigned && unzip -q -o "../../$(ls unsigned-a/*-win64.zip)" velmo.exe) || no "cannot unpack the unsigned zip"
+osslsigncode verify -in unpacked/unsigned/velmo.exe >/dev/null 2>&1 && no "the unsigned release is signed"
+
+# One byte changed after signing: the signature no longer holds.
+d=$(ls -d unpacked/*-win64)
+cp "$d/velmo.exe" changed.exe
+printf '\x5a' | dd of=changed.exe bs=1 seek=4200 conv=notrunc 2>/dev/null
+cmp -s "$d/velmo.exe" changed.exe && no "the byte was not changed"
+osslsigncode verify -CAfile cert.pem -in changed.exe >/dev/null 2>&1 && no "a changed exe still verifies"
+
+# Certificates that cannot be read or used: a non-zero status, a message, no zip.
+head -c 2000 /dev/urandom > garbage.pfx
+printf '%s' 'wrong' > wrong.txt
+openssl req -x509 -newkey rsa:2048 -nodes -keyout skey.pem -out server.pem -days 2 -subj "/CN=not a signer" \
+    -addext "extendedKeyUsage=serverAuth" >/dev/null 2>&1
+openssl pkcs12 -export -inkey skey.pem -in server.pem -out server.pfx -passout file:pass.txt
+openssl pkcs12 -export -nokeys -in cert.pem -out nokey.pfx -passout file:pass.txt
+while read -r case pfx pw; do
+    mkdir -p "$case"
+    cp signed/*.zip "$case/"  # an earlier run's zips must not stay behind either
+    if release "$case" "$pfx" "$pw"; then
+        no "$case: the release went on"
+    else
+        [ -z "$(ls "$case"/*.zip* 2>/dev/null)" ] || no "$case: a zip was left behind"
+        grep -q 'dist: ' "$case.log" || no "$case: no message"
+        echo "$case stopped: $(grep 'dist: ' "$case.log" | head -n 1)"
+    fi
+done <<'CASES'
+missing no-such.pfx pass.txt
+garbage garbage.pfx pass.txt
+wrong_password signer.pfx wrong.txt
+no_password_file signer.pfx no-such.txt
+no_key nokey.pfx pass.txt
+not_for_code_signing server.pfx pass.txt
+CASES
+
+[ $fail -eq 0 ] && echo "1 passed, 0 failed"
+exit $fail
