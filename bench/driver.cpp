@@ -206,6 +206,19 @@ void CompareRelay(const std::wstring& root, int runs) {
         if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
         return took;
     };
+    // Start to end of a program that does nothing.
+    auto life = [&](std::wstring cmd) {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        double t0 = Now();
+        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, g_dir.c_str(), &si,
+                            &pi))
+            return kMissing;
+        kt::unique_handle process(pi.hProcess), thread(pi.hThread);
+        if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) return kMissing;
+        return Now() - t0;
+    };
     std::vector<double> direct, relayed, diff, start;
     for (int r = 0; r < runs; ++r) {
         double d = box_after(L" --visible", r);
@@ -213,19 +226,10 @@ void CompareRelay(const std::wstring& root, int runs) {
         direct.push_back(d);
         relayed.push_back(y);
         diff.push_back(y - d);
-        std::wstring noop = Quote(g_dir + L"\\noop.exe");
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi{};
-        double t0 = Now();
-        if (CreateProcessW(nullptr, &noop[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi)) {
-            kt::unique_handle process(pi.hProcess), thread(pi.hThread);
-            WaitForSingleObject(process.get(), 30000);
-            start.push_back(Now() - t0);
-        }
+        start.push_back(life(Quote(g_dir + L"\\noop.exe")));
     }
     printf("\n| start to box on screen, %d runs in turn, ms | on the display | relayed | median of the differences | "
-           "one process start (start to end of a program that does nothing) |\n",
+           "start to end of a program that does nothing |\n",
            runs);
     printf("|---|---|---|---|---|\n");
     printf("| velmo through the launcher | %s | %s | %s | %s |\n", Cell(Median(direct), "%.0f").c_str(),

@@ -31,13 +31,6 @@ void PrintTo(const GuardCase& c, std::ostream* os) { *os << c.name; }
 
 HWND ButtonOf(HWND box, int id) { return GetDlgItem(box, id); }
 
-bool ButtonsEnabled(HWND box, bool enabled) {
-    for (int id : e2e::VisibleButtonIds(box)) {
-        if ((IsWindowEnabled(ButtonOf(box, id)) != 0) != enabled) return false;
-    }
-    return true;
-}
-
 class Guard : public ::testing::TestWithParam<GuardCase> {};
 
 TEST_P(Guard, DropsEarlyInputAndAnswersAfterTheSecond) {
@@ -66,8 +59,8 @@ TEST_P(Guard, DropsEarlyInputAndAnswersAfterTheSecond) {
             case actAltN: e2e::PressKeys({'N'}, true); break;
             case actAltF4: e2e::PressKeys({VK_F4}, true); break;
             case actClickNo: e2e::ClickAt(ButtonOf(box, IDNO)); break;
-            case actGreyed: EXPECT_TRUE(ButtonsEnabled(box, false)); continue;
-            case actEnabled: EXPECT_TRUE(ButtonsEnabled(box, true)); continue;
+            case actGreyed: EXPECT_TRUE(e2e::ButtonsEnabled(box, false)); continue;
+            case actEnabled: EXPECT_TRUE(e2e::ButtonsEnabled(box, true)); continue;
             case actReactivate:
                 // Another window takes the front, then the box is active again.
                 other = std::make_unique<e2e::TestWindow>(L"Guard other", L"typing here");

@@ -243,6 +243,13 @@ std::vector<std::wstring> ButtonTexts(HWND box) {
     return texts;
 }
 
+bool ButtonsEnabled(HWND box, bool enabled) {
+    for (const Control& c : ButtonRow(box)) {
+        if ((IsWindowEnabled(c.hwnd) != 0) != enabled) return false;
+    }
+    return true;
+}
+
 RECT RectIn(HWND parent, HWND w) {
     RECT r{};
     GetWindowRect(w, &r);

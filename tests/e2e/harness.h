@@ -119,6 +119,8 @@ bool BringToFront(HWND w);
 std::vector<Control> ButtonRow(HWND box);
 // Their texts.
 std::vector<std::wstring> ButtonTexts(HWND box);
+// Whether every visible button of the box is enabled (or every one greyed).
+bool ButtonsEnabled(HWND box, bool enabled);
 // The window's rectangle in the client coordinates of parent.
 RECT RectIn(HWND parent, HWND w);
 // Width of text in the system box's font (the message font at this

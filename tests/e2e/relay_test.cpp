@@ -34,13 +34,6 @@ DWORD OwnerPid(HWND w) {
     return pid;
 }
 
-bool ButtonsEnabled(HWND box, bool enabled) {
-    for (int id : e2e::VisibleButtonIds(box)) {
-        if ((IsWindowEnabled(GetDlgItem(box, id)) != 0) != enabled) return false;
-    }
-    return true;
-}
-
 class Relay : public ::testing::TestWithParam<RelayCase> {};
 
 TEST_P(Relay, TheBoxIsShownToThePersonAtTheScreenAndTheAnswerComesBack) {
@@ -80,12 +73,12 @@ TEST_P(Relay, TheBoxIsShownToThePersonAtTheScreenAndTheAnswerComesBack) {
     } else if (c.act == actGuard) {
         ASSERT_TRUE(e2e::BringToFront(box));
         Sleep(200);
-        EXPECT_TRUE(ButtonsEnabled(box, false));
+        EXPECT_TRUE(e2e::ButtonsEnabled(box, false));
         e2e::PressKeys({VK_RETURN});
         Sleep(300);
         ASSERT_TRUE(IsWindow(box)) << "answered in the guarded second";
         Sleep(1000);
-        EXPECT_TRUE(ButtonsEnabled(box, true));
+        EXPECT_TRUE(e2e::ButtonsEnabled(box, true));
         e2e::PressKeys({VK_RETURN});
     }
     EXPECT_EQ(launcher.WaitExit(kBoxWait), c.code);
@@ -211,6 +204,29 @@ INSTANTIATE_TEST_SUITE_P(
         AtOnceCase{"relayed_console", L"velmoc.exe", L"\"Nobody sees this\" \"c\" \"YesNo|ReportTimeout\" 60", true,
                    32000, ""}),
     [](const ::testing::TestParamInfo<AtOnceCase>& i) { return std::string(i.param.name); });
+
+// The relay cannot be made (here: WTSAPI32.dll disabled for this copy of
+// velmo): nobody answers, at once, without a box.
+TEST(RelayFails, NobodyAnswersAtOnce) {
+    TestDir dir(L"relay_fails");
+    const std::wstring exe = dir / L"velmo_no_wtsapi.exe";
+    ASSERT_TRUE(CopyFileW(e2e::VelmoPath().c_str(), exe.c_str(), FALSE));
+    TestDir::Write(dir / L"velmo_no_wtsapi.wli", "[Prms]\r\n[Evts]\r\nRLY=\r\nA..=\r\n");
+    e2e::DllOverride disabled({L"velmo_no_wtsapi.exe"}, {L"wtsapi32"}, L"");
+    Process launcher;
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                 L"\"" + exe + L"\" \"Nobody sees this\" \"c\" \"YesNo|DefButton2\" 60"));
+    EXPECT_EQ(launcher.WaitExit(kBoxWait), test::Code(IDNO));
+    EXPECT_LT(GetTickCount() - start, 5000u) << "not at once";
+    EXPECT_EQ(e2e::FindBoxWithText(L"Nobody sees this", 500), nullptr);
+    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir / L"velmo_no_wtsapi.log"));
+    bool cannot = false;
+    for (const e2e::Line& l : lines) cannot |= l.text.compare(0, 14, L"cannot relay: ") == 0;
+    EXPECT_TRUE(cannot);
+    EXPECT_TRUE(e2e::Contains(lines, L"nobody answered: 7"));
+    EXPECT_TRUE(e2e::Contains(lines, L"velmo end(7)"));
+}
 
 // A DLL that velmo loads only to relay, dropped beside it, is never loaded:
 // run as SYSTEM from a folder that users can write to, it would give them

@@ -63,7 +63,8 @@ for zip in unsigned-a/*.zip; do
     cmp -s "$zip" "unsigned-b/$(basename "$zip")" || no "two unsigned releases differ: $(basename "$zip")"
 done
 mkdir -p unpacked/unsigned
-(cd unpacked/unsigned && unzip -q -o "../../$(ls unsigned-a/*-win64.zip)" velmo.exe) || no "cannot unpack the unsigned zip"
+zip=$(ls unsigned-a/*-win64.zip)
+(cd unpacked/unsigned && unzip -q -o "../../$zip" velmo.exe) || no "cannot unpack the unsigned zip"
 osslsigncode verify -in unpacked/unsigned/velmo.exe >/dev/null 2>&1 && no "the unsigned release is signed"
 
 # One byte changed after signing: the signature no longer holds.
