@@ -37,7 +37,6 @@ BOOL CALLBACK FindButtonProc(HWND w, LPARAM param) {
     return FALSE;
 }
 
-
 RECT ClientRect(HWND dlg, HWND child) {
     RECT r{};
     GetWindowRect(child, &r);
