@@ -21,9 +21,9 @@ std::wstring Hex(DWORD id) {
 std::wstring RelayedBy() {
     wchar_t value[16] = {};
     DWORD n = GetEnvironmentVariableW(kRelayedVariable, value, 16);
-    // Set but empty, or too long for an id: relayed all the same.
-    if (n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return L"";
-    return n > 0 && n < 16 ? value : L"?";
+    if (n == 0) return L"";
+    // Too long for an id: relayed all the same.
+    return n < 16 ? value : L"?";
 }
 
 int NobodyAnswer(const MsgBoxParams& p) {

@@ -1,7 +1,12 @@
 // The help texts exactly as the user must see them.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+
+// Whether this process's user interface language selects the Russian texts.
+inline bool RussianUi() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN; }
 
 inline std::wstring JoinLines(std::initializer_list<const wchar_t*> lines, bool final_lf) {
     std::wstring s;

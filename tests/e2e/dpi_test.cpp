@@ -136,8 +136,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 IDCANCEL}),
     [](const ::testing::TestParamInfo<ScaleCase>& i) { return std::string(i.param.name); });
 
-bool RussianUi() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN; }
-
 // The help box (in the language of this run) on the work area, its whole
 // text readable in its columns, its OK button on the screen.
 void ExpectHelpFits(HWND box) {
@@ -176,25 +174,22 @@ void ExpectHelpFits(HWND box) {
            work.right - work.left, work.bottom - work.top);
 }
 
+// Waiting for its OK, and counting down: fitted, it is still found by its
+// countdown.
 TEST(HelpFits, TheWorkAreaAtAnyScale) {
     if (!Dpi()) GTEST_SKIP() << "run by solo_wine.sh";
-    Process p;
-    HWND box;
-    ASSERT_TRUE(e2e::Launch(p, L"", box));
-    ExpectHelpFits(box);
-    e2e::Click(box, IDOK);
-    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(ERROR_INVALID_PARAMETER));
-}
-
-// Fitted, the help box is still found by its countdown.
-TEST(HelpFits, AndStillCountsDown) {
-    if (!Dpi()) GTEST_SKIP() << "run by solo_wine.sh";
-    Process p;
-    HWND box;
-    ASSERT_TRUE(e2e::Launch(p, L"\"text\" \"caption\" \"Question|Bogus\" 2", box));
-    ExpectHelpFits(box);
-    EXPECT_EQ(e2e::TitleSuffix(box, RussianUi() ? RussianHelpCaption() : EnglishHelpCaption()), L" [2]");
-    EXPECT_EQ(p.WaitExit(6000), test::Code(ERROR_INVALID_PARAMETER));
+    for (bool counts : {false, true}) {
+        SCOPED_TRACE(counts ? "counting down" : "waiting");
+        Process p;
+        HWND box;
+        ASSERT_TRUE(e2e::Launch(p, counts ? L"\"text\" \"caption\" \"Question|Bogus\" 2" : L"", box));
+        ExpectHelpFits(box);
+        if (counts)
+            EXPECT_EQ(e2e::TitleSuffix(box, RussianUi() ? RussianHelpCaption() : EnglishHelpCaption()), L" [2]");
+        else
+            e2e::Click(box, IDOK);
+        EXPECT_EQ(p.WaitExit(counts ? 6000 : kBoxWait), test::Code(ERROR_INVALID_PARAMETER));
+    }
 }
 
 }  // namespace

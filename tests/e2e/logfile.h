@@ -33,6 +33,42 @@ public:
     }
 };
 
+// A folder where someone dropped DLLs beside velmo: planted copies of them
+// (each leaves planted.marker when loaded), velmo.exe and velmoc.exe under
+// names of their own (so that no other test's run is affected), and a
+// control program that imports the DLLs the ordinary way. For these three
+// programs Wine takes a DLL of the exe's folder first, as Windows does for
+// a DLL that is not a known one.
+class PlantedDir : public TestDir {
+public:
+    PlantedDir(const std::wstring& name, const std::vector<const wchar_t*>& dlls, const std::wstring& control)
+        : TestDir(name),
+          name_(name),
+          native_({name + L"_velmo.exe", name + L"_velmoc.exe", name + L"_control.exe"}, dlls, L"native,builtin") {
+        for (const wchar_t* dll : dlls) Copy(L"planted_" + std::wstring(dll) + L".dll", std::wstring(dll) + L".dll");
+        Copy(L"velmo.exe", name + L"_velmo.exe");
+        Copy(L"velmoc.exe", name + L"_velmoc.exe");
+        Copy(control, name + L"_control.exe");
+    }
+    // The copies of velmo.exe and velmoc.exe.
+    std::vector<std::wstring> Twins() const { return {*this / (name_ + L"_velmo.exe"), *this / (name_ + L"_velmoc.exe")}; }
+    bool Loaded() const { return GetFileAttributesW(marker().c_str()) != INVALID_FILE_ATTRIBUTES; }
+    // Runs the control; true when it loaded a planted DLL (the marker is then removed).
+    bool ControlTakesThem() const {
+        Process control;
+        if (!control.StartExe(*this / (name_ + L"_control.exe"), L"") || control.WaitExit(kBoxWait) != 0) return false;
+        return Loaded() && DeleteFileW(marker().c_str());
+    }
+
+private:
+    std::wstring marker() const { return *this / L"planted.marker"; }
+    void Copy(const std::wstring& from, const std::wstring& to) const {
+        CopyFileW((ExeDir() + L"\\" + from).c_str(), (*this / to).c_str(), FALSE);
+    }
+    std::wstring name_;
+    DllOverride native_;
+};
+
 struct Line {
     std::wstring category, time, pid, tid, text;
 };

@@ -12,37 +12,19 @@ using e2e::kBoxWait;
 using e2e::DllOverride;
 using e2e::Process;
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // Both twins: velmo.exe and velmoc.exe, its console build.
 TEST(Planting, Odbc32BesideTheExeIsNeverLoaded) {
-    TestDir dir(L"planted");
-    const std::wstring marker = dir / L"planted.marker";
-    ASSERT_TRUE(CopyFileW((e2e::ExeDir() + L"\\planted_odbc32.dll").c_str(), (dir / L"odbc32.dll").c_str(), FALSE));
-    // Names of their own, so that no other test's run is affected.
-    ASSERT_TRUE(CopyFileW(e2e::VelmoPath().c_str(), (dir / L"velmo_planted.exe").c_str(), FALSE));
-    ASSERT_TRUE(
-        CopyFileW((e2e::ExeDir() + L"\\velmoc.exe").c_str(), (dir / L"velmoc_planted.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((e2e::ExeDir() + L"\\odbc_control.exe").c_str(), (dir / L"odbc_planted.exe").c_str(), FALSE));
-    DllOverride native({L"velmo_planted.exe", L"velmoc_planted.exe", L"odbc_planted.exe"}, {L"odbc32"},
-                       L"native,builtin");
-    {
-        // The control: an ordinary import of ODBC32 takes the planted one.
-        Process control;
-        ASSERT_TRUE(control.StartExe(dir / L"odbc_planted.exe", L""));
-        EXPECT_EQ(control.WaitExit(kBoxWait), 0u);
-        ASSERT_TRUE(Exists(marker)) << "the planted DLL was not loaded by the control";
-        ASSERT_TRUE(DeleteFileW(marker.c_str()));
-    }
-    for (const wchar_t* exe : {L"velmo_planted.exe", L"velmoc_planted.exe"}) {
+    e2e::PlantedDir dir(L"planted", {L"odbc32"}, L"odbc_control.exe");
+    ASSERT_TRUE(dir.ControlTakesThem()) << "the planted DLL was not loaded by the control";
+    for (const std::wstring& exe : dir.Twins()) {
         SCOPED_TRACE(test::Narrow(exe));
         Process p;
         HWND box;
-        ASSERT_TRUE(e2e::LaunchExe(p, dir / exe, L"\"Planted DLL beside me\" \"Planting\" YesNo 30", box));
+        ASSERT_TRUE(e2e::LaunchExe(p, exe, L"\"Planted DLL beside me\" \"Planting\" YesNo 30", box));
         EXPECT_EQ(e2e::TitleSuffix(box, L"Planting"), L" [30]");
         e2e::Click(box, IDNO);
         EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDNO));
-        EXPECT_FALSE(Exists(marker));
+        EXPECT_FALSE(dir.Loaded());
     }
 }
 

@@ -145,8 +145,6 @@ TEST(RelayEnds, WithTheAskingVelmo) {
     EXPECT_EQ(launcher.WaitExit(kBoxWait), 1u);
 }
 
-bool RussianUi() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN; }
-
 struct AtOnceCase {
     const char* name;
     const wchar_t* exe;
@@ -232,37 +230,19 @@ TEST(RelayFails, NobodyAnswersAtOnce) {
 // run as SYSTEM from a folder that users can write to, it would give them
 // SYSTEM's rights.
 TEST(RelayPlanting, Wtsapi32AndUserenvBesideTheExeAreNeverLoaded) {
-    TestDir dir(L"relay_planted");
-    const std::wstring marker = dir / L"planted.marker";
-    for (const wchar_t* dll : {L"wtsapi32.dll", L"userenv.dll"}) {
-        ASSERT_TRUE(CopyFileW((e2e::ExeDir() + L"\\planted_" + dll).c_str(), (dir / dll).c_str(), FALSE));
-    }
-    ASSERT_TRUE(CopyFileW(e2e::VelmoPath().c_str(), (dir / L"velmo_relay_planted.exe").c_str(), FALSE));
-    ASSERT_TRUE(
-        CopyFileW((e2e::ExeDir() + L"\\velmoc.exe").c_str(), (dir / L"velmoc_relay_planted.exe").c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW((e2e::ExeDir() + L"\\relay_control.exe").c_str(), (dir / L"relay_planted.exe").c_str(),
-                          FALSE));
-    e2e::DllOverride native({L"velmo_relay_planted.exe", L"velmoc_relay_planted.exe", L"relay_planted.exe"},
-                            {L"wtsapi32", L"userenv"}, L"native,builtin");
-    {
-        // The control: ordinary imports of both take the planted ones.
-        Process control;
-        ASSERT_TRUE(control.StartExe(dir / L"relay_planted.exe", L""));
-        EXPECT_EQ(control.WaitExit(kBoxWait), 0u);
-        ASSERT_NE(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES) << "the control loaded no planted DLL";
-        ASSERT_TRUE(DeleteFileW(marker.c_str()));
-    }
-    for (const wchar_t* exe : {L"velmo_relay_planted.exe", L"velmoc_relay_planted.exe"}) {
+    e2e::PlantedDir dir(L"relay_planted", {L"wtsapi32", L"userenv"}, L"relay_control.exe");
+    ASSERT_TRUE(dir.ControlTakesThem()) << "the control loaded no planted DLL";
+    for (const std::wstring& exe : dir.Twins()) {
         SCOPED_TRACE(test::Narrow(exe));
-        const std::wstring text = L"Relay planted " + std::wstring(exe);
+        const std::wstring text = L"Relay planted " + exe.substr(exe.rfind(L'\\') + 1);
         Process launcher;
         ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
-                                     L"\"" + (dir / exe) + L"\" \"" + text + L"\" \"Relayed\" \"YesNo\" 30"));
+                                     L"\"" + exe + L"\" \"" + text + L"\" \"Relayed\" \"YesNo\" 30"));
         HWND box = e2e::FindBoxWithText(text, kBoxWait);
         ASSERT_NE(box, nullptr) << "not relayed";
         e2e::Click(box, IDNO);
         EXPECT_EQ(launcher.WaitExit(kBoxWait), test::Code(IDNO));
-        EXPECT_EQ(GetFileAttributesW(marker.c_str()), INVALID_FILE_ATTRIBUTES) << "a planted DLL was loaded";
+        EXPECT_FALSE(dir.Loaded()) << "a planted DLL was loaded";
     }
 }
 

@@ -68,9 +68,6 @@ TEST(PlainBox, NoButtonsWithoutTimeoutIsAnOkBox) {
     EXPECT_EQ(p.WaitExit(kBoxWait), 1u);
 }
 
-// Which help texts this process's user interface language selects.
-bool RussianUi() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_RUSSIAN; }
-
 void ExpectHelpBox(const std::wstring& args) {
     SCOPED_TRACE(test::Narrow(args));
     Process p;

@@ -37,16 +37,9 @@ BOOL CALLBACK FindButtonProc(HWND w, LPARAM param) {
     return FALSE;
 }
 
-RECT ClientRect(HWND dlg, HWND child) {
-    RECT r{};
-    GetWindowRect(child, &r);
-    MapWindowPoints(HWND_DESKTOP, dlg, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
 BOOL CALLBACK LeftmostContentProc(HWND w, LPARAM param) {
     if (!ShownButton(w) && (GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE)) {
-        RECT r = ClientRect(GetParent(w), w);
+        RECT r = RectInBox(GetParent(w), w);
         int& edge = *reinterpret_cast<int*>(param);
         if (r.left >= 0 && (edge < 0 || r.left < edge)) edge = r.left;
     }
@@ -69,7 +62,7 @@ void Dress(HWND dlg, uint32_t flags, const MsgBoxLook& look) {
         HWND b = ButtonWindow(dlg, flags, i);
         if (!b) continue;
         if (!meter) meter = std::make_unique<TextMeter>(b);
-        row.push_back({b, ClientRect(dlg, b)});
+        row.push_back({b, RectInBox(dlg, b)});
         std::wstring own = GetWndText(b);
         widest_own = std::max(widest_own, meter->width(own));
         const std::wstring& label = look.labels[i];
@@ -284,6 +277,13 @@ bool MsgBoxLook::any() const {
         if (!l.empty()) return true;
     }
     return false;
+}
+
+RECT RectInBox(HWND box, HWND child) {
+    RECT r{};
+    GetWindowRect(child, &r);
+    MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&r), 2);
+    return r;
 }
 
 RowAlign Alignment(int left_gap, int right_gap) {

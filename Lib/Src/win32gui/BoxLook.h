@@ -40,6 +40,9 @@ struct MsgBoxLook {
     bool any() const;
 };
 
+// A child window's rectangle in the box's client coordinates.
+RECT RectInBox(HWND box, HWND child);
+
 // Where a row sits between the gaps left and right of it.
 enum RowAlign { raCentred, raLeft, raRight };
 // Centred unless one gap is clearly the smaller: Wine centres its rows a

@@ -4,6 +4,7 @@
 #include <userenv.h>
 
 #include "Log/Log.h"
+#include "gen/module.h"
 #include "lib/owner.h"
 
 namespace kt {
@@ -91,17 +92,6 @@ std::wstring UserOf(HANDLE token) {
     SID_NAME_USE use;
     if (!LookupAccountSidW(nullptr, user->User.Sid, name, &name_len, domain, &domain_len, &use)) return L"?";
     return std::wstring(domain) + L"\\" + name;
-}
-
-// This exe's full path, however long.
-std::wstring OwnPath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (n == 0) return L"";
-        if (n < path.size()) return path.substr(0, n);
-        path.resize(path.size() * 2);
-    }
 }
 
 // A job that ends its processes when its last handle closes: when this
@@ -266,8 +256,8 @@ RelayRun RelayToUser(const std::wstring& cmdline, const std::wstring& environmen
     } else {
         run.error = LastErrorResult(L"CreateEnvironmentBlock");
     }
-    std::wstring exe = OwnPath();
-    if (run.error.ok() && exe.empty()) run.error = LastErrorResult(L"GetModuleFileNameW");
+    std::wstring exe = module().FileName();
+    if (run.error.ok() && exe.empty()) run.error = result(ERROR_BAD_PATHNAME, L"module::FileName");
     unique_handle job;
     if (run.error.ok()) {
         job = KillOnCloseJob();
@@ -279,11 +269,11 @@ RelayRun RelayToUser(const std::wstring& cmdline, const std::wstring& environmen
         log_wprintf(log, kCategory, L"relayed process not started: %s", run.error.str().c_str());
         return run;
     }
-    log_printf(log, "RLY", "relayed process PID=%04X started on WinSta0\\Default", static_cast<unsigned>(child.id));
+    log_wprintf(log, kCategory, L"relayed process PID=%04X started on WinSta0\\Default", static_cast<unsigned>(child.id));
     WaitForSingleObject(child.process.get(), INFINITE);
     GetExitCodeProcess(child.process.get(), &run.exit_code);
-    log_printf(log, "RLY", "relayed process PID=%04X ended with %u", static_cast<unsigned>(child.id),
-               static_cast<unsigned>(run.exit_code));
+    log_wprintf(log, kCategory, L"relayed process PID=%04X ended with %u", static_cast<unsigned>(child.id),
+                static_cast<unsigned>(run.exit_code));
     return run;
 }
 

@@ -126,13 +126,6 @@ namespace {
 const int kTextItem = 0xFFFF;
 const int kFirstColumnItem = 0xFF00;
 
-RECT ChildRect(HWND box, HWND child) {
-    RECT r{};
-    GetWindowRect(child, &r);
-    MapWindowPoints(HWND_DESKTOP, box, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
 struct Child {
     HWND window;
     RECT rect;
@@ -144,7 +137,7 @@ BOOL CALLBACK ListChildProc(HWND w, LPARAM param) {
     wchar_t cls[16] = {};
     GetClassNameW(w, cls, 16);
     auto* list = reinterpret_cast<std::vector<Child>*>(param);
-    list->push_back({w, ChildRect(GetParent(w), w), _wcsicmp(cls, L"Button") == 0});
+    list->push_back({w, RectInBox(GetParent(w), w), _wcsicmp(cls, L"Button") == 0});
     return TRUE;
 }
 
@@ -175,7 +168,7 @@ void FitTextToScreen(HWND box) {
     int work_w = work.right - work.left, work_h = work.bottom - work.top;
     if (frame_w <= work_w && frame_h <= work_h) return;
 
-    RECT t = ChildRect(box, text);
+    RECT t = RectInBox(box, text);
     int text_w = t.right - t.left, text_h = t.bottom - t.top;
     int chrome_w = frame_w - client.right, chrome_h = frame_h - client.bottom;
     // The room the box keeps right of its text: its own measure, in its scale.
