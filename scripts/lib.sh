@@ -65,9 +65,30 @@ velmo_install() {
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         $VELMO_SUDO dpkg --add-architecture i386 || velmo_fail "cannot add the i386 architecture" || return 1
     fi
-    $VELMO_SUDO apt-get update -q >/dev/null || velmo_fail "apt-get update failed" || return 1
-    DEBIAN_FRONTEND=noninteractive $VELMO_SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null \
-        || velmo_fail "installing ${missing[*]} failed" || return 1
+    # A mirror caught mid-sync serves an index that does not match its
+    # release file; apt then leaves that index out. Tried again a few times.
+    local tries partial=1 errors
+    for tries in 1 2 3; do
+        errors=$($VELMO_SUDO apt-get update -q 2>&1 >/dev/null) && { partial=0; break; }
+        [ "$tries" -lt 3 ] && sleep 15
+    done
+    if [ "$partial" = 1 ]; then
+        velmo_log "apt-get update could not read every index:"
+        grep '^E:' <<<"$errors" | head -n 3 >&2
+    fi
+    if ! DEBIAN_FRONTEND=noninteractive $VELMO_SUDO apt-get install -y -q --no-install-recommends "${missing[@]}" \
+        >/dev/null; then
+        # Without one architecture's security index, its packages and their
+        # other-architecture siblings must come from the release itself to
+        # have one version.
+        [ "$partial" = 1 ] || velmo_fail "installing ${missing[*]} failed" || return 1
+        local release
+        release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+        [ -n "$release" ] || velmo_fail "installing ${missing[*]} failed" || return 1
+        velmo_log "installing from $release alone, since an index was missing"
+        DEBIAN_FRONTEND=noninteractive $VELMO_SUDO apt-get install -t "$release" -y -q --no-install-recommends \
+            "${missing[@]}" >/dev/null || velmo_fail "installing ${missing[*]} failed" || return 1
+    fi
     for p in "${missing[@]}"; do
         velmo_installed "$p" || velmo_fail "package $p is not installed" || return 1
     done
