@@ -3,8 +3,10 @@
 #include <cstdio>
 
 #include "Log/PrmsLdr.h"
+#include "Log/WliTrust.h"
 #include "gen/module.h"
 #include "io/file.h"
+#include "io/security.h"
 
 namespace kt {
 
@@ -125,6 +127,7 @@ void LogParams::make_file_name(const std::wstring& path) {
 LogWliParams::LogWliParams() {
     LogWliParams::reset();
     wli_path = ExeStem() + L".wli";
+    admins_only = RunsAsServiceAccount();
 }
 
 void LogWliParams::reset() {
@@ -135,7 +138,7 @@ void LogWliParams::reset() {
 
 void LogWliParams::reload() {
     b_time written;
-    if (!get_file_times(wli_path, nullptr, nullptr, &written).ok()) {
+    if ((admins_only && !WliTrustedOnDisk(wli_path)) || !get_file_times(wli_path, nullptr, nullptr, &written).ok()) {
         reset();
         return;
     }

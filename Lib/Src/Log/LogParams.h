@@ -55,12 +55,16 @@ public:
     LogWliParams();
     void reset() override;
     // Loads the .wli file again when its last-write time changed; defaults
-    // when it is gone. Loader exceptions pass to the caller.
+    // when it is gone, or when admins_only and users may write it. Loader
+    // exceptions pass to the caller.
     void reload();
 
     int32_t reload_seconds;
     b_time wli_time;
     std::wstring wli_path;
+    // Run as SYSTEM or a service: the file is followed only where users
+    // cannot write it (see WliTrust.h).
+    bool admins_only;
 };
 
 // Drive + directory + base name of a path (the extension dropped).

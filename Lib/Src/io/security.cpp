@@ -1,0 +1,96 @@
+#include "io/security.h"
+
+#include <sddl.h>
+
+namespace kt {
+
+namespace {
+
+// S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464
+const DWORD kTrustedInstaller[] = {956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u};
+const BYTE kNtAuthority[] = {0, 0, 0, 0, 0, 5};
+
+bool NtAuthority(PSID sid) {
+    return IsValidSid(sid) && memcmp(GetSidIdentifierAuthority(sid)->Value, kNtAuthority, 6) == 0;
+}
+
+// The token's TOKEN_USER, in a buffer of its own; empty on failure.
+std::string UserBuffer(HANDLE token) {
+    DWORD bytes = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &bytes);
+    std::string buffer(bytes, '\0');
+    if (bytes == 0 || !GetTokenInformation(token, TokenUser, &buffer[0], bytes, &bytes)) return std::string();
+    return buffer;
+}
+
+}  // namespace
+
+unique_local SdFromSddl(const std::wstring& sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr))
+        return unique_local();
+    return unique_local(sd);
+}
+
+std::wstring SddlOf(PSECURITY_DESCRIPTOR sd, SECURITY_INFORMATION parts) {
+    LPWSTR text = nullptr;
+    if (!sd || !ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, parts, &text, nullptr))
+        return L"";
+    unique_local owned(text);
+    return text;
+}
+
+unique_local FileSecurity(const std::wstring& path, DWORD* error) {
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD bytes = 0;
+    GetFileSecurityW(path.c_str(), parts, nullptr, 0, &bytes);
+    DWORD e = bytes ? 0 : GetLastError();
+    unique_local sd(bytes ? LocalAlloc(LMEM_FIXED, bytes) : nullptr);
+    if (sd && !GetFileSecurityW(path.c_str(), parts, sd.get(), bytes, &bytes)) {
+        e = GetLastError();
+        sd.reset();
+    } else if (bytes && !sd) {
+        e = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (error) *error = e;
+    return sd;
+}
+
+std::wstring TokenUserSid(HANDLE token) {
+    std::string user = UserBuffer(token);
+    LPWSTR text = nullptr;
+    if (user.empty() || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(&user[0])->User.Sid, &text)) return L"";
+    unique_local owned(text);
+    return text;
+}
+
+bool IsAdminSid(PSID sid) {
+    if (!NtAuthority(sid)) return false;
+    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) return true;
+    const DWORD n = *GetSidSubAuthorityCount(sid);
+    if (n != 6 || *GetSidSubAuthority(sid, 0) != SECURITY_SERVICE_ID_BASE_RID) return false;
+    for (DWORD i = 0; i < 5; ++i) {
+        if (*GetSidSubAuthority(sid, i + 1) != kTrustedInstaller[i]) return false;
+    }
+    return true;
+}
+
+bool IsServiceSid(PSID sid) {
+    if (!NtAuthority(sid)) return false;
+    if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinLocalServiceSid) ||
+        IsWellKnownSid(sid, WinNetworkServiceSid))
+        return true;
+    return *GetSidSubAuthorityCount(sid) >= 1 && *GetSidSubAuthority(sid, 0) == SECURITY_SERVICE_ID_BASE_RID;
+}
+
+bool RunsAsServiceAccount() {
+    HANDLE t = nullptr;
+    // A token that cannot be read: taken for a service's, whose rules are
+    // the stricter.
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return true;
+    unique_handle token(t);
+    std::string user = UserBuffer(token.get());
+    return user.empty() || IsServiceSid(reinterpret_cast<TOKEN_USER*>(&user[0])->User.Sid);
+}
+
+}  // namespace kt
