@@ -41,6 +41,25 @@ for zip in signed/*.zip; do
     echo "verified $name"
 done
 
+# A password file saved on Windows (a UTF-8 byte-order mark, CRLF) signs
+# too. Traced with bash -x, as a CI log would show it: neither the key nor
+# the password appears; the private copy of the password is gone afterwards;
+# one line warns that there is no time stamp.
+printf '\xEF\xBB\xBF%s\r\n' 'throwaway pass' > windows-pass.txt
+mkdir -p tmp windows
+if TMPDIR=$PWD/tmp VELMO_SIGN_PFX=signer.pfx VELMO_SIGN_PASSWORD_FILE=windows-pass.txt \
+    bash -x "$here/scripts/dist-release" windows >windows.log 2>&1; then
+    [ "$(ls windows/*.zip 2>/dev/null | wc -l)" -eq 2 ] || no "a Windows password file: no zips"
+    grep -q -F -- "$(sed -n 2p key.pem)" windows.log && no "the private key is in the trace of the release"
+    grep -q 'throwaway pass' windows.log && no "the password is in the trace of the release"
+    [ -z "$(ls -A tmp)" ] || no "the release left files in its temporary folder: $(ls -A tmp)"
+    [ "$(grep -c '^\[velmo\] dist: warning: no VELMO_SIGN_TIMESTAMP_URL' windows.log)" -eq 1 ] \
+        || no "no single warning of the missing time stamp"
+    echo "signed with a Windows password file"
+else
+    no "a password file with a byte-order mark and CRLF did not sign: $(grep 'dist: ' windows.log)"
+fi
+
 # The signed exes answer: the countdown clicks No, velmoc says so.
 runs_here=x86_64
 velmo_probe_i686 && runs_here="x86_64 i686"
