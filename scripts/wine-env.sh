@@ -55,3 +55,10 @@ velmo_wine_env() {
     export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
     export WINEARCH="${WINEARCH:-win64}"
 }
+
+# The process id of the wineserver of WINEPREFIX; nothing when none runs.
+velmo_wineserver_pid() {
+    for p in $(pgrep -f wineserver); do
+        tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && { echo "$p"; return; }
+    done
+}

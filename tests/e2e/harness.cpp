@@ -58,6 +58,16 @@ bool Process::StartExe(const std::wstring& exe, const std::wstring& args) {
 
 bool Process::Running() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
+std::string Process::State() const {
+    if (!process_) return "not started";
+    if (Running()) return "running";
+    DWORD code = 0;
+    GetExitCodeProcess(process_.get(), &code);
+    char s[48];
+    snprintf(s, sizeof s, "ended with %lu (0x%08lX)", static_cast<unsigned long>(code), static_cast<unsigned long>(code));
+    return s;
+}
+
 DWORD Process::WaitExit(DWORD ms) {
     if (WaitForSingleObject(process_.get(), ms) != WAIT_OBJECT_0) {
         TerminateProcess(process_.get(), 1);

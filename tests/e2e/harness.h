@@ -45,6 +45,8 @@ public:
     // Exit code, or kTimedOut (the process is then killed).
     DWORD WaitExit(DWORD ms);
     bool Running() const;
+    // "running", or how it ended ("ended with 0xC0000135"): for a failure's message.
+    std::string State() const;
     DWORD Pid() const { return pid_; }
     static const DWORD kTimedOut = 0xDEADBEEF;
 

@@ -16,7 +16,9 @@ inline ::testing::AssertionResult LaunchExe(Process& p, const std::wstring& exe,
     box = nullptr;
     if (!p.StartExe(exe, args)) return ::testing::AssertionFailure() << "could not start: " << test::Narrow(args);
     box = FindBox(p.Pid(), kBoxWait);
-    if (!box) return ::testing::AssertionFailure() << "no box within " << kBoxWait << " ms: " << test::Narrow(args);
+    if (!box)
+        return ::testing::AssertionFailure() << "no box within " << kBoxWait << " ms, the program " << p.State()
+                                             << ": " << test::Narrow(args);
     return ::testing::AssertionSuccess();
 }
 

@@ -53,7 +53,7 @@ TEST_P(Relay, TheBoxIsShownToThePersonAtTheScreenAndTheAnswerComesBack) {
     ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid", command, out.get()));
     out.reset();
     DWORD asker = e2e::ReadPid(dir / L"asker.pid");
-    ASSERT_NE(asker, 0u);
+    ASSERT_NE(asker, 0u) << "no pid from the launcher, which " << launcher.State();
     HWND box = e2e::FindBoxWithText(text, kBoxWait);
     ASSERT_NE(box, nullptr) << "no relayed box on the display";
     // Another process shows it: the asker's own station shows nothing.
@@ -132,7 +132,7 @@ TEST(RelayEnds, WithTheAskingVelmo) {
     ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
                                  L"\"" + e2e::VelmoPath() + L"\" \"" + text + L"\" \"Relayed\" \"YesNo\" 60"));
     DWORD asker = e2e::ReadPid(dir / L"asker.pid");
-    ASSERT_NE(asker, 0u);
+    ASSERT_NE(asker, 0u) << "no pid from the launcher, which " << launcher.State();
     HWND box = e2e::FindBoxWithText(text, kBoxWait);
     ASSERT_NE(box, nullptr);
     kt::unique_handle relayed(OpenProcess(SYNCHRONIZE, FALSE, OwnerPid(box)));
