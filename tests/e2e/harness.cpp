@@ -1,6 +1,7 @@
 #include "tests/e2e/harness.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <functional>
 
@@ -218,12 +219,29 @@ void PressKeys(std::initializer_list<WORD> keys, bool alt) {
 void ClickAt(HWND w) {
     RECT r{};
     GetWindowRect(w, &r);
-    SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    INPUT in[2] = {};
-    in[0].type = in[1].type = INPUT_MOUSE;
-    in[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-    in[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-    SendInput(2, in, sizeof(INPUT));
+    const POINT at{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    // Every event carries the position: a click without one lands wherever
+    // the pointer is when it is handled, and under Wine a warp of the
+    // pointer (SetCursorPos) may come after it, so the click hit what the
+    // previous test had clicked (the same place on a box of the same size).
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    auto mouse = [&](DWORD flags) {
+        INPUT in{};
+        in.type = INPUT_MOUSE;
+        in.mi.dx = MulDiv(at.x, 65535, width - 1);
+        in.mi.dy = MulDiv(at.y, 65535, height - 1);
+        in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+        return in;
+    };
+    INPUT move = mouse(0);
+    SendInput(1, &move, sizeof(INPUT));
+    POINT now{};
+    DWORD start = GetTickCount();
+    while (GetCursorPos(&now) && (std::abs(now.x - at.x) > 1 || std::abs(now.y - at.y) > 1) &&
+           GetTickCount() - start < 1000)
+        Sleep(5);
+    INPUT click[2] = {mouse(MOUSEEVENTF_LEFTDOWN), mouse(MOUSEEVENTF_LEFTUP)};
+    SendInput(2, click, sizeof(INPUT));
 }
 
 bool BringToFront(HWND w) {
