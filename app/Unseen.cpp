@@ -3,9 +3,7 @@
 #include <cwchar>
 
 #include "Log/Log.h"
-#include "app/Console.h"
-#include "win32gui/MsgBoxAC.h"
-#include "win32gui/Relay.h"
+#include "relay/Relay.h"
 
 const wchar_t kRelayedVariable[] = L"VELMO_RELAYED_BY";
 
@@ -26,22 +24,24 @@ std::wstring RelayedBy() {
     return n < 16 ? value : L"?";
 }
 
-int NobodyAnswer(const MsgBoxParams& p) {
-    if (p.timeout == 0 || p.report_timeout) return kExitTimedOut;
-    uint32_t id = kt::DefaultButton(p.flags, !p.buttons);
-    if (id == 0) return kExitTimedOut;
-    // The countdown clicks the OK-only box's one button as IDCANCEL; Windows
-    // answers that with IDOK.
-    if (!p.buttons || (p.flags & MB_TYPEMASK) == MB_OK) return IDOK;
-    return static_cast<int>(id);
+kt::Question AskedOf(const MsgBoxParams& p) {
+    kt::Question q;
+    q.text = p.text;
+    q.caption = p.caption;
+    q.flags = p.flags;
+    // A negative timeout is taken as the same 32 bits, unsigned.
+    q.timeout = static_cast<uint32_t>(p.timeout);
+    q.no_buttons = !p.buttons;
+    q.report_timeout = p.report_timeout;
+    return q;
 }
 
-bool IsAnswer(DWORD code) { return code <= 0x7FFFFFFF && AnswerName(static_cast<int>(code)) != nullptr; }
+int NobodyAnswer(const MsgBoxParams& p) { return kt::NobodyAnswer(AskedOf(p)); }
 
 int AskUser(const MsgBoxParams& p) {
     kt::RelayRun run = kt::RelayToUser(GetCommandLineW(),
-                                       std::wstring(kRelayedVariable) + L"=" + Hex(GetCurrentProcessId()));
-    if (run.ran() && IsAnswer(run.exit_code)) return static_cast<int>(run.exit_code);
+                                       {std::wstring(kRelayedVariable) + L"=" + Hex(GetCurrentProcessId())}, AskedOf(p));
+    if (run.answered) return run.answer;
     int code = NobodyAnswer(p);
     kt::log_printf(kt::get_log(), "RLY", "nobody answered: %d", code);
     return code;

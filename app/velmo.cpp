@@ -12,7 +12,7 @@
 #include "app/resource.h"
 #include "gen/module.h"
 #include "win32gui/MsgBoxAC.h"
-#include "win32gui/Relay.h"
+#include "relay/Relay.h"
 
 namespace {
 
@@ -59,6 +59,8 @@ int Run() {
     kt::log_printf(log, "A\xB7\xB7", "velmo start");
 
     int exit_code = 0;
+    // A relayed run's answer goes to its asker marked (see kt::CodeAnswer).
+    DWORD process_code = 0;
     MsgBoxParams params;
     kt::result parsed = ParseCmdLine(params);
     // A service's window station, or a task's run without the user: a box
@@ -68,7 +70,16 @@ int Run() {
     if (!relayed_by.empty()) kt::log_wprintf(log, L"RLY", L"relayed by PID=%s", relayed_by.c_str());
     if (!seen) kt::log_printf(log, "RLY", "the window station is not visible");
     if (parsed.ok()) {
-        if (seen) {
+        if (seen && !relayed_by.empty()) {
+            // A question from a deployment is not hidden behind the user's
+            // windows.
+            params.flags |= MB_TOPMOST;
+            params.look.topmost = true;
+            exit_code = ShowBox(params);
+            process_code = kt::CodeAnswer(exit_code);
+            kt::log_printf(log, "RLY", "answer %d reported to the asker as 0x%08X", exit_code,
+                           static_cast<unsigned>(process_code));
+        } else if (seen) {
             exit_code = ShowBox(params);
         } else if (!relayed_by.empty()) {
             // Never relayed twice: nobody answers.
@@ -86,9 +97,10 @@ int Run() {
         exit_code = ERROR_INVALID_PARAMETER;
     }
 
-    kt::log_printf(log, "A\xB7\xB7", "velmo end(%u)", static_cast<unsigned>(exit_code));
+    if (!process_code) process_code = static_cast<DWORD>(exit_code);
+    kt::log_printf(log, "A\xB7\xB7", "velmo end(%u)", static_cast<unsigned>(process_code));
     log->stop(INFINITE);
-    return exit_code;
+    return static_cast<int>(process_code);
 }
 
 }  // namespace

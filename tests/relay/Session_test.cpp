@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "win32gui/Relay.h"
+#include "relay/Relay.h"
 
 namespace {
 
@@ -67,6 +67,25 @@ TEST(ChooseSession, RecordedAnswers) {
     }
 }
 
+// Session 0 is nobody's screen, whatever its station's flags say.
+TEST(StationSeen, FlagsAndSession) {
+    const struct {
+        bool read;
+        DWORD flags;
+        DWORD session;
+        bool seen;
+    } cases[] = {
+        {true, WSF_VISIBLE, 1, true},  {true, 0, 1, false},          {false, 0, 1, true},
+        {true, WSF_VISIBLE, 0, false}, {false, 0, 0, false},         {true, WSF_VISIBLE, 2, true},
+        {true, WSF_VISIBLE, kNoSession, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kt::StationSeen(c.read, c.flags, c.session), c.seen) << c.read << " " << c.flags << " " << c.session;
+    }
+    // The tests run on a display Wine shows, in its session 1.
+    EXPECT_TRUE(kt::StationVisible());
+}
+
 // Blocks as CreateEnvironmentBlock gives them: entries ended by a zero each.
 std::wstring Block(std::initializer_list<const wchar_t*> entries) {
     std::wstring b;
@@ -99,6 +118,7 @@ TEST(WithEntry, PutsTheMarkerInItsPlace) {
         EXPECT_EQ(kt::WithEntry(c.block.c_str(), kEntry), c.want);
     }
     EXPECT_EQ(kt::WithEntry(nullptr, kEntry), Block({kEntry}));
+    EXPECT_EQ(kt::WithEntry(Block({L"A=1"}).c_str(), L""), Block({L"A=1"}));
 }
 
 }  // namespace

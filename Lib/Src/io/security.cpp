@@ -40,8 +40,7 @@ std::wstring SddlOf(PSECURITY_DESCRIPTOR sd, SECURITY_INFORMATION parts) {
     return text;
 }
 
-unique_local FileSecurity(const std::wstring& path, DWORD* error) {
-    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+unique_local FileSecurity(const std::wstring& path, DWORD* error, SECURITY_INFORMATION parts) {
     DWORD bytes = 0;
     GetFileSecurityW(path.c_str(), parts, nullptr, 0, &bytes);
     DWORD e = bytes ? 0 : GetLastError();

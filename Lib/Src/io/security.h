@@ -12,9 +12,10 @@ namespace kt {
 unique_local SdFromSddl(const std::wstring& sddl);
 // The SDDL text of these parts of a descriptor; empty on failure.
 std::wstring SddlOf(PSECURITY_DESCRIPTOR sd, SECURITY_INFORMATION parts);
-// The owner and DACL of a file or folder; empty when they cannot be read
-// (the error in *error when given).
-unique_local FileSecurity(const std::wstring& path, DWORD* error = nullptr);
+// These parts of a file's or folder's security (by default its owner and
+// DACL); empty when they cannot be read (the error in *error when given).
+unique_local FileSecurity(const std::wstring& path, DWORD* error = nullptr,
+                          SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
 
 // The user of a token, as SDDL's "S-1-..." text; empty on failure.
 std::wstring TokenUserSid(HANDLE token);

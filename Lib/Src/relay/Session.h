@@ -1,22 +1,26 @@
-// Where no one can see a box: this process's window station, the session of
-// the person at the screen, and a run of this program again on that
-// person's desktop, as that person.
+// Where no one can see a box: this process's window station, and the session
+// of the person at the screen.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "lib/kt.h"
+#include "lib/owner.h"
 
 namespace kt {
+
+class RelayDlls;
 
 // The session identifier that names no session (no console attached).
 const DWORD kNoSession = 0xFFFFFFFF;
 
-// Whether this process's window station is shown on a display. A service's
-// station, or a task's run "whether the user is logged on or not", is not.
-// A station whose flags cannot be read counts as shown.
+// Whether a window station is shown to anybody: its flags say so (an
+// unreadable flag counts as shown), and it is not in session 0, which
+// nobody sees since Windows Vista although its WinSta0 is marked visible
+// (a service "interacting with the desktop" runs there).
+bool StationSeen(bool flags_read, DWORD flags, DWORD session);
+// The same for this process's station and session.
 bool StationVisible();
 
 // What the system reports of its sessions.
@@ -53,24 +57,11 @@ SessionChoice ChooseSession(const SessionReport& report, const std::function<DWO
 // The log's words for a choice.
 const wchar_t* WhomText(Whom whom);
 
-// An environment block (entries "name=value", each ended by a zero, the
-// block by one more) with entry ("name=value") put in: in place of the
-// variable of that name, or where its name sorts, without letter case.
-std::wstring WithEntry(const wchar_t* block, const std::wstring& entry);
-
-// A run of this program on the desktop of the person at the screen.
-struct RelayRun {
-    SessionChoice choice;
-    result error;            // why the relayed process did not run
-    DWORD exit_code = 0;     // its exit code, once it ran
-    bool ran() const { return choice.whom == whAsked && error.ok(); }
-};
-
-// Starts this exe (its own full path) again with cmdline on WinSta0\Default
-// of the chosen session, with that session's user token and environment
-// (plus environment_entry), inheriting no handles, in a job that ends it
-// when this process ends; waits for it to end. WTSAPI32.dll and USERENV.dll
-// are loaded from System32 alone. Every step leaves a log line.
-RelayRun RelayToUser(const std::wstring& cmdline, const std::wstring& environment_entry);
+// The sessions as the system reports them now.
+SessionReport ReadSessions(const RelayDlls& dlls);
+// The choice for the report, with the chosen user's token in token.
+SessionChoice ChooseUser(const RelayDlls& dlls, const SessionReport& report, unique_handle& token);
+// "DOMAIN\name" of the token's user, for the log ("?" when unknown).
+std::wstring UserOf(HANDLE token);
 
 }  // namespace kt

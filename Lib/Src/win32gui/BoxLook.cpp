@@ -224,6 +224,10 @@ LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
             call->laid_out = true;
             if (call->look->any()) Dress(w, call->flags, *call->look);
             if (call->look->fit_text) FitTextToScreen(w);
+            if (call->look->topmost) {
+                SetWindowPos(w, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+                SetForegroundWindow(w);
+            }
             if (call->look->guard) StartGuard(*call);
         } else if (message == WM_ACTIVATE && call->laid_out && call->look->guard && LOWORD(wparam) != WA_INACTIVE) {
             StartGuard(*call);
@@ -328,7 +332,7 @@ RowFit FitRow(const ButtonRow& row, int width, int max_client_width) {
 
 int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
                const MsgBoxLook& look) {
-    if (!look.any() && !look.guard && !look.fit_text) return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    if (!look.any() && !look.guard && !look.fit_text && !look.topmost) return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
     BoxCall call;
     call.look = &look;
     call.flags = flags;

@@ -36,6 +36,9 @@ struct MsgBoxLook {
     // A long text (the help) is fitted to the screen: the box grows
     // sideways, then sets its text in columns (see TextFit.h).
     bool fit_text = false;
+    // Top-most and in front as it appears (Wine leaves MB_TOPMOST aside):
+    // the relayed box, asked from a process that may not give it the front.
+    bool topmost = false;
     // Whether any label is set.
     bool any() const;
 };

@@ -1,0 +1,56 @@
+// What is asked of the person at the screen, and what counts as an answer:
+// the codes a relayed run reports and the asker reads, and what nobody
+// answering gives.
+#pragma once
+
+#include <string>
+
+#include "lib/kt.h"
+
+namespace kt {
+
+// The exit code of a box that the countdown closed, with ReportTimeout (and
+// WTSSendMessageW's IDTIMEOUT).
+const int kTimedOut = 32000;
+
+// The box as the asker asks it.
+struct Question {
+    std::wstring text;
+    std::wstring caption;
+    uint32_t flags = 0;       // MessageBoxW style: buttons, icon, default button, window options
+    uint32_t timeout = 0;     // the countdown in seconds; 0: none (a negative one taken unsigned)
+    bool no_buttons = false;  // NoButtons
+    bool report_timeout = false;
+};
+
+// What the box ends with when nobody can answer: the countdown's answer at
+// zero when it clicks a button (the default button; IDOK for an OK-only or
+// NoButtons box, as Windows answers that click; 32000 with ReportTimeout),
+// else 32000.
+int NobodyAnswer(const Question& q);
+
+// Whether the countdown ends the box (a timeout, and a button to click).
+bool CountdownEnds(const Question& q);
+
+// Whether code answers this box: one of its set's buttons (the OK-only and
+// NoButtons box: OK, or Cancel as Wine's box gives it), or 32000 with
+// ReportTimeout. Anything else (0 from a failed box, 87, a crash's or a
+// log-off's status) is nobody's answer.
+bool IsAnswerOf(int code, const Question& q);
+
+// A relayed run reports its box's answer as an exit code that ending the
+// process from outside does not give (Task Manager and taskkill end it
+// with 1, a log-off with its own status): the mark, an application's code
+// (bit 29), with the answer in the low 16 bits.
+const DWORD kAnswerMark = 0x20560000;
+DWORD CodeAnswer(int answer);
+// The answer in a relayed run's exit code; false when it carries none.
+bool DecodeAnswer(DWORD exit_code, int& answer);
+
+// How long the asker waits for a relayed run: while a countdown ends the
+// box, its timeout plus kRelaySlackMs (then the run is taken for hung);
+// else without a limit, as a person may take their time.
+const DWORD kRelaySlackMs = 30000;
+DWORD RelayWaitMs(const Question& q);
+
+}  // namespace kt

@@ -1,0 +1,32 @@
+#include "relay/Message.h"
+
+#include "relay/Dlls.h"
+
+namespace kt {
+
+DWORD SessionMessageStyle(const Question& q) {
+    return (q.flags & (MB_TYPEMASK | MB_ICONMASK | MB_DEFMASK | MB_RIGHT | MB_RTLREADING)) | MB_TOPMOST |
+           MB_SETFOREGROUND;
+}
+
+DWORD SessionMessageTimeout(const Question& q) { return CountdownEnds(q) ? q.timeout : 0; }
+
+int SessionAnswer(DWORD response, const Question& q) {
+    if (response == IDTIMEOUT) return SessionMessageTimeout(q) ? NobodyAnswer(q) : -1;
+    if (response > 0xFFFF) return -1;
+    int code = static_cast<int>(response);
+    // 32000 from the box itself is its timeout, handled above.
+    return code != kTimedOut && IsAnswerOf(code, q) ? code : -1;
+}
+
+DWORD SendSessionMessage(const RelayDlls& dlls, DWORD session, const Question& q, DWORD& response) {
+    std::wstring caption = q.caption, text = q.text;
+    response = 0;
+    // Lengths in bytes; the strings are read, not written.
+    return ErrorUnless(dlls.send_message(WTS_CURRENT_SERVER_HANDLE, session, &caption[0],
+                                         static_cast<DWORD>(caption.size() * sizeof(wchar_t)), &text[0],
+                                         static_cast<DWORD>(text.size() * sizeof(wchar_t)), SessionMessageStyle(q),
+                                         SessionMessageTimeout(q), &response, TRUE));
+}
+
+}  // namespace kt
