@@ -183,15 +183,19 @@ void ComparePairs(const std::vector<std::pair<const Peer*, const Peer*>>& pairs,
 
 // Start to box of velmo relayed to the person at the screen (started in a
 // window station that no display shows) against the same velmo started on
-// the display, both through the tests' launcher, run in turn; and the start
-// to end of a program that does nothing: the one process start that a
-// relayed box may cost more.
+// the display, both through the tests' launcher, run in turn; the relayed
+// box from a folder the user may not read (a private copy is made) against
+// one from a readable folder; and the start to end of a program that does
+// nothing: the one process start that a relayed box may cost more.
 void CompareRelay(const std::wstring& root, int runs) {
     const std::wstring launcher = Quote(root + L"\\station_launch.exe");
     const std::wstring pid_file = Quote(g_dir + L"\\relay.pid");
-    auto box_after = [&](const std::wstring& how, int run) {
-        std::wstring text = L"Bench relay " + std::to_wstring(run) + how;
-        std::wstring cmd = launcher + how + L" " + pid_file + L" " + Quote(root + L"\\velmo.exe") + L" " + Quote(text) +
+    // The copy that lock_exes.sh made unreadable; none where it could not.
+    const std::wstring locked = root + L"\\locked\\velmo.exe";
+    const bool have_locked = GetFileAttributesW(locked.c_str()) != INVALID_FILE_ATTRIBUTES;
+    auto box_after = [&](const std::wstring& how, const std::wstring& exe, int run) {
+        std::wstring text = L"Bench relay " + std::to_wstring(run) + how + (exe == locked ? L" locked" : L"");
+        std::wstring cmd = launcher + how + L" " + pid_file + L" " + Quote(exe) + L" " + Quote(text) +
                            L" \"Bench relay\" \"Question|YesNo|DefButton2\" 3600";
         STARTUPINFOW si{};
         si.cb = sizeof si;
@@ -219,13 +223,26 @@ void CompareRelay(const std::wstring& root, int runs) {
         if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) return kMissing;
         return Now() - t0;
     };
-    std::vector<double> direct, relayed, diff, start;
+    const std::wstring readable = root + L"\\velmo.exe";
+    std::vector<double> direct, relayed, diff, start, from_locked, copy_cost, new_file;
     for (int r = 0; r < runs; ++r) {
-        double d = box_after(L" --visible", r);
-        double y = box_after(L"", r);
+        double d = box_after(L" --visible", readable, r);
+        double y = box_after(L"", readable, r);
         direct.push_back(d);
         relayed.push_back(y);
         diff.push_back(y - d);
+        if (have_locked) {
+            double l = box_after(L"", locked, r);
+            from_locked.push_back(l);
+            copy_cost.push_back(l - y);
+            // What any exe written just before costs at its first start, with
+            // no relay: a fresh copy on the display against the same exe.
+            std::wstring fresh = g_dir + L"\\fresh-copy.exe";
+            DeleteFileW(fresh.c_str());
+            if (CopyFileW(readable.c_str(), fresh.c_str(), FALSE))
+                new_file.push_back(box_after(L" --visible", fresh, 1000 + r) - d);
+            DeleteFileW(fresh.c_str());
+        }
         start.push_back(life(Quote(g_dir + L"\\noop.exe")));
     }
     printf("\n| start to box on screen, %d runs in turn, ms | on the display | relayed | median of the differences | "
@@ -235,6 +252,15 @@ void CompareRelay(const std::wstring& root, int runs) {
     printf("| velmo through the launcher | %s | %s | %s | %s |\n", Cell(Median(direct), "%.0f").c_str(),
            Cell(Median(relayed), "%.0f").c_str(), Cell(Median(diff), "%+.0f").c_str(),
            Cell(Median(start), "%.0f").c_str());
+    printf("\n| relayed, start to box on screen, %d runs in turn, ms | from a readable folder | from a folder the user "
+           "may not read (private copy) | median of the differences | a new exe file's first start on the display, "
+           "no relay: median of the differences |\n",
+           runs);
+    printf("|---|---|---|---|---|\n");
+    printf("| velmo through the launcher | %s | %s | %s | %s |\n", Cell(Median(relayed), "%.0f").c_str(),
+           have_locked ? Cell(Median(from_locked), "%.0f").c_str() : "n/a (no locked copy: not root)",
+           have_locked ? Cell(Median(copy_cost), "%+.0f").c_str() : "n/a",
+           have_locked ? Cell(Median(new_file), "%+.0f").c_str() : "n/a");
 }
 
 int wmain(int argc, wchar_t** argv) {

@@ -116,4 +116,12 @@ inline bool Contains(const std::vector<Line>& lines, const std::wstring& text) {
     return false;
 }
 
+// Whether a line's text starts with start.
+inline bool HasLineStarting(const std::vector<Line>& lines, const std::wstring& start) {
+    for (const Line& l : lines) {
+        if (l.text.compare(0, start.size(), start) == 0) return true;
+    }
+    return false;
+}
+
 }  // namespace e2e

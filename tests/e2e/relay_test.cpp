@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/logfile.h"
+
+#include <tlhelp32.h>
 #include "tests/help_texts.h"
 
 namespace {
@@ -12,10 +14,67 @@ namespace {
 using e2e::kBoxWait;
 using e2e::Process;
 
+// The copies of velmo that the user may not read (lock_exes.sh), or why
+// there are none.
+std::wstring LockedDir() { return e2e::ExeDir() + L"\\locked"; }
+std::string NotLocked() {
+    std::string why = TestDir::Read(LockedDir() + L"\\not-locked.txt");
+    return why == "<missing>" ? "" : why;
+}
+
+// The full path of a process's exe.
+std::wstring ImagePath(DWORD pid) {
+    kt::unique_handle p(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = MAX_PATH;
+    if (!p || !QueryFullProcessImageNameW(p.get(), 0, path, &n)) return L"?";
+    return path;
+}
+
+// This account's temp folder, where the asker (the same account here) makes
+// its private copies, and the copy folders in it.
+std::wstring Temp() {
+    wchar_t path[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, path);
+    return path;
+}
+std::vector<std::wstring> CopyFolders() {
+    std::vector<std::wstring> names;
+    for (const WIN32_FIND_DATAW& fd : TestDir::List(Temp() + L"velmo-relay-*")) names.push_back(fd.cFileName);
+    return names;
+}
+
+// Environment variables of this process (and so of what it starts) for a scope.
+class EnvScope {
+public:
+    EnvScope(std::initializer_list<std::pair<const wchar_t*, std::wstring>> vars) {
+        for (const auto& v : vars) {
+            wchar_t old[MAX_PATH] = {};
+            DWORD n = GetEnvironmentVariableW(v.first, old, MAX_PATH);
+            saved_.push_back({v.first, n ? std::wstring(old) : std::wstring(), n != 0});
+            SetEnvironmentVariableW(v.first, v.second.c_str());
+        }
+    }
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+    ~EnvScope() {
+        for (const Saved& s : saved_) SetEnvironmentVariableW(s.name, s.had ? s.value.c_str() : nullptr);
+    }
+
+private:
+    struct Saved {
+        const wchar_t* name;
+        std::wstring value;
+        bool had;
+    };
+    std::vector<Saved> saved_;
+};
+
 enum Act { actClick, actCountdown, actGuard };
 
 struct RelayCase {
     const char* name;
+    bool locked;           // run from a copy the user may not read (lock_exes.sh)
     const wchar_t* exe;    // velmo.exe or velmoc.exe
     const wchar_t* flags;
     const wchar_t* timeout;  // empty: none
@@ -38,27 +97,51 @@ class Relay : public ::testing::TestWithParam<RelayCase> {};
 
 TEST_P(Relay, TheBoxIsShownToThePersonAtTheScreenAndTheAnswerComesBack) {
     const RelayCase& c = GetParam();
-    e2e::Sandbox dir(L"relay");
-    CopyFileW((e2e::ExeDir() + L"\\velmoc.exe").c_str(), (dir / L"velmoc.exe").c_str(), FALSE);
-    for (const wchar_t* wli : {L"velmo.wli", L"velmoc.wli"}) TestDir::Write(dir / wli, "[Prms]\r\n[Evts]\r\n.*=\r\n");
+    if (c.locked && !NotLocked().empty()) GTEST_SKIP() << NotLocked();
+    e2e::Sandbox sandbox(L"relay");
+    CopyFileW((e2e::ExeDir() + L"\\velmoc.exe").c_str(), (sandbox / L"velmoc.exe").c_str(), FALSE);
+    // Where the asker's exe lies; the test's own files stay in the sandbox.
+    const std::wstring dir = c.locked ? LockedDir() : sandbox.path();
+    const std::wstring exe = dir + L"\\" + c.exe;
+    std::wstring stem(c.exe, wcslen(c.exe) - 4);
+    const std::wstring log_file = dir + L"\\" + stem + L".log";
+    DeleteFileW(log_file.c_str());
+    TestDir::Write(dir + L"\\" + stem + L".wli", "[Prms]\r\n[Evts]\r\n.*=\r\n");
+    auto unlog = kt::scope_exit([&] {
+        if (c.locked) {
+            DeleteFileW((dir + L"\\" + stem + L".wli").c_str());
+            DeleteFileW(log_file.c_str());
+        }
+    });
+    const std::vector<std::wstring> copies_before = CopyFolders();
     const std::wstring text = L"Relay " + std::wstring(c.name, c.name + strlen(c.name));
     const std::wstring caption = L"Relayed";
-    std::wstring command = L"\"" + (dir / c.exe) + L"\" \"" + text + L"\" \"" + caption + L"\" \"" + c.flags + L"\"";
+    std::wstring command = L"\"" + exe + L"\" \"" + text + L"\" \"" + caption + L"\" \"" + c.flags + L"\"";
     if (*c.timeout) command += std::wstring(L" ") + c.timeout;
     // velmoc's stdout and stderr.
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    kt::unique_handle out(CreateFileW((dir / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+    kt::unique_handle out(CreateFileW((sandbox / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                       CREATE_ALWAYS, 0, nullptr));
     Process launcher;
-    ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid", command, out.get()));
+    ASSERT_TRUE(e2e::StartUnseen(launcher, sandbox / L"asker.pid", command, out.get()));
     out.reset();
-    DWORD asker = e2e::ReadPid(dir / L"asker.pid");
+    DWORD asker = e2e::ReadPid(sandbox / L"asker.pid");
     ASSERT_NE(asker, 0u) << "no pid from the launcher, which " << launcher.State();
     HWND box = e2e::FindBoxWithText(text, kBoxWait);
-    ASSERT_NE(box, nullptr) << "no relayed box on the display";
+    ASSERT_NE(box, nullptr) << "no relayed box on the display; the launcher " << launcher.State();
     // Another process shows it: the asker's own station shows nothing.
     EXPECT_NE(OwnerPid(box), asker);
     EXPECT_EQ(e2e::FindBox(asker, 0), nullptr);
+    // Seen and in front: not hidden behind the user's windows.
+    EXPECT_TRUE(GetWindowLongPtrW(box, GWL_EXSTYLE) & WS_EX_TOPMOST) << "the relayed box is not top-most";
+    // In place where the user may run the exe; else from a private copy.
+    const std::wstring image = ImagePath(OwnerPid(box));
+    if (c.locked) {
+        EXPECT_EQ(image.compare(0, Temp().size() + 12, Temp() + L"velmo-relay-"), 0) << test::Narrow(image);
+        EXPECT_EQ(image.substr(image.rfind(L'\\') + 1), c.exe);
+    } else {
+        EXPECT_EQ(_wcsicmp(image.c_str(), exe.c_str()), 0) << test::Narrow(image);
+    }
     if (!c.labels.empty()) {
         std::vector<std::wstring> texts = e2e::ButtonTexts(box);
         ASSERT_EQ(texts.size(), c.labels.size());
@@ -83,44 +166,58 @@ TEST_P(Relay, TheBoxIsShownToThePersonAtTheScreenAndTheAnswerComesBack) {
     }
     EXPECT_EQ(launcher.WaitExit(kBoxWait), c.code);
     if (*c.out) {
-        EXPECT_EQ(TestDir::Read(dir / L"out.txt"), c.out);
+        EXPECT_EQ(TestDir::Read(sandbox / L"out.txt"), c.out);
     }
+    // The copy and its folder are gone once the relayed run has ended.
+    for (const std::wstring& folder : CopyFolders())
+        EXPECT_NE(std::find(copies_before.begin(), copies_before.end(), folder), copies_before.end())
+            << "left behind: " << test::Narrow(folder);
 
-    // Both runs log to the one file beside the exe: the asker's decisions and
-    // the relayed run's own lines.
-    std::wstring stem(c.exe, wcslen(c.exe) - 4);
-    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir / (stem + L".log")));
+    // The asker's decisions, and (in place, where the .wli lies beside its
+    // exe) the relayed run's own lines, in the one file beside the exe.
+    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(log_file));
     wchar_t pid[16];
     swprintf(pid, 16, L"%04X", static_cast<unsigned>(asker));
     std::wstring code = std::to_wstring(c.code);
     int ends = 0;
-    bool asked = false, started = false, ended = false, relayed = false;
+    bool asked = false, started = false, ended = false, relayed = false, removed = false;
+    const std::wstring how = c.locked ? L" started from a private copy on WinSta0\\Default: "
+                                      : L" started in place on WinSta0\\Default: ";
     for (const e2e::Line& l : lines) {
-        if (l.text == L"velmo end(" + code + L")") ++ends;
+        if (l.pid == pid && l.text == L"velmo end(" + code + L")") ++ends;
+        if (l.pid != pid && l.text.compare(0, 10, L"velmo end(") == 0) ++ends;
         if (l.category != L"RLY") continue;
         asked |= l.pid == pid && l.text.compare(0, 19, L"asking session 1, u") == 0;
-        started |= l.pid == pid && l.text.find(L"started on WinSta0\\Default") != std::wstring::npos;
-        ended |= l.pid == pid && l.text.find(L" ended with " + code) != std::wstring::npos;
+        started |= l.pid == pid && l.text.find(how) != std::wstring::npos;
+        ended |= l.pid == pid && l.text.find(L": answer " + code) != std::wstring::npos;
         relayed |= l.pid != pid && l.text == std::wstring(L"relayed by PID=") + pid;
+        removed |= l.pid == pid && l.text.compare(0, 25, L"removed the private copy ") == 0;
     }
     EXPECT_TRUE(e2e::Contains(lines, L"the window station is not visible"));
-    EXPECT_TRUE(asked && started && ended && relayed);
-    EXPECT_EQ(ends, 2);
+    EXPECT_TRUE(asked && started && ended);
+    EXPECT_EQ(removed, c.locked);
+    // A copy has no .wli beside it: only the asker logs.
+    EXPECT_EQ(relayed, !c.locked);
+    EXPECT_EQ(ends, c.locked ? 1 : 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Relay,
     ::testing::Values(
-        RelayCase{"click", L"velmo.exe", L"Question|YesNo", L"30", actClick, IDNO, {}, "", IDNO},
-        RelayCase{"countdown", L"velmo.exe", L"YesNo|DefButton2", L"2", actCountdown, 0, {}, "", IDNO},
-        RelayCase{"report_timeout", L"velmo.exe", L"YesNo|DefButton2|ReportTimeout", L"1", actCountdown, 0, {}, "",
+        RelayCase{"click", false, L"velmo.exe", L"Question|YesNo", L"30", actClick, IDNO, {}, "", IDNO},
+        RelayCase{"countdown", false, L"velmo.exe", L"YesNo|DefButton2", L"2", actCountdown, 0, {}, "", IDNO},
+        RelayCase{"report_timeout", false, L"velmo.exe", L"YesNo|DefButton2|ReportTimeout", L"1", actCountdown, 0, {}, "",
                   32000},
-        RelayCase{"labels", L"velmo.exe", L"YesNo|Button1=&Restart now|Button2=&Later", L"", actClick, IDYES,
+        RelayCase{"labels", false, L"velmo.exe", L"YesNo|Button1=&Restart now|Button2=&Later", L"", actClick, IDYES,
                   {L"&Restart now", L"&Later"}, "", IDYES},
-        RelayCase{"guard", L"velmo.exe", L"YesNo|Guard", L"30", actGuard, 0, {}, "", IDYES},
-        RelayCase{"console_twin", L"velmoc.exe", L"YesNo|DefButton2", L"1", actCountdown, 0, {}, "No\r\n", IDNO},
-        RelayCase{"console_twin_click", L"velmoc.exe", L"CancelTryContinue", L"", actClick, IDTRYAGAIN, {},
-                  "TryAgain\r\n", IDTRYAGAIN}),
+        RelayCase{"guard", false, L"velmo.exe", L"YesNo|Guard", L"30", actGuard, 0, {}, "", IDYES},
+        RelayCase{"console_twin", false, L"velmoc.exe", L"YesNo|DefButton2", L"1", actCountdown, 0, {}, "No\r\n", IDNO},
+        RelayCase{"console_twin_click", false, L"velmoc.exe", L"CancelTryContinue", L"", actClick, IDTRYAGAIN, {},
+                  "TryAgain\r\n", IDTRYAGAIN},
+        // Where users may not read velmo: a deployment's cache.
+        RelayCase{"locked_click", true, L"velmo.exe", L"Question|YesNo", L"30", actClick, IDNO, {}, "", IDNO},
+        RelayCase{"locked_console_twin", true, L"velmoc.exe", L"YesNo|DefButton2", L"1", actCountdown, 0, {}, "No\r\n",
+                  IDNO}),
     [](const ::testing::TestParamInfo<RelayCase>& i) { return std::string(i.param.name); });
 
 // The deployment system's own time limit ends the asking velmo: the relayed
@@ -143,6 +240,60 @@ TEST(RelayEnds, WithTheAskingVelmo) {
     EXPECT_EQ(WaitForSingleObject(relayed.get(), 10000), WAIT_OBJECT_0) << "the relayed velmo outlived the asker";
     EXPECT_FALSE(IsWindow(box));
     EXPECT_EQ(launcher.WaitExit(kBoxWait), 1u);
+}
+
+// Ending the relayed process from outside is nobody answering, whatever its
+// exit code: 1 as Task Manager and taskkill give, or a button's code.
+TEST(RelayEnds, FromOutsideIsNobodyAnswering) {
+    for (UINT kill_code : {1u, static_cast<UINT>(IDYES), 32000u}) {
+        SCOPED_TRACE(kill_code);
+        e2e::Sandbox dir(L"relay_outside");
+        TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nRLY=\r\n");
+        const std::wstring text = L"Relay ended from outside " + std::to_wstring(kill_code);
+        Process launcher;
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                     L"\"" + dir.exe() + L"\" \"" + text + L"\" \"Relayed\" \"YesNo|ReportTimeout\" 60"));
+        HWND box = e2e::FindBoxWithText(text, kBoxWait);
+        ASSERT_NE(box, nullptr) << "the launcher " << launcher.State();
+        kt::unique_handle relayed(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, OwnerPid(box)));
+        ASSERT_TRUE(relayed);
+        ASSERT_TRUE(TerminateProcess(relayed.get(), kill_code));
+        EXPECT_EQ(launcher.WaitExit(kBoxWait), 32000u);
+        std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
+        bool without = false;
+        for (const e2e::Line& l : lines)
+            without |= l.text.find(L" ended with " + std::to_wstring(kill_code) + L" (") != std::wstring::npos &&
+                       l.text.find(L"without an answer") != std::wstring::npos;
+        EXPECT_TRUE(without);
+        EXPECT_TRUE(e2e::Contains(lines, L"nobody answered: 32000"));
+    }
+}
+
+// A relayed run that hangs (its threads suspended) holds the asker no longer
+// than its countdown plus 30 s; then it is ended, and its box with it.
+TEST(RelayEnds, AHungRunWithinItsCountdownAndHalfAMinute) {
+    e2e::Sandbox dir(L"relay_hung");
+    const std::wstring text = L"Relay hung";
+    Process launcher;
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                 L"\"" + dir.exe() + L"\" \"" + text + L"\" \"Relayed\" \"YesNo|DefButton2\" 2"));
+    HWND box = e2e::FindBoxWithText(text, kBoxWait);
+    ASSERT_NE(box, nullptr) << "the launcher " << launcher.State();
+    const DWORD relayed = OwnerPid(box);
+    kt::unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 t{};
+    t.dwSize = sizeof t;
+    int suspended = 0;
+    for (BOOL more = Thread32First(snapshot.get(), &t); more; more = Thread32Next(snapshot.get(), &t)) {
+        if (t.th32OwnerProcessID != relayed) continue;
+        kt::unique_handle thread(OpenThread(THREAD_SUSPEND_RESUME, FALSE, t.th32ThreadID));
+        if (thread && SuspendThread(thread.get()) != static_cast<DWORD>(-1)) ++suspended;
+    }
+    ASSERT_GT(suspended, 0);
+    EXPECT_EQ(launcher.WaitExit(2000 + 30000 + 15000), test::Code(IDNO));
+    EXPECT_LT(GetTickCount() - start, 2000 + 30000 + 15000u);
+    EXPECT_FALSE(IsWindow(box)) << "the hung run's box stayed";
 }
 
 struct AtOnceCase {
@@ -245,5 +396,137 @@ TEST(RelayPlanting, Wtsapi32AndUserenvBesideTheExeAreNeverLoaded) {
         EXPECT_FALSE(dir.Loaded()) << "a planted DLL was loaded";
     }
 }
+
+// A copy left by an asker that was killed is removed by the next relay:
+// velmo's own folders, by their name, whose asker has ended.
+TEST(RelayCopies, AStaleCopyIsRemovedByTheNextRelay) {
+    const std::wstring stale = Temp() + L"velmo-relay-7FFFFFF0-0123456789ABCDEF0123456789ABCDEF";
+    const std::wstring other = Temp() + L"velmo-relay-not-ours";
+    for (const std::wstring& d : {stale, other}) {
+        CreateDirectoryW(d.c_str(), nullptr);
+        TestDir::Write(d + L"\\velmo.exe", "MZ");
+    }
+    auto cleanup = kt::scope_exit([&] {
+        DeleteFileW((other + L"\\velmo.exe").c_str());
+        RemoveDirectoryW(other.c_str());
+    });
+    e2e::Sandbox dir(L"relay_stale");
+    TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nRLY=\r\n");
+    Process launcher;
+    ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                 L"\"" + dir.exe() + L"\" \"Relay stale\" \"Relayed\" \"YesNo|DefButton2\" 1"));
+    EXPECT_EQ(launcher.WaitExit(kBoxWait), test::Code(IDNO));
+    EXPECT_EQ(GetFileAttributesW(stale.c_str()), INVALID_FILE_ATTRIBUTES) << "the stale copy stayed";
+    EXPECT_NE(GetFileAttributesW((other + L"\\velmo.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
+    EXPECT_TRUE(e2e::Contains(lines, L"removed a stale copy: " + stale));
+}
+
+// WTSAPI32.dll's test double in the system folder, taken by the copies of
+// velmo named velmo_wts.exe and velmoc_wts.exe alone; the original back
+// afterwards.
+class WtsDouble {
+public:
+    WtsDouble() : override_({L"velmo_wts.exe", L"velmoc_wts.exe"}, {L"wtsapi32"}, L"native") {
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, MAX_PATH);
+        dll_ = std::wstring(system) + L"\\wtsapi32.dll";
+        saved_ = dll_ + L".velmo-saved";
+        installed_ = MoveFileExW(dll_.c_str(), saved_.c_str(), MOVEFILE_REPLACE_EXISTING) &&
+                     CopyFileW((e2e::ExeDir() + L"\\wts_double.dll").c_str(), dll_.c_str(), FALSE);
+    }
+    WtsDouble(const WtsDouble&) = delete;
+    WtsDouble& operator=(const WtsDouble&) = delete;
+    ~WtsDouble() { MoveFileExW(saved_.c_str(), dll_.c_str(), MOVEFILE_REPLACE_EXISTING); }
+    bool installed() const { return installed_; }
+
+private:
+    e2e::DllOverride override_;
+    std::wstring dll_, saved_;
+    bool installed_ = false;
+};
+
+struct MessageCase {
+    const char* name;
+    const wchar_t* exe;      // velmo_wts.exe or velmoc_wts.exe
+    const wchar_t* flags;
+    const wchar_t* timeout;  // empty: none
+    const wchar_t* answer;   // the double's response, or "fail"
+    const char* style;       // what the double was given
+    const char* message_timeout;
+    DWORD code;
+    const char* out;         // velmoc's stdout
+};
+
+void PrintTo(const MessageCase& c, std::ostream* os) { *os << c.name; }
+
+class SessionMessage : public ::testing::TestWithParam<MessageCase> {};
+
+// Where no program may start for the user (a locked exe, and no temp folder
+// for a copy), the session's own message box asks: with the box's text,
+// caption, set, icon and default, and the countdown as its timeout.
+TEST_P(SessionMessage, AsksWhereNoProgramMayStart) {
+    const MessageCase& c = GetParam();
+    if (!NotLocked().empty()) GTEST_SKIP() << NotLocked();
+    WtsDouble double_dll;
+    ASSERT_TRUE(double_dll.installed()) << "cannot put the double in the system folder: " << GetLastError();
+    TestDir dir(L"relay_message");
+    const std::wstring exe = LockedDir() + L"\\" + c.exe;
+    std::wstring stem(c.exe, wcslen(c.exe) - 4);
+    const std::wstring log_file = LockedDir() + L"\\" + stem + L".log";
+    DeleteFileW(log_file.c_str());
+    TestDir::Write(LockedDir() + L"\\" + stem + L".wli", "[Prms]\r\n[Evts]\r\nRLY=\r\nA..=\r\n");
+    auto unlog = kt::scope_exit([&] {
+        DeleteFileW((LockedDir() + L"\\" + stem + L".wli").c_str());
+        DeleteFileW(log_file.c_str());
+    });
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    kt::unique_handle out(CreateFileW((dir / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                      CREATE_ALWAYS, 0, nullptr));
+    std::wstring command = L"\"" + exe + L"\" \"Restart now?\\nSaved work stays.\" \"IT department\" \"" + c.flags + L"\"";
+    if (*c.timeout) command += std::wstring(L" ") + c.timeout;
+    Process launcher;
+    DWORD start = GetTickCount();
+    {
+        // The asker's: a temp folder that does not exist, so no copy can be made.
+        EnvScope env({{L"TMP", dir / L"no-temp"}, {L"TEMP", dir / L"no-temp"},
+                      {L"VELMO_WTS_RECORD", dir / L"record.txt"}, {L"VELMO_WTS_ANSWER", c.answer}});
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid", command, out.get()));
+    }
+    out.reset();
+    EXPECT_EQ(launcher.WaitExit(kBoxWait), c.code);
+    EXPECT_LT(GetTickCount() - start, 10000u) << "the double answers at once";
+    std::string want = std::string("server=current session=1 title_bytes=26 text_bytes=60 style=") + c.style +
+                       " timeout=" + c.message_timeout + " wait=1\ntitle=IT department\ntext=Restart now?\nSaved work stays.\n";
+    EXPECT_EQ(TestDir::Read(dir / L"record.txt"), want);
+    if (*c.out) {
+        EXPECT_EQ(TestDir::Read(dir / L"out.txt"), c.out);
+    }
+    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(log_file));
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"no private copy in "));
+    EXPECT_TRUE(e2e::Contains(lines, L"asking through the session's message box of session 1"));
+    bool failed = std::wstring(c.answer) == L"fail";
+    EXPECT_EQ(e2e::HasLineStarting(lines, L"WTSSendMessageW failed: "), failed);
+    EXPECT_EQ(e2e::HasLineStarting(lines, L"the session's message box answered "), !failed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SessionMessage,
+    ::testing::Values(
+        MessageCase{"yes", L"velmo_wts.exe", L"Question|YesNo|DefButton2", L"60", L"6", "0x50124", "60", IDYES, ""},
+        MessageCase{"timeout_is_the_default", L"velmo_wts.exe", L"Question|YesNo|DefButton2", L"60", L"32000",
+                    "0x50124", "60", IDNO, ""},
+        MessageCase{"timeout_reported", L"velmo_wts.exe", L"YesNo|ReportTimeout", L"30", L"32000", "0x50004", "30",
+                    32000, ""},
+        MessageCase{"no_countdown_waits", L"velmo_wts.exe", L"OkCancel|Warning", L"", L"2", "0x50031", "0", IDCANCEL,
+                    ""},
+        // Labels and Guard are not the session box's: it keeps its own words.
+        MessageCase{"labels_left_aside", L"velmo_wts.exe", L"YesNo|Guard|Button1=&Restart", L"20", L"6", "0x50004",
+                    "20", IDYES, ""},
+        MessageCase{"not_a_button_of_the_set", L"velmo_wts.exe", L"OkCancel", L"", L"6", "0x50001", "0", 32000, ""},
+        MessageCase{"fails", L"velmo_wts.exe", L"YesNo|DefButton2", L"60", L"fail", "0x50104", "60", IDNO, ""},
+        MessageCase{"console_twin", L"velmoc_wts.exe", L"CancelTryContinue|DefButton3", L"45", L"32000", "0x50206",
+                    "45", IDCONTINUE, "Continue\r\n"}),
+    [](const ::testing::TestParamInfo<MessageCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
