@@ -25,9 +25,20 @@ export WINEPREFIX=$WINEPREFIX-solo
 [ -f "$WINEPREFIX/.velmo-ready" ] || { echo "no prefix $WINEPREFIX: scripts/lib.sh makes it" >&2; exit 2; }
 velmo_wine_for "$(velmo_pe_arch "$1")"
 
+# The first program on a new wineserver: seen failing once right after the
+# server was ended (not again in 45 tries). Tried three times, and each
+# failure told with Wine's status and what it said.
 set_dpi() {
-    "$VELMO_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
-        >/dev/null 2>&1 </dev/null
+    local tries out rc
+    for tries in 1 2 3; do
+        out=$(WINEDEBUG=err+all,fixme-all "$VELMO_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels \
+            /t REG_DWORD /d "$1" /f 2>&1 </dev/null)
+        rc=$?
+        [ "$rc" -eq 0 ] && return 0
+        echo "setting LogPixels to $1 failed (try $tries): Wine's status $rc" >&2
+        printf '%s\n' "$out" | head -n 10 | sed 's/^/  /' >&2
+    done
+    return 1
 }
 stop() {
     wineserver -k >/dev/null 2>&1
