@@ -69,6 +69,33 @@ unsigned LabelNumber(const std::wstring& piece, std::wstring& label) {
     return n ? n : kt::kMaxButtons + 1;
 }
 
+// "Texts=<path>": the word in any letter case; the path, when the piece is one.
+const wchar_t kTextsWord[] = L"TEXTS=";
+
+bool TextsWord(const std::wstring& piece, std::wstring& path) {
+    const size_t word = wcslen(kTextsWord);
+    if (piece.size() < word || kt::CmpNoCase(piece.substr(0, word), kTextsWord) != 0) return false;
+    path = piece.substr(word);
+    Unquote(path, L'"', 0);
+    return true;
+}
+
+// The pieces of the flags argument: the next "|" is looked for from one
+// character after the piece's start.
+std::vector<std::wstring> Pieces(const std::wstring& opts) {
+    std::vector<std::wstring> pieces;
+    size_t start = 0;
+    for (;;) {
+        size_t bar = opts.find(L'|', start + 1);
+        if (bar == std::wstring::npos) {
+            pieces.push_back(opts.substr(start));
+            return pieces;
+        }
+        pieces.push_back(opts.substr(start, bar - start));
+        start = bar + 1;
+    }
+}
+
 // Characters as the caller wrote them: a surrogate pair is one.
 size_t CharCount(const std::wstring& s) {
     size_t n = 0;
@@ -91,6 +118,16 @@ int DigitValue(wchar_t c) {
 }
 
 }  // namespace
+
+const wchar_t* LabelFault(const std::wstring& label, unsigned index, uint32_t flags, bool buttons) {
+    if (!buttons || index >= kt::ButtonCount(flags)) return L"the box has no button for it";
+    if (label.empty()) return L"empty label";
+    if (CharCount(label) > kt::kMaxLabelChars) return L"label longer than 40 characters";
+    for (wchar_t c : label) {
+        if (c < 0x20 || c == 0x7F) return L"control character in a label";
+    }
+    return nullptr;
+}
 
 std::wstring GetArg(const wchar_t* cmdline, int index) {
     int argc = 0;
@@ -197,36 +234,41 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     std::wstring esc = L"\\";
 
     std::wstring first = GetArg(cmdline, 1);
-    if (first.empty()) return Fail(L"ERROR: no arguments");
-
     int next = TextArg(first);
+    std::wstring opts = GetArg(cmdline, next + 2);
+    Unquote(opts, L'"', 0);
+    // A texts file may give the text and the caption.
+    std::wstring texts;
+    bool texts_word = false;
+    for (const std::wstring& piece : Pieces(opts)) texts_word |= TextsWord(piece, texts);
+    if (first.empty() && !texts_word) return Fail(L"ERROR: no arguments");
+
     if (next == 2) esc = first.substr(5);
 
     std::wstring text = GetArg(cmdline, next);
-    if (text.empty()) return Fail(L"ERROR: no message text");
+    if (text.empty() && !texts_word) return Fail(L"ERROR: no message text");
     Unquote(text, L'"', 0);
     ReplaceNoCase(text, esc + L"n", L"\n");
     ReplaceNoCase(text, esc + L"t", L"\t");
 
     std::wstring caption = GetArg(cmdline, next + 1);
-    if (caption.empty()) return kt::result(ERROR_INVALID_PARAMETER, "ERROR: no message text", kt::lvlError);
+    if (caption.empty() && !texts_word)
+        return kt::result(ERROR_INVALID_PARAMETER, "ERROR: no message text", kt::lvlError);
     Unquote(caption, L'"', 0);
     p.buttons = true;
 
-    std::wstring opts = GetArg(cmdline, next + 2);
-    Unquote(opts, L'"', 0);
     uint32_t flags = 0;
     bool report_timeout = false;
     kt::MsgBoxLook look;
     std::wstring label_piece[kt::kMaxButtons];
-    size_t start = 0;
-    for (;;) {
-        // The next "|" is looked for from one character after the piece's start.
-        size_t bar = opts.find(L'|', start + 1);
-        bool last = bar == std::wstring::npos;
-        std::wstring piece = last ? opts.substr(start) : opts.substr(start, bar - start);
-        std::wstring label;
-        if (unsigned n = LabelNumber(piece, label)) {
+    texts.clear();
+    for (const std::wstring& piece : Pieces(opts)) {
+        std::wstring label, path;
+        if (TextsWord(piece, path)) {
+            if (!texts.empty()) return Fail(L"ERROR: Texts= given twice '" + piece + L"'");
+            if (path.empty()) return Fail(L"ERROR: no file in '" + piece + L"'");
+            texts = path;
+        } else if (unsigned n = LabelNumber(piece, label)) {
             if (n > kt::kMaxButtons) return Fail(L"ERROR: the box has no button for '" + piece + L"'");
             if (label.empty()) return Fail(L"ERROR: empty label '" + piece + L"'");
             if (CharCount(label) > kt::kMaxLabelChars)
@@ -247,8 +289,6 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
             if (hit->sets == swReportTimeout) report_timeout = true;
             if (hit->sets == swGuard) look.guard = true;
         }
-        if (last) break;
-        start = bar + 1;
     }
 
     // Only once the set is known: the words may come in any order.
@@ -263,5 +303,7 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     p.flags = flags;
     p.report_timeout = report_timeout;
     p.look = look;
+    p.escape = esc;
+    p.texts = texts;
     return res;
 }

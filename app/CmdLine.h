@@ -17,13 +17,26 @@ struct MsgBoxParams {
     bool report_timeout = false;
     // Button1= ... Button3= and Guard.
     kt::MsgBoxLook look;
+    // The escape string of the text (also applied to a texts file's values).
+    std::wstring escape = L"\\";
+    // Texts=: the texts file as written (empty: none), and its content once
+    // read (ApplyTexts).
+    std::wstring texts;
+    std::wstring texts_content;
 };
 
 // The exit code of a box that the countdown closed, with ReportTimeout: the
 // value of MessageBoxTimeoutW's MB_TIMEDOUT.
 const int kExitTimedOut = 32000;
 
+// Why a label cannot go on button index (0-based) of the set that flags
+// name: no such button (or NoButtons), empty, longer than 40 characters (a
+// surrogate pair counted once), or a control character in it; null when it
+// can.
+const wchar_t* LabelFault(const std::wstring& label, unsigned index, uint32_t flags, bool buttons);
+
 // Reads the process command line into p; failures are ERROR_INVALID_PARAMETER.
+// With a Texts= word the text and caption may be empty (the file gives them).
 kt::result ParseCmdLine(MsgBoxParams& p);
 // The same for a given command line (as GetCommandLineW would return it).
 kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline);

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "Log/Log.h"
+#include "app/Texts.h"
 #include "relay/Relay.h"
 
 const wchar_t kRelayedVariable[] = L"VELMO_RELAYED_BY";
@@ -39,8 +40,24 @@ kt::Question AskedOf(const MsgBoxParams& p) {
 int NobodyAnswer(const MsgBoxParams& p) { return kt::NobodyAnswer(AskedOf(p)); }
 
 int AskUser(const MsgBoxParams& p) {
-    kt::RelayRun run = kt::RelayToUser(GetCommandLineW(),
-                                       {std::wstring(kRelayedVariable) + L"=" + Hex(GetCurrentProcessId())}, AskedOf(p));
+    std::vector<std::wstring> entries = {std::wstring(kRelayedVariable) + L"=" + Hex(GetCurrentProcessId())};
+    // The file's content goes along: the person may not be able to read it.
+    if (!p.texts.empty()) {
+        std::vector<std::wstring> texts = TextsEntries(p.texts_content);
+        entries.insert(entries.end(), texts.begin(), texts.end());
+    }
+    // The session's own box is shown for this process: in the asked
+    // person's language.
+    auto in_language = [&p](const std::wstring& language) {
+        MsgBoxParams asked = p;
+        kt::SectionChoice choice;
+        ApplyTexts(asked, language, &choice);
+        if (!p.texts.empty())
+            kt::log_wprintf(kt::get_log(), L"TXT", L"the session's box: section [%s] for %s (%s)", choice.tag.c_str(),
+                            language.c_str(), kt::SectionMatchText(choice.how));
+        return AskedOf(asked);
+    };
+    kt::RelayRun run = kt::RelayToUser(GetCommandLineW(), entries, AskedOf(p), in_language);
     if (run.answered) return run.answer;
     int code = NobodyAnswer(p);
     kt::log_printf(kt::get_log(), "RLY", "nobody answered: %d", code);

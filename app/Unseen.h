@@ -20,5 +20,7 @@ int NobodyAnswer(const MsgBoxParams& p);
 
 // Shows the box on the desktop of the person at the screen (see
 // kt::RelayToUser); the answer, or NobodyAnswer when nobody can be asked or
-// nobody answered.
+// nobody answered. p holds the command line's own words and a texts file's
+// content: the relayed run, and the session's box, take the words of the
+// person's language.
 int AskUser(const MsgBoxParams& p);

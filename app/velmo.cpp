@@ -8,6 +8,7 @@
 #include "Log/Log.h"
 #include "app/CmdLine.h"
 #include "app/Console.h"
+#include "app/Texts.h"
 #include "app/Unseen.h"
 #include "app/resource.h"
 #include "gen/module.h"
@@ -69,6 +70,21 @@ int Run() {
     std::wstring relayed_by = RelayedBy();
     if (!relayed_by.empty()) kt::log_wprintf(log, L"RLY", L"relayed by PID=%s", relayed_by.c_str());
     if (!seen) kt::log_printf(log, "RLY", "the window station is not visible");
+    // A texts file is a part of the command line: a bad one is a bad command
+    // line. A relayed run takes what its asker read.
+    if (parsed.ok()) parsed = LoadTexts(params, !relayed_by.empty());
+    // The command line's own words, with the file's content: an asker asks
+    // in the language of the person it finds.
+    const MsgBoxParams given = params;
+    if (parsed.ok() && !params.texts.empty()) {
+        const std::wstring language = kt::UiLanguage();
+        kt::SectionChoice choice;
+        parsed = ApplyTexts(params, language, &choice);
+        kt::log_wprintf(log, L"TXT", L"texts from '%s': section [%s] for %s (%s)", params.texts.c_str(),
+                        choice.tag.c_str(), language.c_str(),
+                        kt::SectionMatchText(choice.how));
+    }
+    if (!parsed.ok() && !params.texts.empty()) kt::log_wprintf(log, L"TXT", L"%s", parsed.text().c_str());
     if (parsed.ok()) {
         if (seen && !relayed_by.empty()) {
             // A question from a deployment is not hidden behind the user's
@@ -86,7 +102,7 @@ int Run() {
             exit_code = NobodyAnswer(params);
             kt::log_printf(log, "RLY", "relayed, yet not visible: nobody answers %d", exit_code);
         } else {
-            exit_code = AskUser(params);
+            exit_code = AskUser(given);
         }
 #ifdef VELMO_CONSOLE
         if (const char* name = AnswerName(exit_code))

@@ -275,6 +275,16 @@ int wmain(int argc, wchar_t** argv) {
     g_dir = g_dir.substr(0, g_dir.find_last_of(L'\\'));
     std::wstring root = g_dir.substr(0, g_dir.find_last_of(L'\\'));
 
+    // The words of the labelled box as a texts file (UTF-8, with a mark).
+    const std::wstring texts_file = g_dir + L"\\bench-texts.txt";
+    {
+        const char kTexts[] =
+            "\xEF\xBB\xBF[*]\r\nCaption=Bench texts\r\nText=Proceed?\r\nButton1=&Restart now\r\n"
+            "Button2=Remind me in &four hours\r\nButton3=Remind me &tomorrow morning\r\n";
+        kt::unique_handle f(CreateFileW(texts_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD put = 0;
+        if (f) WriteFile(f.get(), kTexts, sizeof kTexts - 1, &put, nullptr);
+    }
     auto velmo_with = [](const std::wstring& exe, const std::wstring& flags) {
         return [exe, flags](const std::wstring& cap, int t) {
             return Quote(exe) + L" Proceed? " + Quote(cap) + L" " + Quote(flags) + L" " + std::to_wstring(t ? t : 3600);
@@ -290,6 +300,13 @@ int wmain(int argc, wchar_t** argv) {
         {L"velmo, Guard", velmo_with(root + L"\\velmo.exe", L"Question|YesNo|DefButton2|Guard"), true},
         {L"velmo, 3 buttons", velmo_with(root + L"\\velmo.exe", three), true},
         {L"velmo, 3 buttons, 3 labels", velmo_with(root + L"\\velmo.exe", three + labels), true},
+        // The same words (caption, text and labels) from a texts file.
+        {L"velmo, the same from a texts file",
+         [&](const std::wstring&, int t) {
+             return Quote(root + L"\\velmo.exe") + L" \"\" \"\" " + Quote(three + L"|Texts=" + texts_file) + L" " +
+                    std::to_wstring(t ? t : 3600);
+         },
+         true},
         {L"MessageBoxW + manifest",
          [&](const std::wstring& cap, int) { return Quote(g_dir + L"\\peer_manifest.exe") + L" Proceed? " + Quote(cap); },
          false},
@@ -316,7 +333,9 @@ int wmain(int argc, wchar_t** argv) {
         return static_cast<const Peer*>(nullptr);
     };
     std::vector<std::pair<const Peer*, const Peer*>> pairs = {
-        {named(L"velmo"), named(L"velmo, Guard")}, {named(L"velmo, 3 buttons"), named(L"velmo, 3 buttons, 3 labels")}};
+        {named(L"velmo"), named(L"velmo, Guard")},
+        {named(L"velmo, 3 buttons"), named(L"velmo, 3 buttons, 3 labels")},
+        {named(L"velmo, 3 buttons, 3 labels"), named(L"velmo, the same from a texts file")}};
     // The earlier build against this one, in turn.
     if (!before_exe.empty()) pairs.insert(pairs.begin(), {named(L"velmo before"), named(L"velmo")});
     if (compare_only) {

@@ -18,8 +18,8 @@ VELMO_PACKAGES="g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i
  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
  wine wine32:i386 wine64 xvfb xauth libodbc2:i386 libodbc2:amd64 fonts-wine imagemagick cmake make file
  locales python3 unzip openssl osslsigncode"
-# The tests run in both user interface languages.
-VELMO_LOCALES="en_US.UTF-8 ru_RU.UTF-8"
+# The tests run in these user interface languages (German for the texts file).
+VELMO_LOCALES="en_US.UTF-8 ru_RU.UTF-8 de_DE.UTF-8"
 
 velmo_fail() { velmo_log "$*"; return 1; }
 

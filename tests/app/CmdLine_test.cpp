@@ -190,6 +190,43 @@ TEST(ParseCmdLine, ButtonLabelsAndGuard) {
 
 // The limit counts characters as written: a character outside the Basic
 // Multilingual Plane (two UTF-16 units) is one.
+// Texts=: the file may give the text and the caption, so these may be empty.
+TEST(ParseCmdLine, TextsWord) {
+    const struct {
+        const wchar_t* args;
+        const wchar_t* error;  // null: success
+        const wchar_t* texts;
+        const wchar_t* text;
+        const wchar_t* escape;
+    } cases[] = {
+        {L"\"\" \"\" \"Question|YesNo|Texts=restart.txt\" 300", nullptr, L"restart.txt", L"", L"\\"},
+        {L"t \"\" \"YesNo|texts=a.txt\"", nullptr, L"a.txt", L"t", L"\\"},
+        {L"t c \"TEXTS=\\\"C:\\My Files\\r.txt\\\"|OK\"", nullptr, L"C:\\My Files\\r.txt", L"t", L"\\"},
+        {L"-esc:~ \"a~nb\" \"\" \"Texts=..\\t.txt\"", nullptr, L"..\\t.txt", L"a\nb", L"~"},
+        {L"\"\" \"\" YesNo", L"ERROR: no arguments", L"", L"", L""},
+        {L"t \"\" YesNo", L"ERROR: no message text", L"", L"", L""},
+        {L"t c \"YesNo|Texts=\"", L"ERROR: no file in 'Texts='", L"", L"", L""},
+        {L"t c \"Texts=a|Texts=b\"", L"ERROR: Texts= given twice 'Texts=b'", L"", L"", L""},
+        {L"t c \"TextsX=a\"", L"ERROR: unknown option 'TextsX=a'", L"", L"", L""},
+        {L"t c \"Texts\"", L"ERROR: unknown option 'Texts'", L"", L"", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.args));
+        MsgBoxParams p;
+        std::wstring line = std::wstring(L"velmo.exe ") + c.args;
+        kt::result r = ParseCmdLine(p, line.c_str());
+        if (c.error) {
+            EXPECT_FALSE(r.ok());
+            EXPECT_EQ(r.text(), c.error);
+            continue;
+        }
+        ASSERT_TRUE(r.ok()) << Narrow(r.text());
+        EXPECT_EQ(p.texts, c.texts);
+        EXPECT_EQ(p.text, c.text);
+        EXPECT_EQ(p.escape, c.escape);
+    }
+}
+
 TEST(ParseCmdLine, LabelLimitCountsASurrogatePairOnce) {
     const std::wstring face = L"\U0001F600";
     ASSERT_EQ(face.size(), 2u);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/logfile.h"
+#include "tests/e2e/restart_texts.h"
 
 namespace {
 
@@ -131,7 +132,9 @@ INSTANTIATE_TEST_SUITE_P(
         Example{L"please-wait.bat", L"", 0, "The notice has closed.", 0, 0},
         Example{L"retry.bat", L"Could not copy the report.", 2, "Going on without the copy.", IDABORT, 1},
         Example{L"restart-prompt.bat", L"Updates are installed.\nRestart now?", 2,
-                "Nobody answered: the restart is left for later.", IDYES, 0}),
+                "Nobody answered: the restart is left for later.", IDYES, 0},
+        Example{L"restart-prompt-multilingual.bat", L"Updates have been installed.\nRestart now? Save your work first.",
+                2, "Nobody answered: the restart is left for later.", IDNO, 1}),
     [](const ::testing::TestParamInfo<Example>& i) {
         std::wstring f = i.param.file;
         return test::Identifier(f.substr(0, f.find(L'.')));
@@ -159,6 +162,23 @@ TEST(ReleaseRussian, TextArrivesExactly) {
     ASSERT_TRUE(rel.Run(unattended, L"russian.bat", 1));
     EXPECT_EQ(unattended.WaitExit(6000), 1u);
     EXPECT_GE(GetTickCount() - start, 1000u);
+}
+
+// The multilingual prompt, as unpacked, asks a Russian user in Russian
+// whatever the batch file's code page.
+TEST(ReleaseRussian, TheMultilingualPromptAsksInTheUsersLanguage) {
+    const char* lang = getenv("VELMO_EXPECT_LANG");
+    if (!lang || std::string(lang) != "ru") GTEST_SKIP() << "runs as e2e_dist_ru";
+    ReleaseDir rel(L"multilingual");
+    Process cmd;
+    ASSERT_TRUE(rel.Run(cmd, L"restart-prompt-multilingual.bat", 60));
+    HWND box = e2e::FindBoxWithText(RestartWordsForTheRun().text, kBoxWait);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(e2e::ButtonTexts(box), (std::vector<std::wstring>{RestartWordsForTheRun().labels[0],
+                                                               RestartWordsForTheRun().labels[1]}));
+    e2e::Click(box, IDNO);
+    EXPECT_EQ(cmd.WaitExit(kBoxWait), 1u);
+    EXPECT_EQ(rel.Output(), "The restart is left for later.");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Copies of velmo.exe and velmoc.exe that the user may not read, as a
+# Copies of velmo.exe, velmoc.exe and a texts file that the user may not read, as a
 # deployment cache holds them: BUILD_DIR/locked/, each file of another owner
 # (nobody) with mode 0700. Wine reports such a file as granting the user
 # nothing, yet Wine run as root still starts it. Elsewhere (Wine not run as
@@ -17,8 +17,10 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "not locked: not root"
     exit 0
 fi
-# velmo_wts.exe: the copy that takes the WTSAPI32 test double.
-for pair in velmo.exe:velmo.exe velmoc.exe:velmoc.exe velmo.exe:velmo_wts.exe velmoc.exe:velmoc_wts.exe; do
+# velmo_wts.exe: the copy that takes the WTSAPI32 test double; restart.txt:
+# a texts file that the user may not read either.
+for pair in velmo.exe:velmo.exe velmoc.exe:velmoc.exe velmo.exe:velmo_wts.exe velmoc.exe:velmoc_wts.exe \
+    restart.txt:restart.txt; do
     cp "$build/${pair%%:*}" "$dir/${pair#*:}" || exit 1
     chown nobody "$dir/${pair#*:}" && chmod 0700 "$dir/${pair#*:}" || exit 1
 done

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e/logfile.h"
+#include "tests/e2e/restart_texts.h"
 
 #include <tlhelp32.h>
 #include "tests/help_texts.h"
@@ -420,6 +421,38 @@ TEST(RelayCopies, AStaleCopyIsRemovedByTheNextRelay) {
     EXPECT_NE(GetFileAttributesW((other + L"\\velmo.exe").c_str()), INVALID_FILE_ATTRIBUTES);
     std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
     EXPECT_TRUE(e2e::Contains(lines, L"removed a stale copy: " + stale));
+}
+
+// A relayed box from a texts file that the person may not read, named
+// relative to the asker's folder (the relayed run is a private copy in
+// another folder): the asker reads it and hands its content over, and the
+// box is in the person's language (this test runs as e2e_relay and, in
+// Russian, e2e_relay_ru).
+TEST(RelayTexts, FromAFileThePersonMayNotReadInTheirLanguage) {
+    if (!NotLocked().empty()) GTEST_SKIP() << NotLocked();
+    const RestartWords& want = RestartWordsForTheRun();
+    TestDir dir(L"relay_texts");
+    wchar_t here[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, here);
+    Process launcher;
+    {
+        ASSERT_TRUE(SetCurrentDirectoryW(LockedDir().c_str()));
+        auto back = kt::scope_exit([&] { SetCurrentDirectoryW(here); });
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                     L"\"" + LockedDir() +
+                                         L"\\velmo.exe\" \"\" \"\" \"Question|YesNo|DefButton2|Texts=restart.txt\" 30"));
+    }
+    HWND box = e2e::FindBoxWithText(want.text, kBoxWait);
+    ASSERT_NE(box, nullptr) << "no relayed box in this language; the launcher " << launcher.State();
+    const std::wstring image = ImagePath(OwnerPid(box));
+    EXPECT_EQ(image.compare(0, Temp().size() + 12, Temp() + L"velmo-relay-"), 0) << test::Narrow(image);
+    EXPECT_NE(e2e::TitleSuffix(box, want.caption), L"<none>");
+    std::vector<std::wstring> labels = e2e::ButtonTexts(box);
+    ASSERT_EQ(labels.size(), 2u);
+    EXPECT_EQ(labels[0], want.labels[0]);
+    EXPECT_EQ(labels[1], want.labels[1]);
+    e2e::Click(box, IDNO);
+    EXPECT_EQ(launcher.WaitExit(kBoxWait), test::Code(IDNO));
 }
 
 // WTSAPI32.dll's test double in the system folder, taken by the copies of

@@ -181,7 +181,8 @@ std::wstring WithEntry(const wchar_t* block, const std::wstring& entry) {
     return out;
 }
 
-RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring>& environment, const Question& q) {
+RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring>& environment, const Question& q,
+                     const std::function<Question(const std::wstring&)>& in_language) {
     Log* log = get_log();
     RelayRun run;
     RelayDlls dlls;
@@ -237,7 +238,8 @@ RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring
             log_wprintf(log, kCategory, L"asking through the session's message box of session %u",
                         static_cast<unsigned>(run.choice.session));
             DWORD response = 0;
-            attempts.message = SendSessionMessage(dlls, run.choice.session, q, response);
+            const Question asked = in_language ? in_language(UserUiLanguage(token.get())) : q;
+            attempts.message = SendSessionMessage(dlls, run.choice.session, asked, response);
             if (attempts.message) {
                 log_wprintf(log, kCategory, L"WTSSendMessageW failed: %s", result(attempts.message).str().c_str());
             } else {

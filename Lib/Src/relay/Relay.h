@@ -5,6 +5,7 @@
 // (category RLY).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct RelayRun {
 // it when this process ends; it reports its answer as CodeAnswer does, and
 // one that gives no answer of q's within RelayWaitMs is ended. WTSAPI32.dll
 // and USERENV.dll are loaded from System32 alone.
-RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring>& environment, const Question& q);
+// The session's message box, which this process shows for the person, asks
+// in_language(the person's UI language) when it is given, else q.
+RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring>& environment, const Question& q,
+                     const std::function<Question(const std::wstring&)>& in_language = nullptr);
 
 }  // namespace kt

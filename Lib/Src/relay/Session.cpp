@@ -2,6 +2,8 @@
 
 #include "relay/Dlls.h"
 
+#include "io/security.h"
+
 namespace kt {
 
 namespace {
@@ -108,6 +110,39 @@ std::wstring UserOf(HANDLE token) {
     SID_NAME_USE use;
     if (!LookupAccountSidW(nullptr, user->User.Sid, name, &name_len, domain, &domain_len, &use)) return L"?";
     return std::wstring(domain) + L"\\" + name;
+}
+
+std::wstring FirstTag(const std::wstring& multi) { return multi.substr(0, multi.find(L'\0')); }
+
+namespace {
+// A REG_MULTI_SZ (or REG_SZ) value of HKEY_USERS\<sid>\<key>; empty when absent.
+std::wstring UserValue(const std::wstring& sid, const wchar_t* key, const wchar_t* name) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(HKEY_USERS, (sid + L"\\" + key).c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS) return L"";
+    DWORD type = 0, bytes = 0;
+    std::wstring value;
+    if (RegQueryValueExW(k, name, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
+        (type == REG_MULTI_SZ || type == REG_SZ) && bytes >= sizeof(wchar_t)) {
+        value.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+        if (RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&value[0]), &bytes) != ERROR_SUCCESS)
+            value.clear();
+    }
+    RegCloseKey(k);
+    return FirstTag(value);
+}
+}  // namespace
+
+std::wstring UserUiLanguage(HANDLE token) {
+    const std::wstring sid = TokenUserSid(token);
+    if (!sid.empty()) {
+        std::wstring tag = UserValue(sid, L"Control Panel\\Desktop", L"PreferredUILanguages");
+        if (tag.empty()) tag = UserValue(sid, L"Control Panel\\International\\User Profile", L"Languages");
+        if (!tag.empty()) return tag;
+    }
+    wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+    return LCIDToLocaleName(MAKELCID(GetSystemDefaultUILanguage(), SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0)
+               ? name
+               : L"";
 }
 
 }  // namespace kt

@@ -1,0 +1,118 @@
+#include "app/Texts.h"
+
+#include <cwchar>
+
+namespace {
+
+const wchar_t kPartVariable[] = L"VELMO_TEXTS_";
+// Characters per variable, well below a variable's 32767.
+const size_t kPartChars = 16000;
+// 64 KB of UTF-8 is at most 65536 characters: 5 parts.
+const int kMaxParts = 8;
+
+kt::result Fail(const MsgBoxParams& p, const std::wstring& why) {
+    return kt::result(ERROR_INVALID_PARAMETER, L"ERROR: texts file '" + p.texts + L"': " + why);
+}
+
+std::wstring Expand(std::wstring value, const std::wstring& esc) {
+    ReplaceNoCase(value, esc + L"n", L"\n");
+    ReplaceNoCase(value, esc + L"t", L"\t");
+    return value;
+}
+
+// The words of a section, key by key from it, [*] or the command line.
+struct Words {
+    std::wstring text, caption, labels[kt::kMaxButtons];
+};
+
+Words WordsOf(const MsgBoxParams& p, const kt::TextsFile& file, int section, int everyone) {
+    Words w{p.text, p.caption, {p.look.labels[0], p.look.labels[1], p.look.labels[2]}};
+    for (int i : {everyone, section}) {
+        if (i < 0) continue;
+        const kt::TextsSection& s = file.sections[i];
+        if (s.has_text) w.text = Expand(s.text, p.escape);
+        if (s.has_caption) w.caption = Expand(s.caption, p.escape);
+        for (unsigned b = 0; b < kt::kMaxButtons; ++b) {
+            if (s.has_label[b]) w.labels[b] = Expand(s.labels[b], p.escape);
+        }
+    }
+    return w;
+}
+
+}  // namespace
+
+kt::result LoadTexts(MsgBoxParams& p, bool handed) {
+    if (p.texts.empty()) return {};
+    if (handed) {
+        if (!HandedTexts(p.texts_content)) return Fail(p, L"not handed over by the asking velmo");
+    } else {
+        wchar_t full[MAX_PATH];
+        // Relative to the current directory.
+        DWORD n = GetFullPathNameW(p.texts.c_str(), MAX_PATH, full, nullptr);
+        std::wstring path = n && n < MAX_PATH ? std::wstring(full) : p.texts;
+        kt::result read = kt::ReadTextsFile(path, p.texts_content);
+        if (!read.ok())
+            return Fail(p, read.code() == ERROR_INVALID_DATA || read.code() == ERROR_FILE_TOO_LARGE
+                               ? read.text()
+                               : read.text() + L": " + kt::ErrorText(read.code()));
+    }
+    kt::TextsFile file;
+    kt::result parsed = kt::ParseTexts(p.texts_content, file);
+    if (!parsed.ok()) return Fail(p, parsed.text());
+    const int everyone = kt::ChooseSection(file, L"").everyone;
+    for (size_t i = 0; i < file.sections.size(); ++i) {
+        const kt::TextsSection& s = file.sections[i];
+        for (unsigned b = 0; b < kt::kMaxButtons; ++b) {
+            if (!s.has_label[b]) continue;
+            if (const wchar_t* fault = LabelFault(Expand(s.labels[b], p.escape), b, p.flags, p.buttons))
+                return Fail(p, L"line " + std::to_wstring(s.label_line[b]) + L": " + fault + L" (Button" +
+                                   std::to_wstring(b + 1) + L"=)");
+        }
+        Words w = WordsOf(p, file, static_cast<int>(i), everyone);
+        if (w.text.empty() || w.caption.empty())
+            return Fail(p, L"line " + std::to_wstring(s.line) + L": no " + (w.text.empty() ? L"text" : L"caption") +
+                               L" for [" + s.tag + L"], from it, " + (s.tag == L"*" ? L"" : L"[*] ") +
+                               L"or the command line");
+    }
+    return {};
+}
+
+kt::result ApplyTexts(MsgBoxParams& p, const std::wstring& language, kt::SectionChoice* choice) {
+    if (p.texts.empty()) return {};
+    kt::TextsFile file;
+    kt::result parsed = kt::ParseTexts(p.texts_content, file);
+    if (!parsed.ok()) return Fail(p, parsed.text());
+    kt::SectionChoice chosen = kt::ChooseSection(file, language);
+    Words w = WordsOf(p, file, chosen.section, chosen.everyone);
+    p.text = w.text;
+    p.caption = w.caption;
+    for (unsigned b = 0; b < kt::kMaxButtons; ++b) p.look.labels[b] = w.labels[b];
+    if (choice) *choice = chosen;
+    return {};
+}
+
+std::vector<std::wstring> TextsEntries(const std::wstring& content) {
+    std::vector<std::wstring> entries;
+    size_t part = 1;
+    for (size_t at = 0; at < content.size(); at += kPartChars, ++part)
+        entries.push_back(kPartVariable + std::to_wstring(part) + L"=" + content.substr(at, kPartChars));
+    // An empty part ends them, whatever the person's own environment holds.
+    entries.push_back(kPartVariable + std::to_wstring(part) + L"=");
+    return entries;
+}
+
+bool HandedTexts(std::wstring& content) {
+    content.clear();
+    bool any = false;
+    for (int part = 1; part <= kMaxParts; ++part) {
+        std::wstring name = kPartVariable + std::to_wstring(part);
+        DWORD n = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+        if (n == 0) break;
+        std::wstring value(n, L'\0');
+        n = GetEnvironmentVariableW(name.c_str(), &value[0], n);
+        value.resize(n);
+        content += value;
+        any = true;
+    }
+    return any;
+}
