@@ -174,8 +174,7 @@ TEST(ReleaseRussian, TheMultilingualPromptAsksInTheUsersLanguage) {
     ASSERT_TRUE(rel.Run(cmd, L"restart-prompt-multilingual.bat", 60));
     HWND box = e2e::FindBoxWithText(RestartWordsForTheRun().text, kBoxWait);
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(e2e::ButtonTexts(box), (std::vector<std::wstring>{RestartWordsForTheRun().labels[0],
-                                                               RestartWordsForTheRun().labels[1]}));
+    EXPECT_TRUE(ShowsRestartWords(box, true));
     e2e::Click(box, IDNO);
     EXPECT_EQ(cmd.WaitExit(kBoxWait), 1u);
     EXPECT_EQ(rel.Output(), "The restart is left for later.");

@@ -1,8 +1,12 @@
 // The words of examples/restart.txt by language, as the box must show them.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <string>
+
+#include "tests/e2e/harness.h"
 
 struct RestartWords {
     const wchar_t* caption;
@@ -29,4 +33,19 @@ inline const RestartWords& RestartWordsForTheRun() {
     const char* lang = getenv("VELMO_EXPECT_LANG");
     std::string l = lang ? lang : "en";
     return l == "de" ? kDe : l == "ru" ? kRu : kEn;
+}
+
+// Whether the box shows them: its text, its caption (the countdown's title
+// after it, when it counts down) and its two labels.
+inline ::testing::AssertionResult ShowsRestartWords(HWND box, bool countdown) {
+    const RestartWords& want = RestartWordsForTheRun();
+    std::wstring text = e2e::MessageText(box), title = e2e::Text(box);
+    std::vector<std::wstring> labels = e2e::ButtonTexts(box);
+    bool caption = countdown ? e2e::TitleSuffix(box, want.caption) != L"<none>" : title == want.caption;
+    if (text == want.text && caption && labels == std::vector<std::wstring>{want.labels[0], want.labels[1]})
+        return ::testing::AssertionSuccess();
+    auto failure = ::testing::AssertionFailure() << "the box shows '" << test::Narrow(text) << "', titled '"
+                                                 << test::Narrow(title) << "', labels";
+    for (const std::wstring& l : labels) failure << " '" << test::Narrow(l) << "'";
+    return failure;
 }

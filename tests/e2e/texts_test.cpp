@@ -26,11 +26,7 @@ TEST(TextsLanguage, TheBoxInTheUsersLanguage) {
     ASSERT_TRUE(e2e::LaunchExe(p, dir.exe(), L"\"\" \"\" \"Question|YesNo|DefButton2|Texts=" + RestartTexts() + L"\" 30",
                                box));
     EXPECT_EQ(e2e::MessageText(box), want.text);
-    EXPECT_NE(e2e::TitleSuffix(box, want.caption), L"<none>") << "the countdown did not find the box";
-    std::vector<std::wstring> labels = e2e::ButtonTexts(box);
-    ASSERT_EQ(labels.size(), 2u);
-    EXPECT_EQ(labels[0], want.labels[0]);
-    EXPECT_EQ(labels[1], want.labels[1]);
+    EXPECT_TRUE(ShowsRestartWords(box, true));
     e2e::Click(box, IDYES);
     EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDYES));
     std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
