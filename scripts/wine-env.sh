@@ -59,6 +59,7 @@ velmo_wine_env() {
 # The process id of the wineserver of WINEPREFIX; nothing when none runs.
 velmo_wineserver_pid() {
     for p in $(pgrep -f wineserver); do
-        tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && { echo "$p"; return; }
+        # A process may be gone by the time its environment is read.
+        { tr '\0' '\n' < "/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && { echo "$p"; return; }
     done
 }
