@@ -154,6 +154,17 @@ private:
     Started child_;
 };
 
+// Removes a private copy, saying so.
+void RemoveCopy(PrivateCopy& copy) {
+    if (copy.folder().empty()) return;
+    std::wstring folder = copy.folder();
+    if (DWORD e = copy.remove())
+        log_wprintf(get_log(), kCategory, L"could not remove the private copy %s: error %u", folder.c_str(),
+                    static_cast<unsigned>(e));
+    else
+        log_wprintf(get_log(), kCategory, L"removed the private copy %s", folder.c_str());
+}
+
 }  // namespace
 
 std::wstring WithEntry(const wchar_t* block, const std::wstring& entry) {
@@ -230,6 +241,8 @@ RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring
             if (made.ok()) {
                 log_wprintf(log, kCategory, L"private copy made: %s", copy.exe().c_str());
                 attempts.copy = relay.Start(way, copy.exe(), copy.folder());
+                // Not left behind while the session's box waits for the person.
+                if (attempts.copy) RemoveCopy(copy);
             } else {
                 log_wprintf(log, kCategory, L"no private copy in %s: %s", root.c_str(), made.str().c_str());
                 attempts.copy = made.code() ? made.code() : ERROR_INTERNAL_ERROR;
@@ -256,14 +269,7 @@ RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring
     run.way = attempts.in_place == 0 ? wyInPlace : wyCopy;
     run.answered = relay.Wait(q, run.answer);
     relay.End();
-    if (!copy.folder().empty()) {
-        std::wstring folder = copy.folder();
-        if (DWORD e = copy.remove())
-            log_wprintf(log, kCategory, L"could not remove the private copy %s: error %u", folder.c_str(),
-                        static_cast<unsigned>(e));
-        else
-            log_wprintf(log, kCategory, L"removed the private copy %s", folder.c_str());
-    }
+    RemoveCopy(copy);
     return run;
 }
 
