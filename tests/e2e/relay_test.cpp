@@ -345,6 +345,8 @@ INSTANTIATE_TEST_SUITE_P(
                    ERROR_INVALID_PARAMETER, ""},
         AtOnceCase{"console_no_arguments", L"velmoc.exe", L"", false, ERROR_INVALID_PARAMETER,
                    "ERROR: no arguments\r\n"},
+        AtOnceCase{"missing_texts_file", L"velmo.exe", L"\"\" \"\" \"YesNo|Texts=no-such-texts.txt\" 30", false,
+                   ERROR_INVALID_PARAMETER, ""},
         AtOnceCase{"relayed_default", L"velmo.exe", L"\"Nobody sees this\" \"c\" \"YesNo|DefButton2\" 60", true,
                    IDNO, ""},
         AtOnceCase{"relayed_ok_box", L"velmo.exe", L"\"Nobody sees this\" \"c\" OK 60", true, IDOK, ""},
