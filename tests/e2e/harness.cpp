@@ -248,7 +248,14 @@ bool BringToFront(HWND w) {
     DWORD start = GetTickCount();
     do {
         if (GetForegroundWindow() == w) return true;
-        PressKeys({}, true);
+        // Input of this process's lets it give another program's window the
+        // front. Not an Alt press: a box that took the front by itself just
+        // before would take that press for its system menu, and the test's
+        // Enter would then open the menu instead of answering.
+        INPUT nothing{};
+        nothing.type = INPUT_MOUSE;
+        nothing.mi.dwFlags = MOUSEEVENTF_MOVE;
+        SendInput(1, &nothing, sizeof nothing);
         SetForegroundWindow(w);
         Sleep(20);
     } while (GetTickCount() - start < 2000);

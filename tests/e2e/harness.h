@@ -114,8 +114,8 @@ private:
 void PressKeys(std::initializer_list<WORD> keys, bool alt = false);
 // A left click at the centre of the window.
 void ClickAt(HWND w);
-// Makes w the foreground window (an Alt press lets another program's
-// window take it); true when it is.
+// Makes w the foreground window (an input event of this process's lets
+// another program's window take it); true when it is.
 bool BringToFront(HWND w);
 // The visible buttons of the box, left to right.
 std::vector<Control> ButtonRow(HWND box);
