@@ -560,4 +560,33 @@ INSTANTIATE_TEST_SUITE_P(
                     "45", IDCONTINUE, "Continue\r\n"}),
     [](const ::testing::TestParamInfo<MessageCase>& i) { return std::string(i.param.name); });
 
+// The session's box with a texts file: the words of the asked person's
+// language (their profile names none under Wine: the system's, as the
+// run's locale sets it).
+TEST(SessionMessage, TakesTheWordsOfThePersonsLanguage) {
+    if (!NotLocked().empty()) GTEST_SKIP() << NotLocked();
+    WtsDouble double_dll;
+    ASSERT_TRUE(double_dll.installed()) << "cannot put the double in the system folder: " << GetLastError();
+    const RestartWords& want = RestartWordsForTheRun();
+    TestDir dir(L"relay_message_texts");
+    Process launcher;
+    {
+        EnvScope env({{L"TMP", dir / L"no-temp"}, {L"TEMP", dir / L"no-temp"},
+                      {L"VELMO_WTS_RECORD", dir / L"record.txt"}, {L"VELMO_WTS_ANSWER", L"7"}});
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                     L"\"" + LockedDir() + L"\\velmo_wts.exe\" \"\" \"\" \"YesNo|Texts=" + LockedDir() +
+                                         L"\\restart.txt\" 30"));
+    }
+    EXPECT_EQ(launcher.WaitExit(kBoxWait), test::Code(IDNO));
+    std::string record = TestDir::Read(dir / L"record.txt");
+    auto utf8 = [](const std::wstring& w) {
+        std::string s(w.size() * 3, '\0');
+        s.resize(WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0],
+                                     static_cast<int>(s.size()), nullptr, nullptr));
+        return s;
+    };
+    EXPECT_NE(record.find("\ntitle=" + utf8(want.caption) + "\ntext=" + utf8(want.text) + "\n"), std::string::npos)
+        << record;
+}
+
 }  // namespace
