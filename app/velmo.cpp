@@ -29,14 +29,16 @@ int ShowBox(const MsgBoxParams& params) {
     return params.report_timeout && closed_at_zero ? kExitTimedOut : answer;
 }
 
-// seen: whether a box would be seen at all.
-void ShowHelp(const kt::result& error, bool seen) {
+// seen: whether a box would be seen at all; relayed: whether the asking
+// velmo speaks for this run.
+void ShowHelp(const kt::result& error, bool seen, bool relayed) {
     kt::module self;
     std::wstring help = self.LoadStr(IDS_HELP);
 #ifdef VELMO_CONSOLE
     (void)seen;
-    WriteText(GetStdHandle(STD_ERROR_HANDLE), error.text() + L"\n" + help);
+    if (!relayed) WriteText(GetStdHandle(STD_ERROR_HANDLE), error.text() + L"\n" + help);
 #else
+    (void)relayed;
     // A help box that no one can see would hold the job up for nothing.
     if (!seen) return;
     std::wstring caption = self.LoadStr(IDS_HELP_CAPTION);
@@ -105,11 +107,14 @@ int Run() {
             exit_code = AskUser(given);
         }
 #ifdef VELMO_CONSOLE
-        if (const char* name = AnswerName(exit_code))
-            WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kt::AnsiToWide(name) + L"\n");
+        // The asking velmoc writes the word. A relayed run's standard handles
+        // are nobody's: Wine hands a console child its starter's output even
+        // when no handle is inherited, and the word came twice.
+        const char* name = relayed_by.empty() ? AnswerName(exit_code) : nullptr;
+        if (name) WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kt::AnsiToWide(name) + L"\n");
 #endif
     } else {
-        ShowHelp(parsed, seen);
+        ShowHelp(parsed, seen, !relayed_by.empty());
         exit_code = ERROR_INVALID_PARAMETER;
     }
 
