@@ -231,7 +231,17 @@ velmo_ensure_solo_prefix() {
     touch "$solo/.velmo-ready"
 }
 
+# The lock a test run's ctest holds (scripts/test): one run at a time in a
+# tree, since runs share the display and the wineserver.
+VELMO_CTEST_LOCK=$VELMO_ROOT/build/.ctest-lock
+
 velmo_setup() {
+    # The set-up restarts the wineserver: never under a running ctest.
+    mkdir -p "$VELMO_ROOT/build" || return 1
+    if ! flock -n -E 75 "$VELMO_CTEST_LOCK" true; then
+        velmo_fail "a test run in $VELMO_ROOT holds build/.ctest-lock (its ctest still runs): not started"
+        return 1
+    fi
     velmo_ensure_packages || return 1
     velmo_build || return 1
     velmo_select_arch || return 1
