@@ -92,7 +92,9 @@ TEST(BadTexts, TheHelpBoxCountsDown) {
     TestDir::Write(dir / L"bad.txt", "[de]\r\nTitel=x");
     Process p;
     ASSERT_TRUE(p.StartVelmo(L"\"\" \"\" \"YesNo|Texts=" + (dir / L"bad.txt") + L"\" 1"));
-    EXPECT_NE(e2e::FindBoxWithText(RussianUi() ? RussianHelp() : EnglishHelp(), kBoxWait), nullptr);
+    HWND box = e2e::FindBox(p.Pid(), kBoxWait);
+    ASSERT_NE(box, nullptr) << "no help box; the program " << p.State();
+    EXPECT_EQ(e2e::MessageText(box), RussianUi() ? RussianHelp() : EnglishHelp());
     EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(ERROR_INVALID_PARAMETER));
 }
 
