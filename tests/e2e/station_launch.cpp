@@ -83,7 +83,10 @@ int wmain() {
     std::wstring command = rest;
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        fprintf(stderr, "CreateProcessW failed: %lu\n", GetLastError());
+        DWORD error = GetLastError();
+        // Wine reports a child that ended before its start was done so.
+        fprintf(stderr, "CreateProcessW failed: %lu%s\n", static_cast<unsigned long>(error),
+                error == ERROR_INTERNAL_ERROR ? " (the new process ended during its start)" : "");
         return 2;
     }
     kt::unique_handle process(pi.hProcess), thread(pi.hThread);
