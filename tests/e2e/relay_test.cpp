@@ -583,13 +583,8 @@ TEST(SessionMessage, TakesTheWordsOfThePersonsLanguage) {
     }
     EXPECT_EQ(launcher.WaitExit(kBoxWait), test::Code(IDNO));
     std::string record = TestDir::Read(dir / L"record.txt");
-    auto utf8 = [](const std::wstring& w) {
-        std::string s(w.size() * 3, '\0');
-        s.resize(WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0],
-                                     static_cast<int>(s.size()), nullptr, nullptr));
-        return s;
-    };
-    EXPECT_NE(record.find("\ntitle=" + utf8(want.caption) + "\ntext=" + utf8(want.text) + "\n"), std::string::npos)
+    EXPECT_NE(e2e::FromUtf8(record).find(std::wstring(L"\ntitle=") + want.caption + L"\ntext=" + want.text + L"\n"),
+              std::wstring::npos)
         << record;
 }
 
