@@ -94,6 +94,31 @@ TEST(LogParams, LineLayout) {
     EXPECT_EQ(p.format(Stamp(), 1, 2, L"UWE", L"x"), L"");
 }
 
+// A value a user chose (a language list from their registry, a file's
+// line) can neither end a log line nor start one of its own.
+TEST(LogParams, ControlCharactersAreShownEscaped) {
+    const struct {
+        const wchar_t* text;
+        const wchar_t* shown;
+    } cases[] = {
+        {L"de-DE\r\nRLY 01.01.2026 00:00:00.000 PID=0004 forged", L"de-DE\\r\\nRLY 01.01.2026 00:00:00.000 PID=0004 forged"},
+        {L"a\tb", L"a\\tb"},
+        {L"\x1B[31mred", L"\\x1B[31mred"},
+        {L"\x01\x1F\x7F", L"\\x01\\x1F\\x7F"},
+        {L"next\x85line", L"next\\x85line"},  // C1's NEL
+        {L"a\u2028b\u2029c", L"a\\u2028b\\u2029c"},
+        {L"C:\\Windows\\Temp\\velmo-relay \u0420\u0443\u0441", L"C:\\Windows\\Temp\\velmo-relay \u0420\u0443\u0441"},
+        {L"", L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kt::EscapeControls(c.text), c.shown) << Narrow(c.text);
+    kt::LogParams p;
+    p.events = {{L".*", L""}};
+    p.time_format.clear();
+    p.show_category = p.show_pid = p.show_tid = true;
+    EXPECT_EQ(p.format(Stamp(), 1, 2, L"RLY", L"section for ru\r\nRLY PID=0004 TID=0004 x"),
+              L"RLY PID=0001 TID=0002 section for ru\\r\\nRLY PID=0004 TID=0004 x\r\n");
+}
+
 TEST(LogParams, DefaultsAndPathsBesideTheExe) {
     kt::LogWliParams p;
     std::wstring exe = kt::module().FileName();

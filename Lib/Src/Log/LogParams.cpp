@@ -101,9 +101,32 @@ std::wstring LogParams::format(const b_time& time, DWORD pid, DWORD tid, const s
         swprintf(id, 24, L"TID=%04X", static_cast<unsigned>(tid));
         field(id);
     }
-    field(text);
+    field(EscapeControls(text));
     line += L"\r\n";
     return line;
+}
+
+std::wstring EscapeControls(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t c : text) {
+        if (c == L'\r') {
+            out += L"\\r";
+        } else if (c == L'\n') {
+            out += L"\\n";
+        } else if (c == L'\t') {
+            out += L"\\t";
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
+            wchar_t hex[8];
+            swprintf(hex, 8, L"\\x%02X", static_cast<unsigned>(c));
+            out += hex;
+        } else if (c == 0x2028 || c == 0x2029) {
+            out += c == 0x2028 ? L"\\u2028" : L"\\u2029";
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 void LogParams::make_file_name(const std::wstring& path) {

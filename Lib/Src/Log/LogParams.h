@@ -67,6 +67,13 @@ public:
     bool admins_only;
 };
 
+// The text with every control character shown escaped, so that a value a
+// user chose (a registry value, a file's line) can never end a log line or
+// start one of its own: \r, \n and \t by name, other C0 controls, DEL and
+// C1 controls as \xHH, the line and paragraph separators as \u2028 and
+// \u2029. Everything else, backslashes too, stays as it is.
+std::wstring EscapeControls(const std::wstring& text);
+
 // Drive + directory + base name of a path (the extension dropped).
 std::wstring PathStem(const std::wstring& path);
 // Whole, case-insensitive ECMAScript match that needs no stack per character.
