@@ -1,9 +1,11 @@
 // velmo [-esc:<escape string>] <message text> <caption> <flags> [<timeout>]
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "gen/Texts.h"
 #include "lib/kt.h"
 #include "win32gui/BoxLook.h"
 
@@ -23,6 +25,8 @@ struct MsgBoxParams {
     // read (ApplyTexts).
     std::wstring texts;
     std::wstring texts_content;
+    // The content parsed, once it was checked (LoadTexts); shared by copies.
+    std::shared_ptr<const kt::TextsFile> texts_file;
 };
 
 // The exit code of a box that the countdown closed, with ReportTimeout: the

@@ -1,10 +1,13 @@
 #include "app/Texts.h"
 
 #include <cwchar>
+#include <memory>
 
 namespace {
 
 const wchar_t kPartVariable[] = L"VELMO_TEXTS_";
+// How many parts were handed over.
+const wchar_t kPartsVariable[] = L"VELMO_TEXTS_PARTS";
 // Characters per variable, well below a variable's 32767.
 const size_t kPartChars = 16000;
 // 64 KB of UTF-8 is at most 65536 characters: 5 parts.
@@ -25,18 +28,32 @@ struct Words {
     std::wstring text, caption, labels[kt::kMaxButtons];
 };
 
-Words WordsOf(const MsgBoxParams& p, const kt::TextsFile& file, int section, int everyone) {
-    Words w{p.text, p.caption, {p.look.labels[0], p.look.labels[1], p.look.labels[2]}};
-    for (int i : {everyone, section}) {
-        if (i < 0) continue;
-        const kt::TextsSection& s = file.sections[i];
-        if (s.has_text) w.text = Expand(s.text, p.escape);
-        if (s.has_caption) w.caption = Expand(s.caption, p.escape);
-        for (unsigned b = 0; b < kt::kMaxButtons; ++b) {
-            if (s.has_label[b]) w.labels[b] = Expand(s.labels[b], p.escape);
-        }
+// The section's own keys over w.
+void Overlay(Words& w, const MsgBoxParams& p, const kt::TextsFile& file, int section) {
+    if (section < 0) return;
+    const kt::TextsSection& s = file.sections[section];
+    if (s.has_text) w.text = Expand(s.text, p.escape);
+    if (s.has_caption) w.caption = Expand(s.caption, p.escape);
+    for (unsigned b = 0; b < kt::kMaxButtons; ++b) {
+        if (s.has_label[b]) w.labels[b] = Expand(s.labels[b], p.escape);
     }
+}
+
+// The words of everyone: [*]'s over the command line's.
+Words EveryonesWords(const MsgBoxParams& p, const kt::TextsFile& file, int everyone) {
+    Words w{p.text, p.caption, {p.look.labels[0], p.look.labels[1], p.look.labels[2]}};
+    Overlay(w, p, file, everyone);
     return w;
+}
+
+// The file, parsed once when it was loaded.
+kt::result Parsed(const MsgBoxParams& p, std::shared_ptr<const kt::TextsFile>& file) {
+    file = p.texts_file;
+    if (file) return {};
+    auto parsed = std::make_shared<kt::TextsFile>();
+    kt::result r = kt::ParseTexts(p.texts_content, *parsed);
+    file = parsed;
+    return r;
 }
 
 }  // namespace
@@ -56,10 +73,12 @@ kt::result LoadTexts(MsgBoxParams& p, bool handed) {
                                ? read.text()
                                : read.text() + L": " + kt::ErrorText(read.code()));
     }
-    kt::TextsFile file;
+    auto parsed_file = std::make_shared<kt::TextsFile>();
+    kt::TextsFile& file = *parsed_file;
     kt::result parsed = kt::ParseTexts(p.texts_content, file);
     if (!parsed.ok()) return Fail(p, parsed.text());
     const int everyone = kt::ChooseSection(file, L"").everyone;
+    const Words everyones = EveryonesWords(p, file, everyone);
     for (size_t i = 0; i < file.sections.size(); ++i) {
         const kt::TextsSection& s = file.sections[i];
         for (unsigned b = 0; b < kt::kMaxButtons; ++b) {
@@ -68,22 +87,26 @@ kt::result LoadTexts(MsgBoxParams& p, bool handed) {
                 return Fail(p, L"line " + std::to_wstring(s.label_line[b]) + L": " + fault + L" (Button" +
                                    std::to_wstring(b + 1) + L"=)");
         }
-        Words w = WordsOf(p, file, static_cast<int>(i), everyone);
+        Words w = everyones;
+        Overlay(w, p, file, static_cast<int>(i));
         if (w.text.empty() || w.caption.empty())
             return Fail(p, L"line " + std::to_wstring(s.line) + L": no " + (w.text.empty() ? L"text" : L"caption") +
                                L" for [" + s.tag + L"], from it, " + (s.tag == L"*" ? L"" : L"[*] ") +
                                L"or the command line");
     }
+    p.texts_file = parsed_file;
     return {};
 }
 
 kt::result ApplyTexts(MsgBoxParams& p, const std::wstring& language, kt::SectionChoice* choice) {
     if (p.texts.empty()) return {};
-    kt::TextsFile file;
-    kt::result parsed = kt::ParseTexts(p.texts_content, file);
+    std::shared_ptr<const kt::TextsFile> parsed_file;
+    kt::result parsed = Parsed(p, parsed_file);
     if (!parsed.ok()) return Fail(p, parsed.text());
+    const kt::TextsFile& file = *parsed_file;
     kt::SectionChoice chosen = kt::ChooseSection(file, language);
-    Words w = WordsOf(p, file, chosen.section, chosen.everyone);
+    Words w = EveryonesWords(p, file, chosen.everyone);
+    Overlay(w, p, file, chosen.section);
     p.text = w.text;
     p.caption = w.caption;
     for (unsigned b = 0; b < kt::kMaxButtons; ++b) p.look.labels[b] = w.labels[b];
@@ -93,26 +116,34 @@ kt::result ApplyTexts(MsgBoxParams& p, const std::wstring& language, kt::Section
 
 std::vector<std::wstring> TextsEntries(const std::wstring& content) {
     std::vector<std::wstring> entries;
-    size_t part = 1;
-    for (size_t at = 0; at < content.size(); at += kPartChars, ++part)
-        entries.push_back(kPartVariable + std::to_wstring(part) + L"=" + content.substr(at, kPartChars));
-    // An empty part ends them, whatever the person's own environment holds.
-    entries.push_back(kPartVariable + std::to_wstring(part) + L"=");
+    size_t part = 0;
+    for (size_t at = 0; at < content.size(); at += kPartChars)
+        entries.push_back(kPartVariable + std::to_wstring(++part) + L"=" + content.substr(at, kPartChars));
+    // The count first: the relayed run reads exactly these parts, whatever
+    // else the person's own environment holds.
+    entries.insert(entries.begin(), std::wstring(kPartsVariable) + L"=" + std::to_wstring(part));
     return entries;
 }
 
 bool HandedTexts(std::wstring& content) {
     content.clear();
-    bool any = false;
-    for (int part = 1; part <= kMaxParts; ++part) {
+    wchar_t count[8] = {};
+    DWORD n = GetEnvironmentVariableW(kPartsVariable, count, 8);
+    if (n != 1 || count[0] < L'1' || count[0] > L'0' + kMaxParts) return false;
+    const int parts = count[0] - L'0';
+    for (int part = 1; part <= parts; ++part) {
         std::wstring name = kPartVariable + std::to_wstring(part);
-        DWORD n = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
-        if (n == 0) break;
+        // Every part holds text. Windows reports an empty variable as one
+        // character long, Wine as missing: either is no hand-over.
+        n = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+        if (n <= 1) {
+            content.clear();
+            return false;
+        }
         std::wstring value(n, L'\0');
         n = GetEnvironmentVariableW(name.c_str(), &value[0], n);
         value.resize(n);
         content += value;
-        any = true;
     }
-    return any;
+    return !content.empty();
 }

@@ -21,8 +21,9 @@ kt::result LoadTexts(MsgBoxParams& p, bool handed);
 // in *choice.
 kt::result ApplyTexts(MsgBoxParams& p, const std::wstring& language, kt::SectionChoice* choice = nullptr);
 
-// The environment entries that hand the content to a relayed run (in parts:
-// one variable holds at most 32767 characters), and the content back from
-// this process's environment; false when none was handed over.
+// The environment entries that hand the content to a relayed run: in parts
+// (one variable holds at most 32767 characters), with their count first.
+// And the content back from this process's environment: exactly the parts
+// counted, each holding text; false when that is not what was handed over.
 std::vector<std::wstring> TextsEntries(const std::wstring& content);
 bool HandedTexts(std::wstring& content);

@@ -56,6 +56,14 @@ void ShowHelp(const kt::result& error, bool seen, bool relayed) {
 #endif
 }
 
+// The profile's language of this process's user (kt::UserUiLanguage).
+std::wstring OwnUiLanguage() {
+    HANDLE t = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return kt::UiLanguage();
+    kt::unique_handle token(t);
+    return kt::UserUiLanguage(token.get());
+}
+
 int Run() {
     kt::Log* log = kt::get_log();
     log->start();
@@ -79,7 +87,9 @@ int Run() {
     // in the language of the person it finds.
     const MsgBoxParams given = params;
     if (parsed.ok() && !params.texts.empty()) {
-        const std::wstring language = kt::UiLanguage();
+        // A relayed run takes its person's language by the rule the asker's
+        // session box takes it, so that both give one person one section.
+        const std::wstring language = relayed_by.empty() ? kt::UiLanguage() : OwnUiLanguage();
         kt::SectionChoice choice;
         parsed = ApplyTexts(params, language, &choice);
         kt::log_wprintf(log, L"TXT", L"texts from '%s': section [%s] for %s (%s)", params.texts.c_str(),

@@ -105,6 +105,27 @@ TEST(Texts, BadFilesAreBadCommandLines) {
         << Narrow(missing.text());
 }
 
+// Sets the variables of entries ("name=value") for a scope, and removes
+// every VELMO_TEXTS_ variable afterwards.
+class HandOver {
+public:
+    explicit HandOver(const std::vector<std::wstring>& entries) { Set(entries); }
+    HandOver(const HandOver&) = delete;
+    HandOver& operator=(const HandOver&) = delete;
+    ~HandOver() { Clear(); }
+    static void Set(const std::vector<std::wstring>& entries) {
+        for (const std::wstring& e : entries) {
+            size_t eq = e.find(L'=');
+            const std::wstring value = e.substr(eq + 1);
+            SetEnvironmentVariableW(e.substr(0, eq).c_str(), value.empty() ? nullptr : value.c_str());
+        }
+    }
+    static void Clear() {
+        SetEnvironmentVariableW(L"VELMO_TEXTS_PARTS", nullptr);
+        for (int i = 1; i <= 12; ++i) SetEnvironmentVariableW((L"VELMO_TEXTS_" + std::to_wstring(i)).c_str(), nullptr);
+    }
+};
+
 // A relative path is the current directory's; the content goes to a relayed
 // run through its environment, in parts, and comes back whole.
 TEST(Texts, RelativePathAndHandOver) {
@@ -121,16 +142,17 @@ TEST(Texts, RelativePathAndHandOver) {
     ASSERT_TRUE(LoadTexts(asker, false).ok());
     ASSERT_GT(asker.texts_content.size(), 32767u);
     std::vector<std::wstring> entries = TextsEntries(asker.texts_content);
-    ASSERT_GE(entries.size(), 4u);
-    for (const std::wstring& e : entries) {
-        size_t eq = e.find(L'=');
-        EXPECT_LE(e.size() - eq - 1, 32767u);
-        SetEnvironmentVariableW(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str());
+    // The count, then the parts: 48,000 characters in three.
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0], L"VELMO_TEXTS_PARTS=3");
+    for (size_t i = 1; i < entries.size(); ++i) {
+        EXPECT_EQ(entries[i].compare(0, 14, L"VELMO_TEXTS_" + std::to_wstring(i) + L"="), 0);
+        EXPECT_LE(entries[i].size() - entries[i].find(L'=') - 1, 32767u);
     }
-    SetEnvironmentVariableW(L"VELMO_TEXTS_9", L"left in the person's own environment");
-    auto unset = kt::scope_exit([&] {
-        for (int i = 1; i <= 9; ++i) SetEnvironmentVariableW((L"VELMO_TEXTS_" + std::to_wstring(i)).c_str(), nullptr);
-    });
+    HandOver handed(entries);
+    // The person's own environment may hold the next part's name: it is
+    // not read.
+    SetEnvironmentVariableW(L"VELMO_TEXTS_4", L"[ru]\nCaption=left in the person's own environment");
     SetCurrentDirectoryW(old_dir);  // the relayed run's folder is another
     MsgBoxParams relayed;
     ASSERT_TRUE(ParseCmdLine(relayed, L"velmo.exe \"\" \"\" \"YesNo|Texts=big.txt\"").ok());
@@ -138,10 +160,37 @@ TEST(Texts, RelativePathAndHandOver) {
     EXPECT_EQ(relayed.texts_content, asker.texts_content);
     ASSERT_TRUE(ApplyTexts(relayed, L"de-DE").ok());
     EXPECT_EQ(relayed.caption, L"c");
-    for (int i = 1; i <= 9; ++i) SetEnvironmentVariableW((L"VELMO_TEXTS_" + std::to_wstring(i)).c_str(), nullptr);
-    MsgBoxParams without;
-    ASSERT_TRUE(ParseCmdLine(without, L"velmo.exe \"\" \"\" \"YesNo|Texts=big.txt\"").ok());
-    EXPECT_EQ(LoadTexts(without, true).text(), L"ERROR: texts file 'big.txt': not handed over by the asking velmo");
+}
+
+// What is not the asker's whole hand-over is none: a missing or bad count,
+// a part missing or empty.
+TEST(Texts, AHandOverThatIsNotWhole) {
+    const std::vector<std::wstring> whole = {L"VELMO_TEXTS_PARTS=2", L"VELMO_TEXTS_1=[de]\nText=a",
+                                             L"VELMO_TEXTS_2=\nCaption=b"};
+    const struct {
+        const char* name;
+        std::vector<std::wstring> entries;  // set after the whole hand-over; "X=" removes X
+        const wchar_t* content;             // null: none
+    } cases[] = {
+        {"whole", {}, L"[de]\nText=a\nCaption=b"},
+        {"no_count", {L"VELMO_TEXTS_PARTS="}, nullptr},
+        {"count_zero", {L"VELMO_TEXTS_PARTS=0"}, nullptr},
+        {"count_too_large", {L"VELMO_TEXTS_PARTS=9"}, nullptr},
+        {"count_not_a_number", {L"VELMO_TEXTS_PARTS=2x"}, nullptr},
+        {"count_larger_than_the_parts", {L"VELMO_TEXTS_PARTS=3"}, nullptr},
+        {"a_part_missing", {L"VELMO_TEXTS_1="}, nullptr},
+        {"fewer_counted", {L"VELMO_TEXTS_PARTS=1"}, L"[de]\nText=a"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        HandOver handed(whole);
+        HandOver::Set(c.entries);
+        std::wstring content;
+        EXPECT_EQ(HandedTexts(content), c.content != nullptr);
+        EXPECT_EQ(content, c.content ? c.content : L"");
+    }
+    // No content is handed over as one part.
+    EXPECT_EQ(TextsEntries(L"[*]").size(), 2u);
 }
 
 }  // namespace

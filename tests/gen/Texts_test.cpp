@@ -1,6 +1,8 @@
 // The texts file: its forms, its sections, and the choice of a section.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "gen/Texts.h"
 #include "tests/testdir.h"
 
@@ -147,6 +149,36 @@ TEST(Texts, TheSectionForALanguage) {
     EXPECT_FALSE(kt::UiLanguage().empty());
 }
 
+std::wstring Multi(std::initializer_list<const wchar_t*> tags) {
+    std::wstring m;
+    for (const wchar_t* t : tags) m += std::wstring(t) + L'\0';
+    return m + L'\0';
+}
+
+// The one rule for a person whom velmo asks for SYSTEM, over the forms in
+// which the registry holds their languages.
+TEST(Texts, TheLanguageOfAProfile) {
+    const struct {
+        const char* name;
+        kt::ProfileLanguages forms;
+        const wchar_t* tag;
+    } cases[] = {
+        {"display_language_chosen", {L"", Multi({L"de-DE", L"en-US"}), Multi({L"en-US", L"de-DE"}), L"en-US"}, L"de-DE"},
+        {"policy_first", {L"ru-RU", Multi({L"de-DE"}), L"", L"en-US"}, L"ru-RU"},
+        {"policy_as_a_list", {Multi({L"el-GR", L"en-US"}), L"", L"", L"en-US"}, L"el-GR"},
+        {"the_first_of_the_list", {L"", L"", Multi({L"fr-FR", L"en-US"}), L"en-US"}, L"fr-FR"},
+        {"the_system_s", {L"", L"", L"", L"pt-BR"}, L"pt-BR"},
+        {"a_sz_value", {L"", L"de-AT", L"", L"en-US"}, L"de-AT"},
+        {"a_value_without_its_last_nul", {L"", std::wstring(L"sr-Latn-RS\0en", 13), L"", L"en-US"}, L"sr-Latn-RS"},
+        {"an_empty_list", {L"", Multi({}), Multi({L"", L"de-DE"}), L"en-US"}, L"en-US"},
+        // A value the user wrote is no tag: passed over, never taken as one.
+        {"a_line_break", {L"", Multi({L"de-DE\r\nRLY forged"}), L"", L"en-US"}, L"en-US"},
+        {"everyone_is_no_language", {L"", Multi({L"*"}), L"", L"en-US"}, L"en-US"},
+        {"nothing", {L"", L"", L"", L""}, L""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kt::ProfileLanguage(c.forms), c.tag) << c.name;
+}
+
 TEST(Texts, ReadWhole) {
     TestDir dir(L"texts_read");
     std::wstring text;
@@ -163,6 +195,52 @@ TEST(Texts, ReadWhole) {
     TestDir::Write(dir / L"bad.txt", "[de]\n\xFF");
     kt::result bad = kt::ReadTextsFile(dir / L"bad.txt", text);
     EXPECT_EQ(bad.text().compare(0, 7, L"line 2:"), 0);
+}
+
+// A read may return less than the whole (a pipe, a network file): the file
+// is read until its end, in as many reads as it takes.
+TEST(Texts, ReadInPieces) {
+    const std::wstring name = L"\\\\.\\pipe\\velmo-texts-" + std::to_wstring(GetCurrentProcessId());
+    for (size_t total : {size_t(300), kt::kMaxTextsBytes + 1}) {
+        SCOPED_TRACE(total);
+        kt::unique_handle pipe(CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                                4096, 4096, 0, nullptr));
+        ASSERT_TRUE(pipe) << GetLastError();
+        const std::string bytes = "[de]\nText=" + std::string(total - 10, 'x');
+        std::thread writer([&] {
+            ConnectNamedPipe(pipe.get(), nullptr);
+            // Three pieces with pauses: each read returns what has come.
+            for (size_t at = 0, piece = bytes.size() / 3 + 1; at < bytes.size(); at += piece) {
+                DWORD put = 0;
+                WriteFile(pipe.get(), bytes.data() + at, static_cast<DWORD>(std::min(piece, bytes.size() - at)), &put,
+                          nullptr);
+                Sleep(30);
+            }
+            // The writer closing its end is the end of the file.
+            FlushFileBuffers(pipe.get());
+            pipe.reset();
+        });
+        std::wstring text;
+        kt::result r = kt::ReadTextsFile(name, text);
+        writer.join();
+        if (total <= kt::kMaxTextsBytes) {
+            EXPECT_TRUE(r.ok()) << test_text(r.text());
+            EXPECT_EQ(text.size(), total);
+        } else {
+            EXPECT_EQ(r.text(), L"larger than 64 KB");
+        }
+    }
+}
+
+// Thousands of sections: a repeated one is still found, at its line.
+TEST(Texts, ManySections) {
+    std::wstring text;
+    for (int i = 0; i < 7000; ++i) text += L"[x" + std::to_wstring(i) + L"]\nText=t\n";
+    kt::TextsFile file;
+    ASSERT_TRUE(kt::ParseTexts(text, file).ok());
+    EXPECT_EQ(file.sections.size(), 7000u);
+    EXPECT_EQ(Dump(text + L"[X6999]"), L"error line 14001: section [X6999] given twice");
+    EXPECT_EQ(Dump(text + L"[x0-a]\n[X0-A]"), L"error line 14002: section [X0-A] given twice");
 }
 
 }  // namespace

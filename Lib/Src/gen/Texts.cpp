@@ -1,7 +1,9 @@
 #include "gen/Texts.h"
 
 #include <cwctype>
+#include <unordered_set>
 
+#include "gen/TCmpRes.h"
 #include "lib/owner.h"
 
 namespace kt {
@@ -83,6 +85,13 @@ std::wstring Trim(const std::wstring& s) {
 
 bool Same(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
+// A tag (ASCII letters, digits, "-" or "*") in one letter case: a repeated
+// section is found in a hashed set, not by comparing each with every other.
+std::wstring Folded(std::wstring tag) {
+    for (wchar_t& c : tag) c = UpperAscii(c);
+    return tag;
+}
+
 // A language tag as Windows names locales ("de", "de-AT", "zh-Hans-CN",
 // "sr-Latn-RS"), or "*".
 bool IsTag(const std::wstring& t) {
@@ -124,6 +133,7 @@ result DecodeTexts(const std::string& bytes, std::wstring& text, unsigned* line)
 
 result ParseTexts(const std::wstring& text, TextsFile& file) {
     file.sections.clear();
+    std::unordered_set<std::wstring> tags;
     unsigned number = 0;
     size_t pos = 0;
     while (pos <= text.size()) {
@@ -138,13 +148,10 @@ result ParseTexts(const std::wstring& text, TextsFile& file) {
         if (trimmed[0] == L'[') {
             std::wstring tag = trimmed.back() == L']' ? Trim(trimmed.substr(1, trimmed.size() - 2)) : L"";
             if (!IsTag(tag)) return Bad(number, L"not a language tag: " + trimmed);
-            for (const TextsSection& s : file.sections) {
-                if (Same(s.tag, tag)) return Bad(number, L"section [" + tag + L"] given twice");
-            }
-            TextsSection section;
-            section.tag = tag;
-            section.line = number;
-            file.sections.push_back(section);
+            if (!tags.insert(Folded(tag)).second) return Bad(number, L"section [" + tag + L"] given twice");
+            file.sections.emplace_back();
+            file.sections.back().tag = tag;
+            file.sections.back().line = number;
             continue;
         }
         if (file.sections.empty()) return Bad(number, L"a line before the first section");
@@ -178,15 +185,20 @@ result ReadTextsFile(const std::wstring& path, std::wstring& text) {
     unique_handle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!f) return LastErrorResult(L"cannot read it");
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(f.get(), &size)) return LastErrorResult(L"cannot read its size");
-    if (size.QuadPart > static_cast<LONGLONG>(kMaxTextsBytes))
-        return result(ERROR_FILE_TOO_LARGE, L"larger than 64 KB");
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD got = 0;
-    if (!bytes.empty() && !ReadFile(f.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr))
-        return LastErrorResult(L"cannot read it");
-    bytes.resize(got);
+    // One byte more than allowed tells a file that is too large, whatever
+    // its size said (it may grow meanwhile, a pipe has none).
+    std::string bytes(kMaxTextsBytes + 1, '\0');
+    size_t have = 0;
+    // ReadFile may return less than asked (a pipe, a network file): read
+    // until the end.
+    for (DWORD got = 1; got && have < bytes.size(); have += got) {
+        if (ReadFile(f.get(), &bytes[have], static_cast<DWORD>(bytes.size() - have), &got, nullptr)) continue;
+        // A pipe's writer closing it is its end.
+        if (GetLastError() != ERROR_BROKEN_PIPE) return LastErrorResult(L"cannot read it");
+        got = 0;
+    }
+    if (have > kMaxTextsBytes) return result(ERROR_FILE_TOO_LARGE, L"larger than 64 KB");
+    bytes.resize(have);
     return DecodeTexts(bytes, text);
 }
 
@@ -233,6 +245,15 @@ std::wstring UiLanguage() {
     wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
     LCID lcid = MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT);
     return LCIDToLocaleName(lcid, name, LOCALE_NAME_MAX_LENGTH, 0) ? name : L"";
+}
+
+std::wstring ProfileLanguage(const ProfileLanguages& forms) {
+    for (const std::wstring* form : {&forms.policy, &forms.preferred, &forms.languages, &forms.system}) {
+        // A list's first entry ends at its first NUL.
+        const std::wstring tag = form->substr(0, form->find(L'\0'));
+        if (!tag.empty() && tag != L"*" && IsTag(tag)) return tag;
+    }
+    return L"";
 }
 
 }  // namespace kt

@@ -73,4 +73,19 @@ SectionChoice ChooseSection(const TextsFile& file, const std::wstring& language)
 // The user interface language of this process's user as a tag ("de-DE").
 std::wstring UiLanguage();
 
+// How a user's profile names their display language, as the registry holds
+// it (REG_MULTI_SZ lists or REG_SZ, raw: empty when absent), in the order
+// Windows weighs them.
+struct ProfileLanguages {
+    std::wstring policy;     // Software\Policies\Microsoft\Control Panel\Desktop: PreferredUILanguages
+    std::wstring preferred;  // Control Panel\Desktop: PreferredUILanguages, the display language chosen
+    std::wstring languages;  // Control Panel\International\User Profile: Languages, their list
+    std::wstring system;     // the system's user interface language
+};
+// The person's language: the first tag of the first form that starts with
+// a language tag. What is not a tag (a value a user wrote) is passed over.
+// The one rule for every box shown to a person whom velmo asks for SYSTEM:
+// the relayed box and the session's own box.
+std::wstring ProfileLanguage(const ProfileLanguages& forms);
+
 }  // namespace kt

@@ -2,6 +2,7 @@
 
 #include "relay/Dlls.h"
 
+#include "gen/Texts.h"
 #include "io/security.h"
 
 namespace kt {
@@ -112,10 +113,9 @@ std::wstring UserOf(HANDLE token) {
     return std::wstring(domain) + L"\\" + name;
 }
 
-std::wstring FirstTag(const std::wstring& multi) { return multi.substr(0, multi.find(L'\0')); }
-
 namespace {
-// A REG_MULTI_SZ (or REG_SZ) value of HKEY_USERS\<sid>\<key>; empty when absent.
+// A REG_MULTI_SZ or REG_SZ value of HKEY_USERS\<sid>\<key>, raw; empty when
+// absent.
 std::wstring UserValue(const std::wstring& sid, const wchar_t* key, const wchar_t* name) {
     HKEY k = nullptr;
     if (RegOpenKeyExW(HKEY_USERS, (sid + L"\\" + key).c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS) return L"";
@@ -128,21 +128,22 @@ std::wstring UserValue(const std::wstring& sid, const wchar_t* key, const wchar_
             value.clear();
     }
     RegCloseKey(k);
-    return FirstTag(value);
+    return value;
 }
 }  // namespace
 
 std::wstring UserUiLanguage(HANDLE token) {
+    ProfileLanguages forms;
     const std::wstring sid = TokenUserSid(token);
     if (!sid.empty()) {
-        std::wstring tag = UserValue(sid, L"Control Panel\\Desktop", L"PreferredUILanguages");
-        if (tag.empty()) tag = UserValue(sid, L"Control Panel\\International\\User Profile", L"Languages");
-        if (!tag.empty()) return tag;
+        forms.policy = UserValue(sid, L"Software\\Policies\\Microsoft\\Control Panel\\Desktop", L"PreferredUILanguages");
+        forms.preferred = UserValue(sid, L"Control Panel\\Desktop", L"PreferredUILanguages");
+        forms.languages = UserValue(sid, L"Control Panel\\International\\User Profile", L"Languages");
     }
     wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
-    return LCIDToLocaleName(MAKELCID(GetSystemDefaultUILanguage(), SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0)
-               ? name
-               : L"";
+    if (LCIDToLocaleName(MAKELCID(GetSystemDefaultUILanguage(), SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0))
+        forms.system = name;
+    return ProfileLanguage(forms);
 }
 
 }  // namespace kt

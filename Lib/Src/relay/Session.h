@@ -64,11 +64,10 @@ SessionChoice ChooseUser(const RelayDlls& dlls, const SessionReport& report, uni
 // "DOMAIN\name" of the token's user, for the log ("?" when unknown).
 std::wstring UserOf(HANDLE token);
 
-// The user interface language of a logged-on user as a tag ("de-DE"), read
-// from their loaded profile: the display language they chose, else the
-// first of their languages, else the system's.
+// The user interface language of a logged-on user as a tag ("de-DE"), by
+// ProfileLanguage over their loaded profile (HKEY_USERS\<their SID>): for
+// the session's box from SYSTEM, and in the relayed run for its own user,
+// so that one person gets one section either way.
 std::wstring UserUiLanguage(HANDLE token);
-// The first tag of a REG_MULTI_SZ language list; empty when there is none.
-std::wstring FirstTag(const std::wstring& multi);
 
 }  // namespace kt
