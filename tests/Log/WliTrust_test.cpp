@@ -74,6 +74,34 @@ TEST(WliTrust, WhoMayWrite) {
     EXPECT_TRUE(kt::OthersMayWrite(&open_sd, true));
 }
 
+// One more account trusted like the machine's own: what it owns and only it
+// may change (the account the process runs as), nobody else's.
+TEST(WliTrust, AnAccountTrustedToo) {
+    kt::unique_local user_sd = kt::SdFromSddl(L"O:" + kUser);
+    PSID user = nullptr;
+    BOOL defaulted = FALSE;
+    ASSERT_TRUE(user_sd && GetSecurityDescriptorOwner(user_sd.get(), &user, &defaulted));
+    const struct {
+        const char* name;
+        std::wstring sddl;
+        bool others_may_write;
+    } cases[] = {
+        {"its_own_folder", L"O:" + kUser + L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;" + kUser + L")", false},
+        {"its_own_with_everyone_reading", L"O:" + kUser + L"D:(A;OICI;FA;;;" + kUser + L")(A;OICI;0x1200a9;;;WD)", false},
+        {"another_user_may_write", L"O:" + kUser + L"D:(A;OICI;FA;;;" + kUser + L")(A;OICI;FA;;;S-1-5-21-1-2-3-1002)",
+         true},
+        {"another_users_folder", L"O:S-1-5-21-1-2-3-1002D:(A;OICI;FA;;;SY)", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kt::unique_local sd = kt::SdFromSddl(c.sddl);
+        ASSERT_TRUE(sd);
+        EXPECT_EQ(kt::OthersMayWrite(sd.get(), true, user), c.others_may_write);
+        // Without it, the user is one of the others.
+        EXPECT_TRUE(kt::OthersMayWrite(sd.get(), true));
+    }
+}
+
 TEST(WliTrust, TheFileAndItsFolderBothCount) {
     kt::unique_local admins = kt::SdFromSddl(L"O:SYG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
     kt::unique_local users = kt::SdFromSddl(L"O:BAG:SYD:(A;OICI;FA;;;SY)(A;CI;0x116;;;BU)");

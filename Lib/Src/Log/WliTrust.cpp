@@ -16,12 +16,13 @@ bool SidIs(PSID sid, WELL_KNOWN_SID_TYPE type) { return IsValidSid(sid) && IsWel
 
 }  // namespace
 
-bool OthersMayWrite(PSECURITY_DESCRIPTOR sd, bool folder) {
+bool OthersMayWrite(PSECURITY_DESCRIPTOR sd, bool folder, PSID also) {
     if (!sd || !IsValidSecurityDescriptor(sd)) return true;
     PSID owner = nullptr;
     BOOL defaulted = FALSE;
     if (!GetSecurityDescriptorOwner(sd, &owner, &defaulted) || !owner) return true;
-    const bool admin_owner = IsAdminSid(owner);
+    auto trusted = [also](PSID sid) { return IsAdminSid(sid) || (also && IsValidSid(also) && EqualSid(sid, also)); };
+    const bool admin_owner = trusted(owner);
     BOOL present = FALSE;
     PACL dacl = nullptr;
     if (!GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !present || !dacl) return true;
@@ -42,7 +43,7 @@ bool OthersMayWrite(PSECURITY_DESCRIPTOR sd, bool folder) {
         if (!(allowed->Mask & write)) continue;
         // CREATOR OWNER stands for whoever creates a child: nobody here.
         if (SidIs(sid, WinCreatorOwnerSid)) continue;
-        if (owner_ace ? !admin_owner : !IsAdminSid(sid)) return true;
+        if (owner_ace ? !admin_owner : !trusted(sid)) return true;
     }
     // An owner may rewrite the DACL unless OWNER RIGHTS says what it may.
     return !admin_owner && !owner_rights;

@@ -15,7 +15,9 @@ namespace kt {
 // either's DACL or owner (an owner of another account may always rewrite
 // the DACL). A missing owner or DACL, or an ACE that cannot be read, counts
 // as such a right; deny ACEs are not weighed, so a grant is never missed.
-bool OthersMayWrite(PSECURITY_DESCRIPTOR sd, bool folder);
+// also, when given, is one more account trusted like those three (the
+// account this process runs as: what it owns, only it and they may change).
+bool OthersMayWrite(PSECURITY_DESCRIPTOR sd, bool folder, PSID also = nullptr);
 
 // Whether the parameter file (its descriptor, or null when there is no file)
 // and its folder are written by administrators alone.

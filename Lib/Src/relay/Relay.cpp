@@ -154,6 +154,23 @@ private:
     Started child_;
 };
 
+// Opens the copies' folder in root (make: made where missing, or a fresh
+// one where it cannot be trusted) and removes what killed askers left in
+// the shared one, saying so.
+result OpenCopies(CopiesFolder& copies, const std::wstring& root, bool make) {
+    if (copies.handle()) return {};
+    result r = copies.open(root, make);
+    if (!r.ok()) return r;
+    if (!copies.shared()) {
+        log_wprintf(get_log(), kCategory, L"not using %s%s (%s): a fresh folder, not swept: %s", root.c_str(),
+                    kCopiesFolder, copies.distrust().c_str(), copies.path().c_str());
+        return r;
+    }
+    for (const std::wstring& stale : RemoveStaleCopies(copies))
+        log_wprintf(get_log(), kCategory, L"removed a stale copy: %s", stale.c_str());
+    return r;
+}
+
 // Removes a private copy, saying so.
 void RemoveCopy(PrivateCopy& copy) {
     if (copy.folder().empty()) return;
@@ -213,10 +230,6 @@ RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring
     log_wprintf(log, kCategory, L"asking session %u, user %s", static_cast<unsigned>(run.choice.session),
                 UserOf(token.get()).c_str());
 
-    // What an asker that was killed left behind, by any relay.
-    const std::wstring root = TempRoot();
-    for (const std::wstring& stale : RemoveStaleCopies(root))
-        log_wprintf(log, kCategory, L"removed a stale copy: %s", stale.c_str());
 
     Relay relay(dlls, token.get(), cmdline, environment);
     const std::wstring exe = module().FileName();
@@ -229,6 +242,11 @@ RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring
         log_wprintf(log, kCategory, L"the user may not run %s where it is (%s, error %u)", exe.c_str(),
                     attempts.may_run == 0 ? L"no read and execute access" : L"not known", static_cast<unsigned>(error));
     }
+    // What an asker that was killed left behind, by any relay; the folder
+    // is made only for a copy. Declared before the copy: removed after it.
+    const std::wstring root = TempRoot();
+    CopiesFolder copies;
+    OpenCopies(copies, root, false);
     PrivateCopy copy;
     for (Way way = NextWay(attempts); way != wyAsked && way != wyNobody; way = NextWay(attempts)) {
         if (way == wyInPlace) {
@@ -236,8 +254,8 @@ RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring
             if (dir.empty()) dir = exe.substr(0, exe.find_last_of(L'\\'));
             attempts.in_place = relay.Start(way, exe, dir);
         } else if (way == wyCopy) {
-            result made = exe.empty() ? result(ERROR_BAD_PATHNAME, L"module::FileName")
-                                      : copy.make(exe, TokenUserSid(token.get()), root);
+            result made = exe.empty() ? result(ERROR_BAD_PATHNAME, L"module::FileName") : OpenCopies(copies, root, true);
+            if (made.ok()) made = copy.make(exe, TokenUserSid(token.get()), copies.path());
             if (made.ok()) {
                 log_wprintf(log, kCategory, L"private copy made: %s", copy.exe().c_str());
                 attempts.copy = relay.Start(way, copy.exe(), copy.folder());

@@ -1,10 +1,12 @@
 #include "relay/Start.h"
 
+#include <aclapi.h>
 #include <ntsecapi.h>
 #include <sddl.h>
 
 #include <cwchar>
 
+#include "Log/WliTrust.h"
 #include "io/security.h"
 #include "threads/handle.h"
 
@@ -37,43 +39,141 @@ bool Runs(DWORD pid) {
     return WaitForSingleObject(p.get(), 0) == WAIT_TIMEOUT;
 }
 
-std::wstring OwnSid() {
+// This process's TOKEN_USER; empty when it cannot be read.
+std::string OwnUser() {
     HANDLE t = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return L"";
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return std::string();
     unique_handle token(t);
-    return TokenUserSid(token.get());
+    DWORD bytes = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &bytes);
+    std::string user(bytes, '\0');
+    if (!bytes || !GetTokenInformation(token.get(), TokenUser, &user[0], bytes, &bytes)) return std::string();
+    return user;
 }
 
-std::wstring OwnerSid(const std::wstring& path) {
-    unique_local sd = FileSecurity(path);
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    LPWSTR text = nullptr;
-    if (!sd || !GetSecurityDescriptorOwner(sd.get(), &owner, &defaulted) || !owner ||
-        !ConvertSidToStringSidW(owner, &text))
-        return L"";
-    unique_local owned(text);
-    return text;
+// The path a handle names, as the system resolved it ("\\?\C:\..."); empty
+// when it cannot be read.
+std::wstring FinalPath(HANDLE h) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int tries = 0; tries < 2; ++tries) {
+        DWORD n = GetFinalPathNameByHandleW(h, &path[0], static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+        if (n == 0) return std::wstring();
+        if (n < path.size()) return path.substr(0, n);
+        path.assign(n + 1, L'\0');
+    }
+    return std::wstring();
 }
 
-// Deletes the plain files of a folder, then the folder; false, leaving
-// the rest, at anything else in it or at a file that cannot go.
-bool RemoveFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW fd;
-    {
-        unique_find f(FindFirstFileW((folder + L"\\*").c_str(), &fd));
-        if (f) {
-            do {
-                std::wstring name = fd.cFileName;
-                if (name == L"." || name == L"..") continue;
-                if (fd.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-                std::wstring file = folder + L"\\" + name;
-                SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (!DeleteFileW(file.c_str())) return false;
-            } while (FindNextFileW(f.get(), &fd));
+// Opens path itself, never what a link in its place points to: a reparse
+// point opens as itself (FILE_FLAG_OPEN_REPARSE_POINT), and the handle must
+// name final, the path expected (under Wine a unix link is followed all the
+// same, and shows as its target's path). Empty otherwise.
+unique_handle OpenItself(const std::wstring& path, const std::wstring& final, DWORD access, DWORD share) {
+    unique_handle h(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (h && _wcsicmp(FinalPath(h.get()).c_str(), final.c_str()) != 0) {
+        h.reset();
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+    }
+    return h;
+}
+
+// The attributes the handle reports; INVALID_FILE_ATTRIBUTES when unknown.
+DWORD HandleAttributes(HANDLE h) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    return GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) ? tag.FileAttributes
+                                                                                    : INVALID_FILE_ATTRIBUTES;
+}
+
+// The owner and DACL read through the handle; empty when they cannot be.
+unique_local HandleSecurity(HANDLE h) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        nullptr, nullptr, &sd) != ERROR_SUCCESS)
+        return unique_local();
+    return unique_local(sd);
+}
+
+bool IsPlainFile(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+}
+
+struct Entry {
+    std::wstring name;
+    DWORD attributes;
+};
+
+// The entries of an open folder, "." and ".." left out; false when it
+// cannot be listed.
+bool List(HANDLE folder, std::vector<Entry>& entries) {
+    entries.clear();
+    alignas(8) unsigned char buffer[16 * 1024];
+    FILE_INFO_BY_HANDLE_CLASS next = FileIdBothDirectoryRestartInfo;
+    while (GetFileInformationByHandleEx(folder, next, buffer, sizeof buffer)) {
+        next = FileIdBothDirectoryInfo;
+        for (size_t at = 0;;) {
+            const auto* e = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + at);
+            std::wstring name(e->FileName, e->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") entries.push_back({name, e->FileAttributes});
+            if (!e->NextEntryOffset) break;
+            at += e->NextEntryOffset;
         }
     }
-    return RemoveDirectoryW(folder.c_str()) != 0;
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+// Whether what the handle opened is the asker's own (or SYSTEM's, or
+// Administrators'), and no one else may change it.
+bool OwnAndClosed(HANDLE h, bool folder, PSID asker) {
+    unique_local sd = HandleSecurity(h);
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!sd || !GetSecurityDescriptorOwner(sd.get(), &owner, &defaulted) || !owner) return false;
+    const bool own = IsAdminSid(owner) || (asker && EqualSid(owner, asker));
+    return own && !OthersMayWrite(sd.get(), folder, asker);
+}
+
+bool Dispose(HANDLE h) {
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    return SetFileInformationByHandle(h, FileDispositionInfo, &dispose, sizeof dispose) != 0;
+}
+
+// Removes one stale private folder, name in the copies folder: only when
+// the folder and every entry in it pass, each through its own handle.
+bool RemoveStale(const CopiesFolder& copies, const std::wstring& name) {
+    const std::wstring path = copies.path() + L"\\" + name, final = copies.final_path() + L"\\" + name;
+    unique_handle folder = OpenItself(path, final, DELETE | READ_CONTROL | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES |
+                                                       SYNCHRONIZE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (!folder) return false;
+    const DWORD attributes = HandleAttributes(folder.get());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !OwnAndClosed(folder.get(), true, copies.asker()))
+        return false;
+    std::vector<Entry> entries;
+    if (!List(folder.get(), entries)) return false;
+    std::vector<unique_handle> files;
+    for (const Entry& e : entries) {
+        if (!IsPlainFile(e.attributes)) return false;
+        unique_handle file = OpenItself(path + L"\\" + e.name, final + L"\\" + e.name,
+                                        DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        if (!file || !IsPlainFile(HandleAttributes(file.get())) || !OwnAndClosed(file.get(), false, copies.asker()))
+            return false;
+        files.push_back(std::move(file));
+    }
+    for (unique_handle& file : files) {
+        // A read-only file cannot be deleted; its times stay (0: unchanged).
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+        // A copy that runs cannot be deleted.
+        if (!Dispose(file.get())) return false;
+    }
+    // Deleted as their handles close; then the empty folder.
+    files.clear();
+    return Dispose(folder.get());
 }
 
 }  // namespace
@@ -96,6 +196,14 @@ bool StartRefused(DWORD error) {
         case kNoSaferUiByPolicy:
         case kIntegrityPolicyViolation:
         case ERROR_DIRECTORY:                             // a working directory the user cannot open
+        // A path that SYSTEM sees and the user does not: a drive letter of
+        // SYSTEM's own logon session, a share SYSTEM reaches as the computer.
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_LOGON_FAILURE:
+        case ERROR_NETWORK_ACCESS_DENIED:
             return true;
         default:
             return false;
@@ -135,6 +243,22 @@ int UserMayRun(HANDLE token, const std::wstring& path, DWORD* error) {
     return allowed ? 1 : 0;
 }
 
+std::wstring CopiesFolderSddl() { return L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"; }
+
+bool CopiesFolderTrusted(DWORD attributes, PSECURITY_DESCRIPTOR sd, PSID asker) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!sd || !IsValidSecurityDescriptor(sd) || !GetSecurityDescriptorOwner(sd, &owner, &defaulted) || !owner)
+        return false;
+    // TrustedInstaller, which IsAdminSid also names, owns no folder of ours.
+    const bool owner_ok = IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                          (asker && IsValidSid(asker) && EqualSid(owner, asker));
+    return owner_ok && !OthersMayWrite(sd, true, asker);
+}
+
 std::wstring CopyFolderSddl(const std::wstring& user_sid) {
     return L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;" + user_sid + L")";
 }
@@ -169,9 +293,9 @@ std::wstring TempRoot() {
     return root;
 }
 
-result PrivateCopy::make(const std::wstring& exe, const std::wstring& user_sid, const std::wstring& root) {
+result PrivateCopy::make(const std::wstring& exe, const std::wstring& user_sid, const std::wstring& parent) {
     remove();
-    if (root.empty()) return result(ERROR_PATH_NOT_FOUND, L"no temp folder");
+    if (parent.empty()) return result(ERROR_PATH_NOT_FOUND, L"no folder for the copies");
     unique_local sd = SdFromSddl(CopyFolderSddl(user_sid));
     if (!sd) return LastErrorResult(L"ConvertStringSecurityDescriptorToSecurityDescriptorW");
     SECURITY_ATTRIBUTES security{sizeof security, sd.get(), FALSE};
@@ -180,7 +304,7 @@ result PrivateCopy::make(const std::wstring& exe, const std::wstring& user_sid, 
     for (int tries = 0; tries < 8 && folder_.empty(); ++tries) {
         unsigned char random[16];
         if (!RtlGenRandom(random, sizeof random)) return LastErrorResult(L"RtlGenRandom");
-        std::wstring folder = root + CopyFolderName(GetCurrentProcessId(), random);
+        std::wstring folder = parent + L"\\" + CopyFolderName(GetCurrentProcessId(), random);
         if (CreateDirectoryW(folder.c_str(), &security)) {
             folder_ = folder;
         } else if ((e = GetLastError()) != ERROR_ALREADY_EXISTS) {
@@ -214,26 +338,99 @@ DWORD PrivateCopy::remove() {
     return e;
 }
 
-std::vector<std::wstring> RemoveStaleCopies(const std::wstring& root) {
-    std::vector<std::wstring> stale, removed;
-    if (root.empty()) return removed;
-    WIN32_FIND_DATAW fd;
-    {
-        unique_find f(FindFirstFileW((root + kCopyPrefix + L"*").c_str(), &fd));
-        if (!f) return removed;
-        do {
-            DWORD pid = 0;
-            if (!IsCopyFolderName(fd.cFileName, &pid)) continue;
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                continue;
-            if (pid != GetCurrentProcessId() && !Runs(pid)) stale.push_back(root + fd.cFileName);
-        } while (FindNextFileW(f.get(), &fd));
+result CopiesFolder::open(const std::wstring& root, bool make) {
+    close();
+    if (root.empty()) return result(ERROR_PATH_NOT_FOUND, L"no temp folder");
+    asker_ = OwnUser();
+    // The root as the system resolves it: what every path in it must name.
+    unique_handle r(CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const std::wstring root_final = r ? FinalPath(r.get()) : std::wstring();
+    if (root_final.empty()) return LastErrorResult((L"cannot open " + root).c_str());
+    r.reset();
+    const std::wstring base = root.back() == L'\\' ? root : root + L'\\';
+    const std::wstring final_base = root_final.back() == L'\\' ? root_final : root_final + L'\\';
+    unique_local sd = SdFromSddl(CopiesFolderSddl());
+    if (!sd) return LastErrorResult(L"ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    SECURITY_ATTRIBUTES security{sizeof security, sd.get(), FALSE};
+    const DWORD kAccess = READ_CONTROL | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+    // The shared folder: made here when missing, and used only when it can
+    // be trusted whoever made it.
+    const std::wstring shared = base + kCopiesFolder;
+    DWORD made = !make ? ERROR_ALREADY_EXISTS : CreateDirectoryW(shared.c_str(), &security) ? 0 : GetLastError();
+    if (made && made != ERROR_ALREADY_EXISTS) {
+        distrust_ = L"cannot make it: " + ErrorText(made);
+    } else {
+        unique_handle h = OpenItself(shared, final_base + kCopiesFolder, kAccess, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        unique_local held = h ? HandleSecurity(h.get()) : unique_local();
+        if (!h) {
+            distrust_ = L"cannot open it as itself: " + ErrorText(GetLastError());
+        } else if (!CopiesFolderTrusted(HandleAttributes(h.get()), held.get(), asker())) {
+            distrust_ = L"a link, or others may change it: " + SddlOf(held.get(), OWNER_SECURITY_INFORMATION |
+                                                                              DACL_SECURITY_INFORMATION);
+        } else {
+            handle_ = std::move(h);
+            path_ = shared;
+            final_ = final_base + kCopiesFolder;
+            return {};
+        }
     }
-    const std::wstring own = OwnSid();
-    for (const std::wstring& folder : stale) {
-        // Made by this account, as the copies are: never a folder of a
-        // user's that carries the name.
-        if (!own.empty() && OwnerSid(folder) == own && RemoveFolder(folder)) removed.push_back(folder);
+    if (!make) return result(ERROR_NOT_FOUND, distrust_);
+    // A fresh one of our own, never one that exists.
+    for (int tries = 0; tries < 8; ++tries) {
+        unsigned char random[16];
+        if (!RtlGenRandom(random, sizeof random)) return LastErrorResult(L"RtlGenRandom");
+        std::wstring name = std::wstring(kCopiesFolder) + L".";
+        for (unsigned char b : random) {
+            wchar_t hex[3];
+            swprintf(hex, 3, L"%02X", b);
+            name += hex;
+        }
+        if (!CreateDirectoryW((base + name).c_str(), &security)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
+            return LastErrorResult((L"CreateDirectoryW " + base + name).c_str());
+        }
+        handle_ = OpenItself(base + name, final_base + name, kAccess | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        if (!handle_) {
+            result r = LastErrorResult((L"cannot open " + base + name).c_str());
+            RemoveDirectoryW((base + name).c_str());
+            return r;
+        }
+        path_ = base + name;
+        final_ = final_base + name;
+        fresh_ = true;
+        return {};
+    }
+    return result(ERROR_ALREADY_EXISTS, L"CreateDirectoryW");
+}
+
+void CopiesFolder::close() {
+    // Removed only when empty: deleting a folder that is not does nothing.
+    if (fresh_ && handle_) Dispose(handle_.get());
+    handle_.reset();
+    path_.clear();
+    final_.clear();
+    distrust_.clear();
+    fresh_ = false;
+}
+
+PSID CopiesFolder::asker() const {
+    return asker_.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(asker_.data())->User.Sid;
+}
+
+std::vector<std::wstring> RemoveStaleCopies(const CopiesFolder& copies) {
+    std::vector<std::wstring> removed;
+    std::vector<Entry> entries;
+    // Never in a folder that others may change: what they put there could
+    // be swapped for a link after it was looked at.
+    if (!copies.shared() || !List(copies.handle(), entries)) return removed;
+    for (const Entry& e : entries) {
+        DWORD pid = 0;
+        if (!IsCopyFolderName(e.name, &pid) || !(e.attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (e.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || pid == GetCurrentProcessId() || Runs(pid))
+            continue;
+        if (RemoveStale(copies, e.name)) removed.push_back(copies.path() + L"\\" + e.name);
     }
     return removed;
 }
