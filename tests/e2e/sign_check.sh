@@ -60,6 +60,33 @@ else
     no "a password file with a byte-order mark and CRLF did not sign: $(grep 'dist: ' windows.log)"
 fi
 
+# The password is the file's first line: a note on the second is no part
+# of it (joined, it was a wrong password).
+printf '\xEF\xBB\xBF%s\r\n%s\r\n' 'throwaway pass' 'note: expires in May' > noted-pass.txt
+if release noted signer.pfx noted-pass.txt; then
+    [ "$(ls noted/*.zip 2>/dev/null | wc -l)" -eq 2 ] || no "a password file with a note: no zips"
+    echo "signed with a note under the password"
+else
+    no "a password file with a note on its second line did not sign: $(grep 'dist: ' noted.log)"
+fi
+
+# A stage of the password's pipe that fails stops the release at once, for
+# that reason: here a sed that cannot read the file (a stand-in on PATH).
+mkdir -p fakebin
+cat > fakebin/sed <<'SED'
+#!/bin/sh
+case "$*" in *'1{s/^'*) echo "sed: read error" >&2; exit 4 ;; esac
+exec /bin/sed "$@"
+SED
+chmod +x fakebin/sed
+if PATH=$PWD/fakebin:$PATH release failing_sed signer.pfx pass.txt; then
+    no "a password pipe whose sed failed: the release went on"
+else
+    grep -q 'dist: cannot copy the password from pass.txt' failing_sed.log \
+        || no "a password pipe whose sed failed: not told so: $(grep 'dist: ' failing_sed.log | head -n 1)"
+    echo "a failing sed stopped the release: $(grep 'dist: ' failing_sed.log | head -n 1)"
+fi
+
 # The signed exes answer: the countdown clicks No, velmoc says so.
 runs_here=x86_64
 velmo_probe_i686 && runs_here="x86_64 i686"
