@@ -17,7 +17,8 @@
 
 namespace {
 
-int ShowBox(const MsgBoxParams& params) {
+// The box's answer; *by_countdown: whether the countdown closed it.
+int ShowBox(const MsgBoxParams& params, bool* by_countdown = nullptr) {
     if (params.timeout == 0)
         return kt::ShowMsgBox(GetDesktopWindow(), params.text, params.caption, params.flags | MB_SETFOREGROUND,
                               params.look);
@@ -25,6 +26,7 @@ int ShowBox(const MsgBoxParams& params) {
     bool closed_at_zero = false;
     int answer = kt::MsgBoxAC(GetDesktopWindow(), params.text, params.caption, params.flags | MB_SETFOREGROUND,
                               static_cast<uint32_t>(params.timeout), !params.buttons, &closed_at_zero, params.look);
+    if (by_countdown) *by_countdown = closed_at_zero;
     // Nobody answered: a script that asked for it can tell.
     return params.report_timeout && closed_at_zero ? kExitTimedOut : answer;
 }
@@ -103,10 +105,12 @@ int Run() {
             // windows.
             params.flags |= MB_TOPMOST;
             params.look.topmost = true;
-            exit_code = ShowBox(params);
-            process_code = kt::CodeAnswer(exit_code);
-            kt::log_printf(log, "RLY", "answer %d reported to the asker as 0x%08X", exit_code,
-                           static_cast<unsigned>(process_code));
+            // The countdown's click is told apart: it is nobody's answer.
+            bool by_countdown = false;
+            exit_code = ShowBox(params, &by_countdown);
+            process_code = kt::CodeAnswer(exit_code, by_countdown);
+            kt::log_printf(log, "RLY", "answer %d %sreported to the asker as 0x%08X", exit_code,
+                           by_countdown ? "of the countdown " : "", static_cast<unsigned>(process_code));
         } else if (seen) {
             exit_code = ShowBox(params);
         } else if (!relayed_by.empty()) {

@@ -41,23 +41,62 @@ TEST(Answer, TheBoxsOwnButtonsOnly) {
     }
 }
 
-// A relayed run's exit code carries the answer with a mark; what ending
-// the process from outside gives carries none.
+// A relayed run's exit code carries the answer with a mark, a person's and
+// the countdown's apart; what ending the process from outside gives
+// carries none, nor does an answer the box cannot give.
 TEST(Answer, CodedSoThatAKillIsNoAnswer) {
-    for (int answer : {IDOK, IDCANCEL, IDYES, IDNO, IDTRYAGAIN, IDCONTINUE, 32000, 0}) {
-        DWORD code = kt::CodeAnswer(answer);
-        int back = -1;
-        ASSERT_TRUE(kt::DecodeAnswer(code, back)) << answer;
-        EXPECT_EQ(back, answer);
-        // An application's code, never an NTSTATUS error or warning.
-        EXPECT_EQ(code & 0xE0000000u, 0x20000000u);
+    const kt::Question q = Box(MB_YESNOCANCEL | MB_DEFBUTTON2, 60, false, true);
+    for (int answer : {IDYES, IDNO, IDCANCEL, 32000}) {
+        for (bool countdown : {false, true}) {
+            DWORD code = kt::CodeAnswer(answer, countdown);
+            kt::Outcome o = kt::DecodeAnswer(code, q);
+            EXPECT_EQ(o.ending, countdown ? kt::enCountdown : kt::enPerson) << answer;
+            EXPECT_EQ(o.answer, answer);
+            // An application's code, never an NTSTATUS error or warning.
+            EXPECT_EQ(code & 0xE0000000u, 0x20000000u);
+        }
     }
+    EXPECT_EQ(kt::CodeAnswer(IDNO), 0x20560007u);
+    EXPECT_EQ(kt::CodeAnswer(IDNO, true), 0x20570007u);
     // Task Manager and taskkill (1), a deliberate kill with a button's code,
-    // Ctrl+C, a log-off, a crash, the help's 87, a plain answer.
-    for (DWORD code : {1u, 2u, 6u, 7u, 32000u, 87u, 0u, 0xC000013Au, 0x40010004u, 0xC0000005u, 0x2055FFFFu, 0x20570000u,
-                       0xFFFFFFFFu}) {
-        int answer = -1;
-        EXPECT_FALSE(kt::DecodeAnswer(code, answer)) << code;
+    // Ctrl+C, a log-off, a crash, the help's 87, a plain answer, marked
+    // answers this box cannot give.
+    for (DWORD code : {1u, 2u, 6u, 7u, 32000u, 87u, 0u, 0xC000013Au, 0x40010004u, 0xC0000005u, 0x2055FFFFu, 0x20580006u,
+                       0xFFFFFFFFu, 0x20560001u, 0x20570000u, 0x2056000Bu}) {
+        EXPECT_EQ(kt::DecodeAnswer(code, q).ending, kt::enNone) << std::hex << code;
+    }
+}
+
+// How the boxes' ends combine as they come: the first person's answer wins
+// at once; a countdown's click or an end without an answer only drops that
+// box out; once none asks, nobody answered, with the countdown's answer.
+TEST(Answer, TheFirstPersonsAnswerWins) {
+    const kt::Question report = Box(MB_YESNO | MB_DEFBUTTON2, 60, false, true), plain = Box(MB_YESNO | MB_DEFBUTTON2, 60);
+    const struct {
+        const char* name;
+        const kt::Question* q;
+        kt::Outcome latest;
+        size_t still_asking;
+        bool done, by_person;
+        int answer;
+    } cases[] = {
+        {"a_person_while_others_ask", &plain, {kt::enPerson, IDYES}, 5, true, true, IDYES},
+        {"a_person_last", &plain, {kt::enPerson, IDNO}, 0, true, true, IDNO},
+        {"a_person_answers_the_default", &plain, {kt::enPerson, IDNO}, 2, true, true, IDNO},
+        {"a_countdown_while_others_ask", &plain, {kt::enCountdown, IDNO}, 1, false, false, 0},
+        {"the_last_countdown", &plain, {kt::enCountdown, IDNO}, 0, true, false, IDNO},
+        {"the_last_countdown_reported", &report, {kt::enCountdown, 32000}, 0, true, false, 32000},
+        {"ended_from_outside_while_others_ask", &plain, {kt::enNone, 0}, 3, false, false, 0},
+        {"the_last_ended_from_outside", &plain, {kt::enNone, 0}, 0, true, false, IDNO},
+        {"the_last_ended_from_outside_reported", &report, {kt::enNone, 0}, 0, true, false, 32000},
+        {"nothing_yet", &plain, {}, 66, false, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        kt::Combined got = kt::Combine(c.latest, c.still_asking, *c.q);
+        EXPECT_EQ(got.done, c.done);
+        EXPECT_EQ(got.by_person, c.by_person);
+        if (c.done) EXPECT_EQ(got.answer, c.answer);
     }
 }
 

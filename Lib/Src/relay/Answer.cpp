@@ -28,12 +28,31 @@ bool IsAnswerOf(int code, const Question& q) {
     return false;
 }
 
-DWORD CodeAnswer(int answer) { return kAnswerMark | (static_cast<DWORD>(answer) & 0xFFFF); }
+DWORD CodeAnswer(int answer, bool by_countdown) {
+    return (by_countdown ? kCountdownMark : kAnswerMark) | (static_cast<DWORD>(answer) & 0xFFFF);
+}
 
-bool DecodeAnswer(DWORD exit_code, int& answer) {
-    if ((exit_code & 0xFFFF0000u) != kAnswerMark) return false;
-    answer = static_cast<int>(exit_code & 0xFFFF);
-    return true;
+Outcome DecodeAnswer(DWORD exit_code, const Question& q) {
+    Outcome o;
+    const DWORD mark = exit_code & 0xFFFF0000u;
+    if (mark != kAnswerMark && mark != kCountdownMark) return o;
+    const int answer = static_cast<int>(exit_code & 0xFFFF);
+    if (!IsAnswerOf(answer, q)) return o;
+    o.ending = mark == kAnswerMark ? enPerson : enCountdown;
+    o.answer = answer;
+    return o;
+}
+
+Combined Combine(const Outcome& latest, size_t still_asking, const Question& q) {
+    Combined c;
+    if (latest.ending == enPerson) {
+        c.done = c.by_person = true;
+        c.answer = latest.answer;
+    } else if (still_asking == 0) {
+        c.done = true;
+        c.answer = NobodyAnswer(q);
+    }
+    return c;
 }
 
 DWORD RelayWaitMs(const Question& q) {

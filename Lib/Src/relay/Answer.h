@@ -41,11 +41,34 @@ bool IsAnswerOf(int code, const Question& q);
 // A relayed run reports its box's answer as an exit code that ending the
 // process from outside does not give (Task Manager and taskkill end it
 // with 1, a log-off with its own status): the mark, an application's code
-// (bit 29), with the answer in the low 16 bits.
+// (bit 29), with the answer in the low 16 bits. A person's answer and the
+// countdown's click have marks of their own: only a person's answer ends
+// the asking of the others.
 const DWORD kAnswerMark = 0x20560000;
-DWORD CodeAnswer(int answer);
-// The answer in a relayed run's exit code; false when it carries none.
-bool DecodeAnswer(DWORD exit_code, int& answer);
+const DWORD kCountdownMark = 0x20570000;
+DWORD CodeAnswer(int answer, bool by_countdown = false);
+
+// What ended one asked box: a person's answer, the countdown's click, or
+// nothing that counts (ended from outside, a log-off, a failure).
+enum Ending : int { enPerson = 0, enCountdown, enNone };
+struct Outcome {
+    Ending ending = enNone;
+    int answer = 0;  // with enPerson and enCountdown
+};
+// The outcome in a relayed run's exit code: enNone when it carries no mark,
+// or an answer that is not one of q's.
+Outcome DecodeAnswer(DWORD exit_code, const Question& q);
+
+// How the outcomes of several asked boxes combine, as they come: the first
+// person's answer wins at once (done, with it); the others are waited for
+// while any box still asks; once none does, nobody answered: NobodyAnswer
+// (the countdown's answer, or 32000 with ReportTimeout), once.
+struct Combined {
+    bool done = false;
+    bool by_person = false;
+    int answer = 0;
+};
+Combined Combine(const Outcome& latest, size_t still_asking, const Question& q);
 
 // How long the asker waits for a relayed run: while a countdown ends the
 // box, its timeout plus kRelaySlackMs (then the run is taken for hung);
