@@ -8,6 +8,31 @@
 
 #include <wtsapi32.h>
 
+// What Debian's MinGW headers lack of wtsapi32.h, as documented.
+const WTS_INFO_CLASS kWtsSessionInfoEx = static_cast<WTS_INFO_CLASS>(25);
+const LONG kWtsSessionStateLock = 0, kWtsSessionStateUnlock = 1, kWtsSessionStateUnknown = -1;
+
+struct WtsInfoExLevel1 {  // WTSINFOEX_LEVEL1_W
+    ULONG SessionId;
+    WTS_CONNECTSTATE_CLASS SessionState;
+    LONG SessionFlags;
+    WCHAR WinStationName[33];
+    WCHAR UserName[21];
+    WCHAR DomainName[18];
+    LARGE_INTEGER LogonTime, ConnectTime, DisconnectTime, LastInputTime, CurrentTime;
+    DWORD IncomingBytes, OutgoingBytes, IncomingFrames, OutgoingFrames, IncomingCompressedBytes,
+        OutgoingCompressedBytes;
+};
+struct WtsInfoEx {  // WTSINFOEXW
+    DWORD Level;
+    union {
+        WtsInfoExLevel1 WTSInfoExLevel1;
+    } Data;
+};
+// No pointers: one layout for both builds.
+static_assert(sizeof(WtsInfoExLevel1) == 224, "WTSINFOEX_LEVEL1_W");
+static_assert(sizeof(WtsInfoEx) == 232, "WTSINFOEXW");
+
 namespace kt {
 
 class RelayDlls {

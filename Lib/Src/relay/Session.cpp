@@ -9,13 +9,14 @@ namespace kt {
 
 namespace {
 
-std::wstring SessionUser(const RelayDlls& dlls, DWORD session) {
-    LPWSTR name = nullptr;
+// A text the system holds of a session; empty when it has none.
+std::wstring SessionText(const RelayDlls& dlls, DWORD session, WTS_INFO_CLASS what) {
+    LPWSTR text = nullptr;
     DWORD bytes = 0;
-    if (!dlls.query_info(WTS_CURRENT_SERVER_HANDLE, session, WTSUserName, &name, &bytes) || !name) return L"";
-    std::wstring user = name;
-    dlls.free(name);
-    return user;
+    if (!dlls.query_info(WTS_CURRENT_SERVER_HANDLE, session, what, &text, &bytes) || !text) return L"";
+    std::wstring value = text;
+    dlls.free(text);
+    return value;
 }
 
 }  // namespace
@@ -34,46 +35,71 @@ bool StationVisible() {
     return StationSeen(read, flags.dwFlags, session);
 }
 
-SessionChoice ChooseSession(const SessionReport& report, const std::function<DWORD(DWORD)>& token_error) {
+SessionChoice ChooseSessions(const SessionReport& report, SessionScope scope,
+                             const std::function<DWORD(DWORD)>& token_error) {
     SessionChoice choice;
-    // True when the session decides: its user, or no right to any user.
-    auto decides = [&](DWORD id) {
-        DWORD e = token_error(id);
-        if (e == 0) {
-            choice.session = id;
-            choice.whom = whAsked;
-            choice.error = 0;
-            return true;
-        }
-        choice.error = e;
-        if (e == ERROR_PRIVILEGE_NOT_HELD || e == ERROR_ACCESS_DENIED) {
-            choice.whom = whNoRight;
-            return true;
-        }
-        return false;
-    };
-    if (report.console != kNoSession && decides(report.console)) return choice;
-    std::vector<DWORD> users;
+    std::vector<DWORD> candidates;
+    bool console_listed = false;
     for (const SessionReport::Session& s : report.sessions) {
-        if (s.active && s.user && s.id != report.console) users.push_back(s.id);
+        console_listed |= s.id == report.console;
+        if (s.id == 0 || !s.active || !s.user) continue;
+        if (scope == scConsole && s.id != report.console) continue;
+        candidates.push_back(s.id);
     }
-    if (users.size() > 1) {
-        choice.whom = whSeveralUsers;
-        return choice;
+    if (!console_listed && report.console != kNoSession && report.console != 0)
+        candidates.insert(candidates.begin(), report.console);
+    for (DWORD id : candidates) {
+        DWORD e = token_error(id);
+        if (e == ERROR_PRIVILEGE_NOT_HELD || e == ERROR_ACCESS_DENIED) {
+            choice.sessions.clear();
+            choice.whom = whNoRight;
+            choice.error = e;
+            return choice;
+        }
+        if (e == 0) {
+            choice.sessions.push_back(id);
+        } else {
+            choice.error = e;
+        }
     }
-    if (users.size() == 1 && decides(users[0])) return choice;
-    choice.whom = whNoUser;
+    if (!choice.sessions.empty()) {
+        choice.whom = whAsked;
+        choice.error = 0;
+    } else {
+        choice.whom = scope == scConsole ? whNoConsoleUser : whNoUser;
+    }
     return choice;
 }
 
 const wchar_t* WhomText(Whom whom) {
     switch (whom) {
         case whAsked: return L"asked";
-        case whNoUser: return L"nobody is logged on";
-        case whSeveralUsers: return L"several users are logged on";
+        case whNoUser: return L"nobody is logged on in an active session";
+        case whNoConsoleUser: return L"nobody is logged on at the console in an active session";
         case whNoRight: return L"no right to take a user's token";
     }
     return L"?";
+}
+
+const wchar_t* StateText(int state) {
+    switch (state) {
+        case WTSActive: return L"active";
+        case WTSConnected: return L"connected";
+        case WTSConnectQuery: return L"connecting";
+        case WTSShadow: return L"shadowing";
+        case WTSDisconnected: return L"disconnected";
+        case WTSIdle: return L"idle";
+        case WTSListen: return L"listening";
+        case WTSReset: return L"reset";
+        case WTSDown: return L"down";
+        case WTSInit: return L"initializing";
+    }
+    return L"?";
+}
+
+const wchar_t* LockText(LONG flags, bool windows7) {
+    if (flags != kWtsSessionStateLock && flags != kWtsSessionStateUnlock) return L"lock not known";
+    return (flags == kWtsSessionStateLock) != windows7 ? L"locked" : L"unlocked";
 }
 
 SessionReport ReadSessions(const RelayDlls& dlls) {
@@ -84,17 +110,37 @@ SessionReport ReadSessions(const RelayDlls& dlls) {
     if (!dlls.enumerate(WTS_CURRENT_SERVER_HANDLE, 0, 1, &list, &n)) return report;
     auto release = scope_exit([&] { dlls.free(list); });
     for (DWORD i = 0; i < n; ++i) {
-        bool active = list[i].State == WTSActive;
-        report.sessions.push_back({list[i].SessionId, active, active && !SessionUser(dlls, list[i].SessionId).empty()});
+        SessionReport::Session s{list[i].SessionId, list[i].State == WTSActive, false};
+        s.state = list[i].State;
+        // One query for the user, the domain and the lock where Windows has
+        // it (8 and later, Server 2008 R2); else the user and domain alone.
+        LPWSTR info = nullptr;
+        DWORD bytes = 0;
+        if (dlls.query_info(WTS_CURRENT_SERVER_HANDLE, s.id, kWtsSessionInfoEx, &info, &bytes) && info &&
+            bytes >= sizeof(WtsInfoEx) && reinterpret_cast<WtsInfoEx*>(info)->Level == 1) {
+            const WtsInfoExLevel1& ex = reinterpret_cast<WtsInfoEx*>(info)->Data.WTSInfoExLevel1;
+            std::wstring user(ex.UserName, wcsnlen(ex.UserName, 21)), domain(ex.DomainName, wcsnlen(ex.DomainName, 18));
+            s.user = !user.empty();
+            s.name = user.empty() ? L"" : domain + L"\\" + user;
+            s.lock = ex.SessionFlags;
+        } else {
+            std::wstring user = SessionText(dlls, s.id, WTSUserName);
+            s.user = !user.empty();
+            s.name = user.empty() ? L"" : SessionText(dlls, s.id, WTSDomainName) + L"\\" + user;
+        }
+        if (info) dlls.free(info);
+        report.sessions.push_back(s);
     }
     return report;
 }
 
-SessionChoice ChooseUser(const RelayDlls& dlls, const SessionReport& report, unique_handle& token) {
-    return ChooseSession(report, [&](DWORD id) {
+SessionChoice ChooseUsers(const RelayDlls& dlls, const SessionReport& report, SessionScope scope,
+                          std::vector<std::pair<DWORD, unique_handle>>& tokens) {
+    tokens.clear();
+    return ChooseSessions(report, scope, [&](DWORD id) {
         HANDLE t = nullptr;
         DWORD e = ErrorUnless(dlls.query_token(id, &t));
-        token.reset(e ? nullptr : t);
+        if (!e) tokens.emplace_back(id, unique_handle(t));
         return e;
     });
 }

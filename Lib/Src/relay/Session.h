@@ -29,38 +29,54 @@ struct SessionReport {
         DWORD id;
         bool active;  // WTSActive
         bool user;    // a user is logged on in it
+        std::wstring name = L"";                        // "DOMAIN\user", for the log
+        int state = 0;                                  // WTS_CONNECTSTATE_CLASS
+        LONG lock = -1;                                 // WTSINFOEX's session flags: 0, 1, or -1 unknown
     };
     DWORD console = kNoSession;     // WTSGetActiveConsoleSessionId
     std::vector<Session> sessions;  // WTSEnumerateSessionsW
 };
 
+// Whom velmo asks (Session=): every active session with a user, or only
+// the console's.
+enum SessionScope : int { scAll = 0, scConsole };
+
 // Whom the box is shown to, or why to nobody.
 enum Whom : int {
-    whAsked = 0,        // the person of the chosen session
-    whNoUser,           // nobody is logged on
-    whSeveralUsers,     // no console user, and more than one active session with a user
+    whAsked = 0,        // the persons of the chosen sessions
+    whNoUser,           // nobody is logged on in an active session
+    whNoConsoleUser,    // Session=Console: nobody is logged on at the console, or it is not active
     whNoRight,          // the caller may not take a user's token
 };
 
 struct SessionChoice {
-    DWORD session = kNoSession;
+    std::vector<DWORD> sessions;  // to ask, in the report's order
     Whom whom = whNoUser;
     DWORD error = 0;  // the token query's error behind a "nobody"
 };
 
-// The console session when a user is logged on there; else the one active
-// session with a user; else nobody. token_error(id) is WTSQueryUserToken's
-// answer for the session: 0, or its error (ERROR_NO_TOKEN: nobody logged
-// on; ERROR_PRIVILEGE_NOT_HELD: the caller has no right to it).
-SessionChoice ChooseSession(const SessionReport& report, const std::function<DWORD(DWORD)>& token_error);
+// Every session that is active (WTSActive) with a user logged on, never
+// session 0 (or, scConsole, the console session alone, when it is so): a
+// session disconnected, idle, listening or without a user is nobody's
+// screen. A console session that the report does not list (Wine lists
+// none) counts when its user's token can be taken. token_error(id) is
+// WTSQueryUserToken's answer for a session: 0; ERROR_NO_TOKEN (its user
+// left meanwhile: passed over); ERROR_PRIVILEGE_NOT_HELD or
+// ERROR_ACCESS_DENIED (the caller has no right to any: nobody is asked).
+SessionChoice ChooseSessions(const SessionReport& report, SessionScope scope,
+                             const std::function<DWORD(DWORD)>& token_error);
 
-// The log's words for a choice.
+// The log's words for a choice, a session's state and its lock: the lock
+// flags are reversed on Windows 7 and Server 2008 R2 (windows7).
 const wchar_t* WhomText(Whom whom);
+const wchar_t* StateText(int state);
+const wchar_t* LockText(LONG flags, bool windows7);
 
 // The sessions as the system reports them now.
 SessionReport ReadSessions(const RelayDlls& dlls);
-// The choice for the report, with the chosen user's token in token.
-SessionChoice ChooseUser(const RelayDlls& dlls, const SessionReport& report, unique_handle& token);
+// The choice for the report, with each chosen user's token (by session).
+SessionChoice ChooseUsers(const RelayDlls& dlls, const SessionReport& report, SessionScope scope,
+                          std::vector<std::pair<DWORD, unique_handle>>& tokens);
 // "DOMAIN\name" of the token's user, for the log ("?" when unknown).
 std::wstring UserOf(HANDLE token);
 
