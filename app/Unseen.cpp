@@ -57,7 +57,7 @@ int AskUser(const MsgBoxParams& p) {
                             language.c_str(), kt::SectionMatchText(choice.how));
         return AskedOf(asked);
     };
-    kt::RelayRun run = kt::RelayToUser(GetCommandLineW(), entries, AskedOf(p), in_language);
+    kt::RelayRun run = kt::RelayToUsers(GetCommandLineW(), entries, AskedOf(p), p.session, in_language);
     if (run.answered) return run.answer;
     int code = NobodyAnswer(p);
     kt::log_printf(kt::get_log(), "RLY", "nobody answered: %d", code);

@@ -18,8 +18,8 @@ kt::Question AskedOf(const MsgBoxParams& p);
 // The exit code when nobody can answer (kt::NobodyAnswer of the box).
 int NobodyAnswer(const MsgBoxParams& p);
 
-// Shows the box on the desktop of the person at the screen (see
-// kt::RelayToUser); the answer, or NobodyAnswer when nobody can be asked or
+// Shows the box on the desktops of the persons at the screen (see
+// kt::RelayToUsers); the first answer, or NobodyAnswer when nobody can be asked or
 // nobody answered. p holds the command line's own words and a texts file's
 // content: the relayed run, and the session's box, take the words of the
 // person's language.

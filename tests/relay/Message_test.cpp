@@ -41,7 +41,14 @@ TEST(SessionMessage, StyleTimeoutAndAnswers) {
         q.report_timeout = c.report_timeout;
         EXPECT_EQ(kt::SessionMessageStyle(q), c.style);
         EXPECT_EQ(kt::SessionMessageTimeout(q), c.message_timeout);
-        for (const auto& a : c.answers) EXPECT_EQ(kt::SessionAnswer(a.first, q), a.second) << a.first;
+        for (const auto& a : c.answers) {
+            EXPECT_EQ(kt::SessionAnswer(a.first, q), a.second) << a.first;
+            // Its timeout is the countdown's click, never a person's answer.
+            const kt::Outcome o = kt::SessionOutcome(a.first, q);
+            EXPECT_EQ(o.ending, a.second < 0 ? kt::enNone : a.first == IDTIMEOUT ? kt::enCountdown : kt::enPerson)
+                << a.first;
+            if (a.second >= 0) EXPECT_EQ(o.answer, a.second);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "Log/WliTrust.h"
 #include "io/security.h"
 #include "relay/Start.h"
 #include "tests/common.h"
@@ -59,7 +60,7 @@ TEST(NextWay, TheOrderOfAttempts) {
 // Checked as data: Wine keeps no DACL that is set on a file.
 TEST(PrivateCopy, TheFoldersSecurity) {
     const std::wstring user = L"S-1-5-21-1004336348-1177238915-682003330-1001";
-    const std::wstring sddl = kt::CopyFolderSddl(user);
+    const std::wstring sddl = kt::CopyFolderSddl({user});
     EXPECT_EQ(sddl, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;" + user + L")");
     kt::unique_local sd = kt::SdFromSddl(sddl);
     ASSERT_TRUE(sd);
@@ -81,6 +82,25 @@ TEST(PrivateCopy, TheFoldersSecurity) {
     }
     // The user may read and run what it holds, and write nothing.
     EXPECT_EQ(want[2] & (FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER), 0u);
+}
+
+// One copy for every asked user who may not run the exe where it is: one
+// ACE each, read and execute, however often a user is asked.
+TEST(PrivateCopy, TheFoldersSecurityForSeveralUsers) {
+    const std::wstring a = L"S-1-5-21-1-2-3-1001", b = L"S-1-5-21-1-2-3-1002", c = L"S-1-5-21-1-2-3-1003";
+    const std::wstring sddl = kt::CopyFolderSddl({a, b, a, c});
+    const std::wstring rx = L"(A;OICI;0x1200a9;;;";
+    EXPECT_EQ(sddl, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" + rx + a + L")" + rx + b + L")" + rx + c + L")");
+    kt::unique_local sd = kt::SdFromSddl(sddl);
+    ASSERT_TRUE(sd);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(sd.get(), &present, &dacl, &defaulted) && present && dacl);
+    EXPECT_EQ(dacl->AceCount, 5u);
+    // Nobody but SYSTEM and Administrators may change it.
+    kt::unique_local owned = kt::SdFromSddl(L"O:SY" + sddl);
+    EXPECT_FALSE(kt::OthersMayWrite(owned.get(), true));
+    EXPECT_EQ(kt::CopyFolderSddl({}), L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
 }
 
 TEST(PrivateCopy, NamesNobodyCanGuess) {
@@ -118,7 +138,7 @@ TEST(PrivateCopy, MadeInANewFolderAndRemovedWithIt) {
     std::wstring folder;
     {
         kt::PrivateCopy copy;
-        ASSERT_TRUE(copy.make(root / L"velmo.exe", OwnSid(), root.path()).ok());
+        ASSERT_TRUE(copy.make(root / L"velmo.exe", {OwnSid()}, root.path()).ok());
         folder = copy.folder();
         EXPECT_EQ(folder.compare(0, root.path().size() + 1, root.path() + L"\\"), 0);
         EXPECT_TRUE(kt::IsCopyFolderName(folder.substr(root.path().size() + 1)));
@@ -126,7 +146,7 @@ TEST(PrivateCopy, MadeInANewFolderAndRemovedWithIt) {
         EXPECT_EQ(TestDir::Read(copy.exe()), "MZ the same bytes");
         // Another copy: another folder, and removed on its own.
         kt::PrivateCopy other;
-        ASSERT_TRUE(other.make(root / L"velmo.exe", OwnSid(), root.path()).ok());
+        ASSERT_TRUE(other.make(root / L"velmo.exe", {OwnSid()}, root.path()).ok());
         const std::wstring other_folder = other.folder();
         EXPECT_NE(other_folder, folder);
         EXPECT_TRUE(Exists(other_folder + L"\\velmo.exe"));
@@ -137,8 +157,8 @@ TEST(PrivateCopy, MadeInANewFolderAndRemovedWithIt) {
     }
     EXPECT_FALSE(Exists(folder)) << "the copy's folder stayed";
     kt::PrivateCopy nowhere;
-    EXPECT_FALSE(nowhere.make(root / L"velmo.exe", OwnSid(), root / L"no-such-folder").ok());
-    EXPECT_FALSE(nowhere.make(root / L"no-such.exe", OwnSid(), root.path()).ok());
+    EXPECT_FALSE(nowhere.make(root / L"velmo.exe", {OwnSid()}, root / L"no-such-folder").ok());
+    EXPECT_FALSE(nowhere.make(root / L"no-such.exe", {OwnSid()}, root.path()).ok());
     EXPECT_TRUE(nowhere.folder().empty()) << "a failed copy left its folder";
     EXPECT_EQ(TestDir::List(root / L"velmo-relay-*").size(), 0u);
 }
@@ -305,7 +325,7 @@ TEST(CopiesFolder, NotTrustedThenFreshAndNotSwept) {
         {
             kt::PrivateCopy copy;
             TestDir::Write(root / L"velmo.exe", "MZ");
-            ASSERT_TRUE(copy.make(root / L"velmo.exe", OwnSid(), copies.path()).ok());
+            ASSERT_TRUE(copy.make(root / L"velmo.exe", {OwnSid()}, copies.path()).ok());
             EXPECT_EQ(copy.folder().compare(0, fresh.size() + 1, fresh + L"\\"), 0);
         }
         copies.close();

@@ -19,11 +19,20 @@ int SessionAnswer(DWORD response, const Question& q) {
     return code != kTimedOut && IsAnswerOf(code, q) ? code : -1;
 }
 
-DWORD SendSessionMessage(const RelayDlls& dlls, DWORD session, const Question& q, DWORD& response) {
+Outcome SessionOutcome(DWORD response, const Question& q) {
+    Outcome o;
+    const int answer = SessionAnswer(response, q);
+    if (answer < 0) return o;
+    o.ending = response == IDTIMEOUT ? enCountdown : enPerson;
+    o.answer = answer;
+    return o;
+}
+
+DWORD SendSessionMessage(SendMessageFunction send, DWORD session, const Question& q, DWORD& response) {
     std::wstring caption = q.caption, text = q.text;
     response = 0;
     // Lengths in bytes; the strings are read, not written.
-    return ErrorUnless(dlls.send_message(WTS_CURRENT_SERVER_HANDLE, session, &caption[0],
+    return ErrorUnless(send(WTS_CURRENT_SERVER_HANDLE, session, &caption[0],
                                          static_cast<DWORD>(caption.size() * sizeof(wchar_t)), &text[0],
                                          static_cast<DWORD>(text.size() * sizeof(wchar_t)), SessionMessageStyle(q),
                                          SessionMessageTimeout(q), &response, TRUE));

@@ -21,8 +21,14 @@ DWORD SessionMessageTimeout(const Question& q);
 // answer (the default button, or 32000 with ReportTimeout), a button of the
 // set as it is; -1 for anything else (nobody answered).
 int SessionAnswer(DWORD response, const Question& q);
+// WTSSendMessageW.
+using SendMessageFunction = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, DWORD, LPWSTR, DWORD, DWORD, DWORD, DWORD*, BOOL);
 // Shows the box in the session and waits for it: 0 with the response, or
 // WTSSendMessageW's error.
-DWORD SendSessionMessage(const RelayDlls& dlls, DWORD session, const Question& q, DWORD& response);
+DWORD SendSessionMessage(SendMessageFunction send, DWORD session, const Question& q, DWORD& response);
+// How a response ends the asking in that session: a button of the set is
+// a person's answer, IDTIMEOUT the countdown's (while a countdown ends the
+// box), anything else none.
+Outcome SessionOutcome(DWORD response, const Question& q);
 
 }  // namespace kt

@@ -1,8 +1,8 @@
-// A box that no one could see, asked of the person at the screen: a run of
-// this program again on that person's desktop, as that person (from this exe
+// A box that no one could see, asked of the persons at the screen: a run of
+// this program again on each one's desktop, as that person (from this exe
 // where they may run it, else from a private copy), or where no program may
-// start for them the session's own message box. Every step leaves a log line
-// (category RLY).
+// start for them the session's own message box. All at once; the first
+// person's answer wins. Every step leaves a log line (category RLY).
 #pragma once
 
 #include <functional>
@@ -22,20 +22,26 @@ std::wstring WithEntry(const wchar_t* block, const std::wstring& entry);
 
 struct RelayRun {
     SessionChoice choice;
-    Way way = wyNobody;     // how the person was asked; wyNobody when not
-    bool answered = false;  // a real answer came back
-    int answer = 0;
+    bool answered = false;          // a person answered
+    int answer = 0;                 // that answer
+    DWORD session = kNoSession;     // whose
+    Way way = wyNobody;             // and how they were asked
 };
 
-// Asks q of the person at the screen. A relayed run is this exe with cmdline,
-// on WinSta0\Default of the chosen session, with that user's token and
-// environment (plus the entries), inheriting no handles, in a job that ends
-// it when this process ends; it reports its answer as CodeAnswer does, and
-// one that gives no answer of q's within RelayWaitMs is ended. WTSAPI32.dll
+// Asks q of every person ChooseSessions names for scope, at once. A relayed
+// run is this exe with cmdline, on WinSta0\Default of its session, with that
+// user's token and environment (plus the entries), inheriting no handles;
+// all runs are in one job that ends them when this process ends, and
+// report their ends through one completion port (no limit on their
+// number). A run reports its answer as CodeAnswer does. The first person's
+// answer ends every other run (their boxes go) and is the answer; a
+// countdown's click, or a run that ends without an answer, drops out while
+// others ask. After RelayWaitMs every run left is ended. Where no program
+// may start for a person, the session's message box asks, on a thread of
+// its own (it cannot be ended: it stays until its own timeout), in
+// in_language(that person's UI language) when given, else q. WTSAPI32.dll
 // and USERENV.dll are loaded from System32 alone.
-// The session's message box, which this process shows for the person, asks
-// in_language(the person's UI language) when it is given, else q.
-RelayRun RelayToUser(const std::wstring& cmdline, const std::vector<std::wstring>& environment, const Question& q,
-                     const std::function<Question(const std::wstring&)>& in_language = nullptr);
+RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstring>& environment, const Question& q,
+                      SessionScope scope, const std::function<Question(const std::wstring&)>& in_language = nullptr);
 
 }  // namespace kt

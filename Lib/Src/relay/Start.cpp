@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include <cwchar>
+#include <unordered_set>
 
 #include "Log/WliTrust.h"
 #include "io/security.h"
@@ -259,8 +260,13 @@ bool CopiesFolderTrusted(DWORD attributes, PSECURITY_DESCRIPTOR sd, PSID asker) 
     return owner_ok && !OthersMayWrite(sd, true, asker);
 }
 
-std::wstring CopyFolderSddl(const std::wstring& user_sid) {
-    return L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;" + user_sid + L")";
+std::wstring CopyFolderSddl(const std::vector<std::wstring>& user_sids) {
+    std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    std::unordered_set<std::wstring> given;
+    for (const std::wstring& sid : user_sids) {
+        if (given.insert(sid).second) sddl += L"(A;OICI;0x1200a9;;;" + sid + L")";
+    }
+    return sddl;
 }
 
 std::wstring CopyFolderName(DWORD asker_pid, const unsigned char (&random)[16]) {
@@ -293,10 +299,11 @@ std::wstring TempRoot() {
     return root;
 }
 
-result PrivateCopy::make(const std::wstring& exe, const std::wstring& user_sid, const std::wstring& parent) {
+result PrivateCopy::make(const std::wstring& exe, const std::vector<std::wstring>& user_sids,
+                         const std::wstring& parent) {
     remove();
     if (parent.empty()) return result(ERROR_PATH_NOT_FOUND, L"no folder for the copies");
-    unique_local sd = SdFromSddl(CopyFolderSddl(user_sid));
+    unique_local sd = SdFromSddl(CopyFolderSddl(user_sids));
     if (!sd) return LastErrorResult(L"ConvertStringSecurityDescriptorToSecurityDescriptorW");
     SECURITY_ATTRIBUTES security{sizeof security, sd.get(), FALSE};
     DWORD e = ERROR_ALREADY_EXISTS;

@@ -62,10 +62,11 @@ std::wstring CopiesFolderSddl();
 // or add to (OthersMayWrite).
 bool CopiesFolderTrusted(DWORD attributes, PSECURITY_DESCRIPTOR sd, PSID asker);
 
-// The private copy's folder: SYSTEM and Administrators full control, the
-// asked user (a SID's "S-1-..." text) read and execute, nobody else
-// anything, inherited by what it holds and protected from what is above.
-std::wstring CopyFolderSddl(const std::wstring& user_sid);
+// The private copy's folder: SYSTEM and Administrators full control, each
+// asked user (a SID's "S-1-..." text; one ACE each, however often given)
+// read and execute, nobody else anything, inherited by what it holds and
+// protected from what is above.
+std::wstring CopyFolderSddl(const std::vector<std::wstring>& user_sids);
 
 // Names of the private folders: "velmo-relay-<asker's pid, 8 hex digits>-<32
 // hex digits at random>"; nobody can guess one.
@@ -122,8 +123,9 @@ public:
     PrivateCopy& operator=(const PrivateCopy&) = delete;
     ~PrivateCopy() { remove(); }
     // Makes a new folder (never one that exists) with CopyFolderSddl's
-    // security in parent and copies exe into it under its own name.
-    result make(const std::wstring& exe, const std::wstring& user_sid, const std::wstring& parent);
+    // security for the users in parent and copies exe into it under its own
+    // name.
+    result make(const std::wstring& exe, const std::vector<std::wstring>& user_sids, const std::wstring& parent);
     // Removes the copy and its folder; 0 or the error. Tried for a short
     // while: the image may still be in use just after its process ended.
     DWORD remove();
