@@ -50,36 +50,6 @@ const FlagWord kFlagWords[] = {
 
 kt::result Fail(const std::wstring& text) { return kt::result(ERROR_INVALID_PARAMETER, text); }
 
-// "Button<n>=<label>": the word in any letter case, then the label up to
-// the piece's end. The button's number, 0 when the piece is not such a word.
-const wchar_t kLabelWord[] = L"BUTTON";
-
-unsigned LabelNumber(const std::wstring& piece, std::wstring& label) {
-    const size_t word = wcslen(kLabelWord);
-    if (piece.size() <= word || kt::CmpNoCase(piece.substr(0, word), kLabelWord) != 0) return 0;
-    size_t eq = piece.find(L'=', word);
-    if (eq == std::wstring::npos || eq == word) return 0;
-    unsigned n = 0;
-    for (size_t i = word; i < eq; ++i) {
-        if (piece[i] < L'0' || piece[i] > L'9') return 0;
-        n = n > 1000 ? n : n * 10 + (piece[i] - L'0');
-    }
-    label = piece.substr(eq + 1);
-    // "Button0=" still names a button, one that no box has.
-    return n ? n : kt::kMaxButtons + 1;
-}
-
-// "Texts=<path>": the word in any letter case; the path, when the piece is one.
-const wchar_t kTextsWord[] = L"TEXTS=";
-
-bool TextsWord(const std::wstring& piece, std::wstring& path) {
-    const size_t word = wcslen(kTextsWord);
-    if (piece.size() < word || kt::CmpNoCase(piece.substr(0, word), kTextsWord) != 0) return false;
-    path = piece.substr(word);
-    Unquote(path, L'"', 0);
-    return true;
-}
-
 // The pieces of the flags argument: the next "|" is looked for from one
 // character after the piece's start.
 std::vector<std::wstring> Pieces(const std::wstring& opts) {
@@ -115,6 +85,88 @@ int DigitValue(wchar_t c) {
         if (c >= zero && c <= zero + 9) return c - zero;
     }
     return -1;
+}
+
+// What the valued words set, as the pieces are read.
+struct Valued {
+    kt::MsgBoxLook look;
+    std::wstring label_piece[kt::kMaxButtons];  // the piece that gave each label
+    std::wstring texts;
+    bool session_given = false;
+    kt::SessionScope session = kt::scAll;
+};
+
+// Readers of one valued word: what its value sets, or why it cannot be
+// used. number is Button<n>='s n (0 for the other words).
+using ValueReader = kt::result (*)(const std::wstring& piece, unsigned number, const std::wstring& value, Valued& v);
+
+kt::result ReadLabel(const std::wstring& piece, unsigned number, const std::wstring& label, Valued& v) {
+    // "Button0=" still names a button, one that no box has.
+    if (number == 0 || number > kt::kMaxButtons) return Fail(L"ERROR: the box has no button for '" + piece + L"'");
+    if (label.empty()) return Fail(L"ERROR: empty label '" + piece + L"'");
+    if (CharCount(label) > kt::kMaxLabelChars) return Fail(L"ERROR: label longer than 40 characters '" + piece + L"'");
+    // Given twice, the later one holds.
+    v.look.labels[number - 1] = label;
+    v.label_piece[number - 1] = piece;
+    return {};
+}
+
+kt::result ReadTexts(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
+    std::wstring path = value;
+    Unquote(path, L'"', 0);
+    if (!v.texts.empty()) return Fail(L"ERROR: Texts= given twice '" + piece + L"'");
+    if (path.empty()) return Fail(L"ERROR: no file in '" + piece + L"'");
+    v.texts = path;
+    return {};
+}
+
+kt::result ReadSession(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
+    if (v.session_given) return Fail(L"ERROR: Session= given twice '" + piece + L"'");
+    if (kt::CmpNoCase(value, L"ALL") == 0) {
+        v.session = kt::scAll;
+    } else if (kt::CmpNoCase(value, L"CONSOLE") == 0) {
+        v.session = kt::scConsole;
+    } else {
+        return Fail(L"ERROR: not All or Console '" + piece + L"'");
+    }
+    v.session_given = true;
+    return {};
+}
+
+struct ValuedWord {
+    const wchar_t* name;  // before the "=" (or the number), in upper case
+    bool numbered;        // Button<n>=: a decimal number between the name and the "="
+    ValueReader read;
+};
+
+// The words of the form name=value, in any letter case; the value runs to
+// the next "|" or the end.
+const ValuedWord kValuedWords[] = {
+    {L"BUTTON", true, ReadLabel},
+    {L"TEXTS", false, ReadTexts},
+    {L"SESSION", false, ReadSession},
+};
+
+// The valued word a piece is, its number and its value; null when it is
+// none (then it may be a plain word).
+const ValuedWord* ValuedWordOf(const std::wstring& piece, unsigned& number, std::wstring& value) {
+    for (const ValuedWord& w : kValuedWords) {
+        const size_t n = wcslen(w.name);
+        if (piece.size() <= n || kt::CmpNoCase(piece.substr(0, n), w.name) != 0) continue;
+        size_t eq = n;
+        number = 0;
+        if (w.numbered) {
+            while (eq < piece.size() && piece[eq] >= L'0' && piece[eq] <= L'9') {
+                number = number > 1000 ? number : number * 10 + (piece[eq] - L'0');
+                ++eq;
+            }
+            if (eq == n) continue;
+        }
+        if (eq >= piece.size() || piece[eq] != L'=') continue;
+        value = piece.substr(eq + 1);
+        return &w;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -238,9 +290,13 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     std::wstring opts = GetArg(cmdline, next + 2);
     Unquote(opts, L'"', 0);
     // A texts file may give the text and the caption.
-    std::wstring texts;
     bool texts_word = false;
-    for (const std::wstring& piece : Pieces(opts)) texts_word |= TextsWord(piece, texts);
+    for (const std::wstring& piece : Pieces(opts)) {
+        unsigned number = 0;
+        std::wstring value;
+        const ValuedWord* w = ValuedWordOf(piece, number, value);
+        texts_word |= w && w->read == ReadTexts;
+    }
     if (first.empty() && !texts_word) return Fail(L"ERROR: no arguments");
 
     if (next == 2) esc = first.substr(5);
@@ -259,22 +315,14 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
 
     uint32_t flags = 0;
     bool report_timeout = false;
-    kt::MsgBoxLook look;
-    std::wstring label_piece[kt::kMaxButtons];
-    texts.clear();
+    Valued valued;
+    kt::MsgBoxLook& look = valued.look;
     for (const std::wstring& piece : Pieces(opts)) {
-        std::wstring label, path;
-        if (TextsWord(piece, path)) {
-            if (!texts.empty()) return Fail(L"ERROR: Texts= given twice '" + piece + L"'");
-            if (path.empty()) return Fail(L"ERROR: no file in '" + piece + L"'");
-            texts = path;
-        } else if (unsigned n = LabelNumber(piece, label)) {
-            if (n > kt::kMaxButtons) return Fail(L"ERROR: the box has no button for '" + piece + L"'");
-            if (label.empty()) return Fail(L"ERROR: empty label '" + piece + L"'");
-            if (CharCount(label) > kt::kMaxLabelChars)
-                return Fail(L"ERROR: label longer than 40 characters '" + piece + L"'");
-            look.labels[n - 1] = label;
-            label_piece[n - 1] = piece;
+        unsigned number = 0;
+        std::wstring value;
+        if (const ValuedWord* w = ValuedWordOf(piece, number, value)) {
+            kt::result read = w->read(piece, number, value, valued);
+            if (!read.ok()) return read;
         } else {
             const FlagWord* hit = nullptr;
             for (const FlagWord& w : kFlagWords) {
@@ -293,8 +341,8 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
 
     // Only once the set is known: the words may come in any order.
     for (unsigned i = 0; i < kt::kMaxButtons; ++i) {
-        if (!label_piece[i].empty() && (!p.buttons || i >= kt::ButtonCount(flags)))
-            return Fail(L"ERROR: the box has no button for '" + label_piece[i] + L"'");
+        if (!valued.label_piece[i].empty() && (!p.buttons || i >= kt::ButtonCount(flags)))
+            return Fail(L"ERROR: the box has no button for '" + valued.label_piece[i] + L"'");
     }
 
     p.timeout = ParseTimeout(GetArg(cmdline, next + 3));
@@ -304,6 +352,7 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     p.report_timeout = report_timeout;
     p.look = look;
     p.escape = esc;
-    p.texts = texts;
+    p.texts = valued.texts;
+    p.session = valued.session;
     return res;
 }

@@ -7,6 +7,7 @@
 
 #include "gen/Texts.h"
 #include "lib/kt.h"
+#include "relay/Session.h"
 #include "win32gui/BoxLook.h"
 
 struct MsgBoxParams {
@@ -27,6 +28,8 @@ struct MsgBoxParams {
     std::wstring texts_content;
     // The content parsed, once it was checked (LoadTexts); shared by copies.
     std::shared_ptr<const kt::TextsFile> texts_file;
+    // Session=: whom velmo asks where it runs unseen.
+    kt::SessionScope session = kt::scAll;
 };
 
 // The exit code of a box that the countdown closed, with ReportTimeout: the

@@ -227,6 +227,43 @@ TEST(ParseCmdLine, TextsWord) {
     }
 }
 
+// Session=: whom velmo asks where it runs unseen.
+TEST(ParseCmdLine, SessionWord) {
+    const struct {
+        const wchar_t* flags;
+        const wchar_t* error;  // null: success
+        kt::SessionScope scope;
+    } cases[] = {
+        {L"YesNo", nullptr, kt::scAll},
+        {L"YesNo|Session=Console", nullptr, kt::scConsole},
+        {L"session=cOnSoLe|YesNo", nullptr, kt::scConsole},
+        {L"YesNo|Session=All", nullptr, kt::scAll},
+        {L"SESSION=ALL|Texts=a.txt", nullptr, kt::scAll},
+        {L"YesNo|Session=", L"ERROR: not All or Console 'Session='", kt::scAll},
+        {L"YesNo|Session=Remote", L"ERROR: not All or Console 'Session=Remote'", kt::scAll},
+        {L"YesNo|Session=Console ", L"ERROR: not All or Console 'Session=Console '", kt::scAll},
+        {L"YesNo|Session=Console|Session=All", L"ERROR: Session= given twice 'Session=All'", kt::scAll},
+        {L"YesNo|Session=All|Session=All", L"ERROR: Session= given twice 'Session=All'", kt::scAll},
+        {L"YesNo|Session", L"ERROR: unknown option 'Session'", kt::scAll},
+        {L"YesNo|Sessions=All", L"ERROR: unknown option 'Sessions=All'", kt::scAll},
+        {L"YesNo|Session1=All", L"ERROR: unknown option 'Session1=All'", kt::scAll},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.flags));
+        MsgBoxParams p;
+        std::wstring line = std::wstring(L"velmo.exe t c \"") + c.flags + L"\" 30";
+        kt::result r = ParseCmdLine(p, line.c_str());
+        if (c.error) {
+            EXPECT_FALSE(r.ok());
+            EXPECT_EQ(r.code(), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+            EXPECT_EQ(r.text(), c.error);
+            continue;
+        }
+        ASSERT_TRUE(r.ok()) << Narrow(r.text());
+        EXPECT_EQ(p.session, c.scope);
+    }
+}
+
 TEST(ParseCmdLine, LabelLimitCountsASurrogatePairOnce) {
     const std::wstring face = L"\U0001F600";
     ASSERT_EQ(face.size(), 2u);
