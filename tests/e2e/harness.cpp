@@ -131,6 +131,29 @@ HWND FindBoxWithText(const std::wstring& text, DWORD timeout_ms) {
     return FindDialog([&](HWND w) { return MessageText(w) == text; }, timeout_ms);
 }
 
+std::vector<HWND> FindBoxesWithText(const std::wstring& text, size_t count, DWORD timeout_ms) {
+    std::vector<HWND> boxes;
+    DWORD start = GetTickCount();
+    do {
+        boxes.clear();
+        std::function<bool(HWND)> accepts = [&](HWND w) {
+            if (MessageText(w) == text) boxes.push_back(w);
+            return false;  // all of them
+        };
+        FindState s{&accepts, nullptr};
+        EnumWindows(FindProc, reinterpret_cast<LPARAM>(&s));
+        if (boxes.size() >= count) break;
+        Sleep(20);
+    } while (GetTickCount() - start < timeout_ms);
+    return boxes;
+}
+
+bool GoneWithin(HWND w, DWORD timeout_ms) {
+    DWORD start = GetTickCount();
+    while (IsWindow(w) && GetTickCount() - start < timeout_ms) Sleep(5);
+    return !IsWindow(w);
+}
+
 std::wstring Text(HWND w) {
     DWORD_PTR len = 0;
     if (!SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &len) || len == 0) return L"";

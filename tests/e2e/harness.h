@@ -60,6 +60,11 @@ private:
 HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title = std::wstring());
 // First visible top-level dialog of any process whose message text is text.
 HWND FindBoxWithText(const std::wstring& text, DWORD timeout_ms);
+// Every visible top-level dialog whose message text is text, once count
+// of them are up or timeout_ms have passed.
+std::vector<HWND> FindBoxesWithText(const std::wstring& text, size_t count, DWORD timeout_ms);
+// Whether w is gone within timeout_ms.
+bool GoneWithin(HWND w, DWORD timeout_ms);
 std::wstring Text(HWND w);
 std::vector<Control> Children(HWND parent);
 std::vector<int> VisibleButtonIds(HWND box);  // left to right

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "tests/e2e/doubles.h"
 #include "tests/e2e/harness.h"
 
 namespace e2e {
@@ -51,33 +52,5 @@ inline DWORD ReadPid(const std::wstring& pid_file, DWORD limit_ms = 10000) {
     } while (GetTickCount() - start < limit_ms);
     return 0;
 }
-
-// A DLL override for these programs only: "native,builtin" takes a DLL of
-// the exe's folder first, as Windows takes a DLL that is not a known one
-// (Wine would otherwise always take its built-in one); "" disables the DLL.
-// Wine reads the override from its per-program registry key when a process
-// starts (a child does not get WINEDLLOVERRIDES from its parent's Windows
-// environment).
-class DllOverride {
-public:
-    DllOverride(std::vector<std::wstring> exes, std::vector<const wchar_t*> dlls, const std::wstring& value)
-        : exes_(std::move(exes)) {
-        for (const std::wstring& exe : exes_) {
-            for (const wchar_t* dll : dlls)
-                RegSetKeyValueW(HKEY_CURRENT_USER, Key(exe).c_str(), dll, REG_SZ, value.c_str(),
-                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        }
-    }
-    DllOverride(const DllOverride&) = delete;
-    DllOverride& operator=(const DllOverride&) = delete;
-    ~DllOverride() {
-        for (const std::wstring& exe : exes_) RegDeleteTreeW(HKEY_CURRENT_USER, AppKey(exe).c_str());
-    }
-
-private:
-    static std::wstring AppKey(const std::wstring& exe) { return L"Software\\Wine\\AppDefaults\\" + exe; }
-    static std::wstring Key(const std::wstring& exe) { return AppKey(exe) + L"\\DllOverrides"; }
-    std::vector<std::wstring> exes_;
-};
 
 }  // namespace e2e

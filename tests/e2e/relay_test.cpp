@@ -359,6 +359,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "ERROR: no arguments\r\n"},
         AtOnceCase{"console_bad_word_with_timeout", L"velmoc.exe", L"\"Nobody sees this\" \"c\" \"Bogus\" 30", false,
                    ERROR_INVALID_PARAMETER, "ERROR: unknown option 'Bogus'\r\n"},
+        AtOnceCase{"console_bad_session", L"velmoc.exe", L"\"Nobody sees this\" \"c\" \"YesNo|Session=Remote\" 30", false,
+                   ERROR_INVALID_PARAMETER, "ERROR: not All or Console 'Session=Remote'\r\n"},
         AtOnceCase{"missing_texts_file", L"velmo.exe", L"\"\" \"\" \"YesNo|Texts=no-such-texts.txt\" 30", false,
                    ERROR_INVALID_PARAMETER, nullptr},
         AtOnceCase{"relayed_default", L"velmo.exe", L"\"Nobody sees this\" \"c\" \"YesNo|DefButton2\" 60", true,
@@ -498,30 +500,6 @@ TEST(RelayTexts, FromAFileThePersonMayNotReadInTheirLanguage) {
     EXPECT_EQ(launcher.WaitExit(kBoxWait), test::Code(IDNO));
 }
 
-// WTSAPI32.dll's test double in the system folder, taken by the copies of
-// velmo named velmo_wts.exe and velmoc_wts.exe alone; the original back
-// afterwards.
-class WtsDouble {
-public:
-    WtsDouble() : override_({L"velmo_wts.exe", L"velmoc_wts.exe"}, {L"wtsapi32"}, L"native") {
-        wchar_t system[MAX_PATH] = {};
-        GetSystemDirectoryW(system, MAX_PATH);
-        dll_ = std::wstring(system) + L"\\wtsapi32.dll";
-        saved_ = dll_ + L".velmo-saved";
-        installed_ = MoveFileExW(dll_.c_str(), saved_.c_str(), MOVEFILE_REPLACE_EXISTING) &&
-                     CopyFileW((e2e::ExeDir() + L"\\wts_double.dll").c_str(), dll_.c_str(), FALSE);
-    }
-    WtsDouble(const WtsDouble&) = delete;
-    WtsDouble& operator=(const WtsDouble&) = delete;
-    ~WtsDouble() { MoveFileExW(saved_.c_str(), dll_.c_str(), MOVEFILE_REPLACE_EXISTING); }
-    bool installed() const { return installed_; }
-
-private:
-    e2e::DllOverride override_;
-    std::wstring dll_, saved_;
-    bool installed_ = false;
-};
-
 struct MessageCase {
     const char* name;
     const wchar_t* exe;      // velmo_wts.exe or velmoc_wts.exe
@@ -544,7 +522,7 @@ class SessionMessage : public ::testing::TestWithParam<MessageCase> {};
 TEST_P(SessionMessage, AsksWhereNoProgramMayStart) {
     const MessageCase& c = GetParam();
     if (!NotLocked().empty()) GTEST_SKIP() << NotLocked();
-    WtsDouble double_dll;
+    e2e::WtsDouble double_dll;
     ASSERT_TRUE(double_dll.installed()) << "cannot put the double in the system folder: " << GetLastError();
     TestDir dir(L"relay_message");
     const std::wstring exe = LockedDir() + L"\\" + c.exe;
@@ -582,7 +560,7 @@ TEST_P(SessionMessage, AsksWhereNoProgramMayStart) {
     EXPECT_TRUE(e2e::HasLineStarting(lines, L"no private copy in "));
     EXPECT_TRUE(e2e::Contains(lines, L"asking through the session's message box of session 1"));
     bool failed = std::wstring(c.answer) == L"fail";
-    EXPECT_EQ(e2e::HasLineStarting(lines, L"WTSSendMessageW failed: "), failed);
+    EXPECT_EQ(e2e::HasLineStarting(lines, L"WTSSendMessageW failed for session 1: "), failed);
     EXPECT_EQ(e2e::HasLineStarting(lines, L"the session's message box answered "), !failed);
 }
 
@@ -610,7 +588,7 @@ INSTANTIATE_TEST_SUITE_P(
 // run's locale sets it).
 TEST(SessionMessage, TakesTheWordsOfThePersonsLanguage) {
     if (!NotLocked().empty()) GTEST_SKIP() << NotLocked();
-    WtsDouble double_dll;
+    e2e::WtsDouble double_dll;
     ASSERT_TRUE(double_dll.installed()) << "cannot put the double in the system folder: " << GetLastError();
     const RestartWords& want = RestartWordsForTheRun();
     TestDir dir(L"relay_message_texts");
@@ -627,6 +605,301 @@ TEST(SessionMessage, TakesTheWordsOfThePersonsLanguage) {
     EXPECT_NE(e2e::FromUtf8(record).find(std::wstring(L"\ntitle=") + want.caption + L"\ntext=" + want.text + L"\n"),
               std::wstring::npos)
         << record;
+}
+
+// Several sessions, through the WTSAPI32 double: velmo_wts.exe where the
+// user may run it, with its log; every relayed box appears on Wine's one
+// display.
+class SessionsRun {
+public:
+    explicit SessionsRun(const wchar_t* name, const std::wstring& exe_name = L"velmo_wts.exe",
+                         const wchar_t* version = L"win10")
+        : double_(version), dir_(name), exe_(dir_ / exe_name) {
+        CopyFileW((e2e::ExeDir() + L"\\" + (exe_name == L"velmoc_wts.exe" ? L"velmoc.exe" : L"velmo.exe")).c_str(),
+                  exe_.c_str(), FALSE);
+        stem_ = exe_name.substr(0, exe_name.size() - 4);
+        // Each line written at once: the test reads the log while the asker runs.
+        TestDir::Write(dir_ / (stem_ + L".wli"), "[Prms]\r\nFlshLns=1\r\n[Evts]\r\nRLY=\r\nA..=\r\n");
+    }
+    // Starts the asker where no display shows it, with the double's sessions.
+    ::testing::AssertionResult Start(const std::wstring& sessions, const std::wstring& args,
+                                     const std::wstring& answer = L"") {
+        if (!double_.installed()) return ::testing::AssertionFailure() << "the double is not in the system folder";
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        kt::unique_handle out(CreateFileW((dir_ / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                          CREATE_ALWAYS, 0, nullptr));
+        EnvScope env({{L"VELMO_WTS_SESSIONS", sessions}, {L"VELMO_WTS_ANSWER", answer},
+                      {L"VELMO_WTS_RECORD", dir_ / L"record.txt"}});
+        start_ = GetTickCount();
+        return e2e::StartUnseen(launcher_, dir_ / L"asker.pid", L"\"" + exe_ + L"\" " + args, out.get());
+    }
+    DWORD Wait(DWORD ms = kBoxWait) { return launcher_.WaitExit(ms); }
+    DWORD Took() const { return GetTickCount() - start_; }
+    std::vector<e2e::Line> Log() const { return e2e::ParseLog(TestDir::Read(dir_ / (stem_ + L".log"))); }
+    std::string Out() const { return TestDir::Read(dir_ / L"out.txt"); }
+    std::string Record() const { return TestDir::Read(dir_ / L"record.txt"); }
+    Process& launcher() { return launcher_; }
+    const TestDir& dir() const { return dir_; }
+    // The session whose relayed process owns w, from the asker's log; 0
+    // when none.
+    DWORD SessionOf(HWND w) const {
+        wchar_t pid[32];
+        swprintf(pid, 32, L"PID=%04X of session ", static_cast<unsigned>(OwnerPid(w)));
+        DWORD session = 0;
+        // The relayed runs write to the same file: it may be held a moment.
+        test::Eventually([&] {
+            std::string bytes = TestDir::Read(dir_ / (stem_ + L".log"));
+            for (const e2e::Line& l : bytes == "<missing>" ? std::vector<e2e::Line>() : e2e::ParseLog(bytes)) {
+                size_t at = l.text.find(pid);
+                if (l.text.compare(0, 17, L"relayed process P") == 0 && at != std::wstring::npos)
+                    session = wcstoul(l.text.c_str() + at + wcslen(pid), nullptr, 10);
+            }
+            return session != 0;
+        });
+        return session;
+    }
+
+private:
+    e2e::WtsDouble double_;
+    TestDir dir_;
+    std::wstring exe_, stem_;
+    Process launcher_;
+    DWORD start_ = 0;
+};
+
+// How many lines start with start.
+size_t Count(const std::vector<e2e::Line>& lines, const std::wstring& start) {
+    size_t n = 0;
+    for (const e2e::Line& l : lines) n += l.text.compare(0, start.size(), start) == 0;
+    return n;
+}
+
+// Three active sessions and a disconnected one: three boxes at once; one
+// person's click ends the other two, and is the answer.
+TEST(RelaySessions, EveryActiveSessionAtOnceAndTheFirstAnswerWins) {
+    SessionsRun run(L"sessions_three");
+    const std::wstring text = L"Relay sessions three";
+    ASSERT_TRUE(run.Start(L"1:active:WINE\\ann:unlocked;2:active:WINE\\bob:locked;3:active:WINE\\cyd:-;"
+                          L"4:disconnected:WINE\\dan:-",
+                          L"\"" + text + L"\" Relayed \"Question|YesNo\" 30"));
+    std::vector<HWND> boxes = e2e::FindBoxesWithText(text, 3, kBoxWait);
+    ASSERT_EQ(boxes.size(), 3u) << "the launcher " << run.launcher().State();
+    EXPECT_EQ(e2e::FindBoxesWithText(text, 4, 1000).size(), 3u) << "a disconnected session was asked";
+    const DWORD answering = run.SessionOf(boxes[1]);
+    e2e::Click(boxes[1], IDNO);
+    for (HWND other : {boxes[0], boxes[2]}) EXPECT_TRUE(e2e::GoneWithin(other, 1000)) << "another box stayed";
+    EXPECT_EQ(run.Wait(), test::Code(IDNO));
+    std::vector<e2e::Line> lines = run.Log();
+    EXPECT_TRUE(e2e::Contains(lines, L"asking session 1, user WINE\\ann (active, unlocked)"));
+    EXPECT_TRUE(e2e::Contains(lines, L"asking session 2, user WINE\\bob (active, locked)"));
+    EXPECT_TRUE(e2e::Contains(lines, L"asking session 3, user WINE\\cyd (active, lock not known)"));
+    EXPECT_FALSE(e2e::HasLineStarting(lines, L"asking session 4"));
+    const wchar_t* names[] = {L"", L"ann", L"bob", L"cyd"};
+    ASSERT_TRUE(answering >= 1 && answering <= 3) << answering;
+    EXPECT_TRUE(e2e::Contains(lines, L"session " + std::to_wstring(answering) + L" (WINE\\" + names[answering] +
+                                         L") answered 7 first, asked in place"));
+    EXPECT_EQ(Count(lines, L"ended the relayed process PID="), 2u);
+    EXPECT_FALSE(e2e::HasLineStarting(lines, L"nobody answered"));
+}
+
+struct NobodyCase {
+    const char* name;
+    const wchar_t* exe;
+    const wchar_t* flags;
+    DWORD code;
+    const char* out;  // velmoc's word
+};
+
+void PrintTo(const NobodyCase& c, std::ostream* os) { *os << c.name; }
+
+class RelaySessionsNobody : public ::testing::TestWithParam<NobodyCase> {};
+
+// Two sessions and nobody answers: each countdown's click is nobody's
+// answer; once both boxes have ended, the countdown's answer, once.
+TEST_P(RelaySessionsNobody, TheCountdownsAnswerOnce) {
+    const NobodyCase& c = GetParam();
+    SessionsRun run(L"sessions_nobody", c.exe);
+    const std::wstring text = L"Relay sessions nobody " + std::wstring(c.exe);
+    ASSERT_TRUE(run.Start(L"1:active:WINE\\ann:-;2:active:WINE\\bob:-", L"\"" + text + L"\" Relayed \"" + c.flags + L"\" 2"));
+    std::vector<HWND> boxes = e2e::FindBoxesWithText(text, 2, kBoxWait);
+    ASSERT_EQ(boxes.size(), 2u) << "the launcher " << run.launcher().State();
+    EXPECT_EQ(run.Wait(), c.code);
+    for (HWND box : boxes) EXPECT_FALSE(IsWindow(box)) << "a box stayed";
+    std::vector<e2e::Line> lines = run.Log();
+    EXPECT_EQ(Count(lines, L"relayed process PID="), 4u) << "two started, two ended";
+    EXPECT_EQ(Count(lines, L"answer 7 of the countdown reported to the asker") +
+                  Count(lines, L"answer 32000 of the countdown reported to the asker"),
+              2u)
+        << "the relayed runs' own lines";
+    size_t countdowns = 0;
+    for (const e2e::Line& l : lines)
+        countdowns += l.text.compare(0, 17, L"relayed process P") == 0 && l.text.find(L" of the countdown") != std::wstring::npos;
+    EXPECT_EQ(countdowns, 2u);
+    EXPECT_EQ(Count(lines, L"nobody answered: "), 1u);
+    EXPECT_TRUE(e2e::Contains(lines, L"nobody answered: " + std::to_wstring(c.code)));
+    EXPECT_EQ(run.Out(), c.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RelaySessionsNobody,
+    ::testing::Values(NobodyCase{"default", L"velmo_wts.exe", L"YesNo|DefButton2", IDNO, ""},
+                      NobodyCase{"report_timeout", L"velmo_wts.exe", L"YesNo|DefButton2|ReportTimeout", 32000, ""},
+                      NobodyCase{"console_twin", L"velmoc_wts.exe", L"YesNo|DefButton2", IDNO, "No\r\n"}),
+    [](const ::testing::TestParamInfo<NobodyCase>& i) { return std::string(i.param.name); });
+
+// One of two relayed runs ended from outside (with a button's code): the
+// other still asks, and its answer counts.
+TEST(RelaySessions, ARunEndedFromOutsideDropsOut) {
+    SessionsRun run(L"sessions_outside");
+    const std::wstring text = L"Relay sessions outside";
+    ASSERT_TRUE(run.Start(L"1:active:WINE\\ann:-;2:active:WINE\\bob:-", L"\"" + text + L"\" Relayed \"YesNo\" 30"));
+    std::vector<HWND> boxes = e2e::FindBoxesWithText(text, 2, kBoxWait);
+    ASSERT_EQ(boxes.size(), 2u) << "the launcher " << run.launcher().State();
+    kt::unique_handle killed(OpenProcess(PROCESS_TERMINATE, FALSE, OwnerPid(boxes[0])));
+    ASSERT_TRUE(killed && TerminateProcess(killed.get(), IDYES));
+    EXPECT_TRUE(e2e::GoneWithin(boxes[0], 5000));
+    Sleep(500);
+    ASSERT_TRUE(IsWindow(boxes[1])) << "the other box went too";
+    EXPECT_TRUE(run.launcher().Running());
+    const DWORD answering = run.SessionOf(boxes[1]);
+    e2e::Click(boxes[1], IDNO);
+    EXPECT_EQ(run.Wait(), test::Code(IDNO));
+    std::vector<e2e::Line> lines = run.Log();
+    bool without = false;
+    for (const e2e::Line& l : lines) without |= l.text.find(L" ended with 6 (0x00000006) without an answer") != std::wstring::npos;
+    EXPECT_TRUE(without);
+    EXPECT_EQ(Count(lines, L"session " + std::to_wstring(answering) + L" (WINE\\"), 1u);
+}
+
+// The lock flags as Windows gives them: reversed on Windows 7 and Server
+// 2008 R2, as documented (Wine gives each version's number as told).
+TEST(RelaySessions, TheLockAsEachWindowsMeansIt) {
+    for (const wchar_t* version : {L"win10", L"win7"}) {
+        SCOPED_TRACE(test::Narrow(version));
+        SessionsRun run(L"sessions_lock", L"velmo_wts.exe", version);
+        ASSERT_TRUE(run.Start(L"1:active:WINE\\ann:locked;2:active:WINE\\bob:unlocked",
+                              L"\"Relay sessions lock\" Relayed \"YesNo|DefButton2\" 1"));
+        EXPECT_EQ(run.Wait(), test::Code(IDNO));
+        const bool seven = std::wstring(version) == L"win7";
+        std::vector<e2e::Line> lines = run.Log();
+        EXPECT_TRUE(e2e::Contains(lines, std::wstring(L"asking session 1, user WINE\\ann (active, ") +
+                                             (seven ? L"unlocked)" : L"locked)")));
+        EXPECT_TRUE(e2e::Contains(lines, std::wstring(L"asking session 2, user WINE\\bob (active, ") +
+                                             (seven ? L"locked)" : L"unlocked)")));
+    }
+}
+
+// Nobody active with a user: nobody is asked, at once, without a box.
+TEST(RelaySessions, NobodyActiveNobodyAsked) {
+    for (const wchar_t* sessions : {L"1:disconnected:WINE\\ann:-", L"2:disconnected:WINE\\dan:-;3:idle:WINE\\eve:-",
+                                    L"1:active::-;65536:listening::-"}) {
+        SCOPED_TRACE(test::Narrow(sessions));
+        SessionsRun run(L"sessions_none");
+        ASSERT_TRUE(run.Start(sessions, L"\"Nobody sees this\" Relayed \"YesNo|DefButton2\" 60"));
+        EXPECT_EQ(run.Wait(), test::Code(IDNO));
+        EXPECT_LT(run.Took(), 5000u) << "not at once";
+        std::vector<e2e::Line> lines = run.Log();
+        EXPECT_TRUE(e2e::HasLineStarting(lines, L"nobody to ask: nobody is logged on in an active session"));
+        EXPECT_FALSE(e2e::HasLineStarting(lines, L"asking session"));
+    }
+}
+
+// Session=Console: the console's user alone, the remote ones not.
+TEST(RelaySessions, ConsoleOnly) {
+    SessionsRun run(L"sessions_console");
+    const std::wstring text = L"Relay sessions console";
+    ASSERT_TRUE(run.Start(L"1:active:WINE\\ann:-;2:active:WINE\\bob:-;3:active:WINE\\cyd:-",
+                          L"\"" + text + L"\" Relayed \"YesNo|Session=Console\" 30"));
+    std::vector<HWND> boxes = e2e::FindBoxesWithText(text, 2, 5000);
+    ASSERT_EQ(boxes.size(), 1u) << "the launcher " << run.launcher().State();
+    EXPECT_EQ(run.SessionOf(boxes[0]), 1u);
+    e2e::Click(boxes[0], IDYES);
+    EXPECT_EQ(run.Wait(), test::Code(IDYES));
+    std::vector<e2e::Line> lines = run.Log();
+    EXPECT_EQ(Count(lines, L"asking session "), 1u);
+}
+
+// Where the users may not run the exe in place: one private copy that each
+// of them may run, removed after the last run.
+TEST(RelaySessions, OneCopyForEveryone) {
+    if (!NotLocked().empty()) GTEST_SKIP() << NotLocked();
+    e2e::WtsDouble double_dll;
+    ASSERT_TRUE(double_dll.installed());
+    TestDir dir(L"sessions_copy");
+    const std::vector<std::wstring> copies_before = CopyFolders();
+    const std::wstring text = L"Relay sessions copy";
+    Process launcher;
+    {
+        EnvScope env({{L"VELMO_WTS_SESSIONS", L"1:active:WINE\\ann:-;2:active:WINE\\bob:-"}});
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                     L"\"" + LockedDir() + L"\\velmo_wts.exe\" \"" + text + L"\" Relayed YesNo 30"));
+    }
+    std::vector<HWND> boxes = e2e::FindBoxesWithText(text, 2, kBoxWait);
+    ASSERT_EQ(boxes.size(), 2u) << "the launcher " << launcher.State();
+    const std::wstring image = ImagePath(OwnerPid(boxes[0]));
+    EXPECT_TRUE(IsCopy(image)) << test::Narrow(image);
+    EXPECT_EQ(ImagePath(OwnerPid(boxes[1])), image) << "not one copy";
+    e2e::Click(boxes[0], IDYES);
+    EXPECT_EQ(launcher.WaitExit(kBoxWait), test::Code(IDYES));
+    for (const std::wstring& folder : CopyFolders())
+        EXPECT_NE(std::find(copies_before.begin(), copies_before.end(), folder), copies_before.end())
+            << "left behind: " << test::Narrow(folder);
+}
+
+// 66 active sessions, more than one wait can hold: 66 boxes, and one click
+// ends them all.
+TEST(RelaySessions, SixtySixSessions) {
+    SessionsRun run(L"sessions_66");
+    const std::wstring text = L"Relay sessions 66";
+    ASSERT_TRUE(run.Start(e2e::ActiveSessions(66), L"\"" + text + L"\" Relayed \"YesNo\" 120"));
+    std::vector<HWND> boxes = e2e::FindBoxesWithText(text, 66, 120000);
+    ASSERT_EQ(boxes.size(), 66u) << "the launcher " << run.launcher().State();
+    e2e::Click(boxes[33], IDYES);
+    EXPECT_EQ(run.Wait(60000), test::Code(IDYES));
+    for (HWND box : boxes) {
+        if (box != boxes[33]) EXPECT_TRUE(e2e::GoneWithin(box, 5000)) << "a box stayed";
+    }
+    EXPECT_EQ(Count(run.Log(), L"ended the relayed process PID="), 65u);
+}
+
+// Where no program may start (a locked exe, no temp folder for a copy):
+// the session's message box in every session at once; a timeout is no
+// person's answer, the first person's answer wins, and a box that cannot
+// be closed stays until its own timeout.
+TEST(RelaySessions, TheSessionsMessageBoxesAtOnce) {
+    if (!NotLocked().empty()) GTEST_SKIP() << NotLocked();
+    e2e::WtsDouble double_dll;
+    ASSERT_TRUE(double_dll.installed());
+    TestDir dir(L"sessions_message");
+    const std::wstring log_file = LockedDir() + L"\\velmo_wts.log", wli = LockedDir() + L"\\velmo_wts.wli";
+    DeleteFileW(log_file.c_str());
+    TestDir::Write(wli, "[Prms]\r\n[Evts]\r\nRLY=\r\nA..=\r\n");
+    auto unlog = kt::scope_exit([&] {
+        DeleteFileW(wli.c_str());
+        DeleteFileW(log_file.c_str());
+    });
+    Process launcher;
+    DWORD start = GetTickCount();
+    {
+        EnvScope env({{L"TMP", dir / L"no-temp"}, {L"TEMP", dir / L"no-temp"},
+                      {L"VELMO_WTS_SESSIONS", L"1:active:WINE\\ann:-;2:active:WINE\\bob:-;3:active:WINE\\cyd:-"},
+                      {L"VELMO_WTS_RECORD", dir / L"record.txt"},
+                      {L"VELMO_WTS_ANSWER", L"1=32000@100,2=7@600,3=6@4000"}});
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                     L"\"" + LockedDir() + L"\\velmo_wts.exe\" \"Restart?\" IT \"YesNo|DefButton2\" 30"));
+    }
+    EXPECT_EQ(launcher.WaitExit(kBoxWait), test::Code(IDNO));
+    // Asked at once: one after the other they would take 4.7 s.
+    EXPECT_LT(GetTickCount() - start, 4000u) << "not at once";
+    const std::string record = TestDir::Read(dir / L"record.txt");
+    for (const char* session : {"session=1 ", "session=2 ", "session=3 "})
+        EXPECT_NE(record.find(session), std::string::npos) << session << record;
+    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(log_file));
+    EXPECT_TRUE(e2e::Contains(lines, L"the session's message box answered 32000 in session 1: its timeout"));
+    EXPECT_TRUE(e2e::Contains(lines, L"the session's message box answered 7 in session 2"));
+    EXPECT_TRUE(e2e::Contains(lines, L"session 2 (WINE\\bob) answered 7 first, asked through the session's message box"));
+    EXPECT_TRUE(e2e::Contains(
+        lines, L"the session's message box of session 3 stays until its own timeout (another person answered)"));
 }
 
 }  // namespace
