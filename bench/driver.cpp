@@ -2,6 +2,7 @@
 // and prints one Markdown table.
 #include <windows.h>
 
+#include "tests/e2e/doubles.h"
 #include "tests/e2e/harness.h"
 
 #include <algorithm>
@@ -263,6 +264,72 @@ void CompareRelay(const std::wstring& root, int runs) {
            have_locked ? Cell(Median(new_file), "%+.0f").c_str() : "n/a");
 }
 
+// Start to the last box of n boxes: velmo relayed to n sessions (the
+// WTSAPI32 double lists them; Wine shows every box on its one display)
+// against n velmo boxes started directly at once. The relay should add its
+// own start and about nothing per box.
+void CompareSessions(const std::wstring& root, int runs) {
+    e2e::WtsDouble double_dll(L"win10", root);
+    if (!double_dll.installed()) {
+        printf("\n(the sessions' figures: the WTSAPI32 double could not be put in the system folder)\n");
+        return;
+    }
+    const std::wstring relayed_exe = g_dir + L"\\velmo_wts.exe";
+    CopyFileW((root + L"\\velmo.exe").c_str(), relayed_exe.c_str(), FALSE);
+    const std::wstring launcher = Quote(root + L"\\station_launch.exe"), pid_file = Quote(g_dir + L"\\sessions.pid");
+    auto start = [](std::wstring cmd, std::vector<kt::unique_handle>& processes) {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi)) return;
+        CloseHandle(pi.hThread);
+        processes.emplace_back(pi.hProcess);
+    };
+    // Start to the n-th box; then every box is closed and every process ended.
+    auto last_box = [&](bool relayed, int n, int run) {
+        const std::wstring text = L"Bench sessions " + std::to_wstring(n) + (relayed ? L" relayed " : L" direct ") +
+                                  std::to_wstring(run);
+        const std::wstring args = L" " + Quote(text) + L" \"Bench sessions\" \"Question|YesNo|DefButton2\" 3600";
+        std::vector<kt::unique_handle> processes;
+        double t0 = Now();
+        if (relayed) {
+            SetEnvironmentVariableW(L"VELMO_WTS_SESSIONS", e2e::ActiveSessions(n).c_str());
+            start(launcher + L" " + pid_file + L" " + Quote(relayed_exe) + args, processes);
+            SetEnvironmentVariableW(L"VELMO_WTS_SESSIONS", nullptr);
+        } else {
+            for (int i = 0; i < n; ++i) start(Quote(root + L"\\velmo.exe") + args, processes);
+        }
+        std::vector<HWND> boxes = e2e::FindBoxesWithText(text, static_cast<size_t>(n), 120000);
+        double took = boxes.size() == static_cast<size_t>(n) ? Now() - t0 : kMissing;
+        // One answer ends the relayed boxes; the direct ones each need theirs.
+        for (HWND box : boxes) {
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+            if (relayed) break;
+        }
+        for (kt::unique_handle& p : processes) {
+            if (WaitForSingleObject(p.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(p.get(), 1);
+        }
+        return took;
+    };
+    printf("\n| start to the last box, %d runs in turn, ms | n boxes started directly at once | relayed to n sessions "
+           "| median of the differences |\n",
+           runs);
+    printf("|---|---|---|---|\n");
+    for (int n : {1, 8, 32}) {
+        std::vector<double> direct, relayed, diff;
+        for (int r = 0; r < runs; ++r) {
+            double d = last_box(false, n, r);
+            double y = last_box(true, n, r);
+            direct.push_back(d);
+            relayed.push_back(y);
+            diff.push_back(y - d);
+        }
+        printf("| %d | %s | %s | %s |\n", n, Cell(Median(direct), "%.0f").c_str(), Cell(Median(relayed), "%.0f").c_str(),
+               Cell(Median(diff), "%+.0f").c_str());
+    }
+    DeleteFileW(relayed_exe.c_str());
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc > 3 && std::wstring(argv[1]).compare(0, 5, L"close") == 0)
         return CloseLater(argv[2], static_cast<DWORD>(_wtoi(argv[3])), std::wstring(argv[1]) == L"close-text");
@@ -360,6 +427,12 @@ int wmain(int argc, wchar_t** argv) {
     if (compare_only) {
         ComparePairs(pairs, runs);
         CompareRelay(root, runs);
+        CompareSessions(root, runs);
+        return 0;
+    }
+    // "sessions <runs>": only the sessions' figures.
+    if (argc > 2 && std::wstring(argv[1]) == L"sessions") {
+        CompareSessions(root, _wtoi(argv[2]));
         return 0;
     }
 
@@ -410,6 +483,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     ComparePairs(pairs, runs * 5);
     CompareRelay(root, runs * 5);
+    CompareSessions(root, runs);
     // A velmo figure that could not be measured fails the run.
     for (const Row& r : rows) {
         for (size_t p = 0; p < kPeers; ++p) {
