@@ -95,6 +95,14 @@ struct hook_traits {
     static void close(type h) { UnhookWindowsHookEx(h); }
 };
 
+// Registry keys of RegOpenKeyExW and RegCreateKeyExW.
+struct hkey_traits {
+    using type = HKEY;
+    static type none() { return nullptr; }
+    static bool valid(type k) { return k != nullptr; }
+    static void close(type k) { RegCloseKey(k); }
+};
+
 // Device contexts of GetDC, released to the window they came from.
 struct window_dc {
     HWND window;
@@ -115,6 +123,7 @@ using unique_local = unique_any<local_traits>;
 using unique_thread_timer = unique_any<thread_timer_traits>;
 using unique_hook = unique_any<hook_traits>;
 using unique_window_dc = unique_any<window_dc_traits>;
+using unique_hkey = unique_any<hkey_traits>;
 
 // Runs a callable when the scope ends, unless dismissed.
 template <class F>
