@@ -20,7 +20,7 @@ int NobodyAnswer(const Question& q) {
 
 bool IsAnswerOf(int code, const Question& q) {
     if (code == kTimedOut) return q.report_timeout;
-    if (code <= 0) return false;
+    if (code <= 0 || code == q.refused) return false;
     if (OkOnly(q)) return code == IDOK || code == IDCANCEL;
     for (unsigned i = 0; i < kMaxButtons; ++i) {
         if (ButtonItem(q.flags, i) == static_cast<uint32_t>(code)) return true;

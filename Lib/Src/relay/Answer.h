@@ -21,6 +21,9 @@ struct Question {
     uint32_t timeout = 0;     // the countdown in seconds; 0: none (a negative one taken unsigned)
     bool no_buttons = false;  // NoButtons
     bool report_timeout = false;
+    // A button's answer that does not count (its button greyed: no
+    // deferral left); 0: none.
+    int refused = 0;
 };
 
 // What the box ends with when nobody can answer: the countdown's answer at
@@ -33,8 +36,8 @@ int NobodyAnswer(const Question& q);
 bool CountdownEnds(const Question& q);
 
 // Whether code answers this box: one of its set's buttons (the OK-only and
-// NoButtons box: OK, or Cancel as Wine's box gives it), or 32000 with
-// ReportTimeout. Anything else (0 from a failed box, 87, a crash's or a
+// NoButtons box: OK, or Cancel as Wine's box gives it) but a refused one,
+// or 32000 with ReportTimeout. Anything else (0 from a failed box, 87, a crash's or a
 // log-off's status) is nobody's answer.
 bool IsAnswerOf(int code, const Question& q);
 

@@ -208,6 +208,24 @@ void StartGuard(BoxCall& call) {
     SetTimer(call.box, kGuardTimer, kGuardMs, GuardTimerProc);
 }
 
+// Greys the locked button for good.
+void Lock(HWND box, const BoxCall& call) {
+    HWND b = ButtonWindow(box, call.flags, static_cast<unsigned>(call.look->locked));
+    if (b) EnableWindow(b, FALSE);
+    log_printf(get_log(), "UB\xB7", "button %d greyed for good", call.look->locked + 1);
+}
+
+// Whether a message would answer with the locked button, or close the box
+// (which may answer with any): dropped, not kept.
+bool Refused(const BoxCall& call, UINT message, WPARAM wparam) {
+    const uint32_t item = ButtonItem(call.flags, static_cast<unsigned>(call.look->locked));
+    const bool refused = (message == WM_COMMAND && LOWORD(wparam) == item) ||
+                         message == WM_CLOSE || (message == WM_SYSCOMMAND && (wparam & 0xFFF0) == SC_CLOSE);
+    if (refused) log_printf(get_log(), "UB\xB7", "answer %u dropped: button %d is greyed", static_cast<unsigned>(item),
+                            call.look->locked + 1);
+    return refused;
+}
+
 // Sees the box's messages after its own procedure: once its WM_INITDIALOG
 // has returned, the system has laid the box out (Wine lays it out there and
 // activates it on the way, so activation is too early for the labels) and
@@ -217,12 +235,14 @@ LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
     WNDPROC own = call ? call->box_proc : nullptr;
     if (!own) return DefDlgProcW(w, message, wparam, lparam);
     if (message == WM_NCDESTROY) SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(own));
+    if (call->look->locked >= 0 && Refused(*call, message, wparam)) return 0;
     LRESULT r = CallWindowProcW(own, w, message, wparam, lparam);
     // A window procedure: nothing may escape it.
     try {
         if (message == WM_INITDIALOG) {
             call->laid_out = true;
             if (call->look->any()) Dress(w, call->flags, *call->look);
+            if (call->look->locked >= 0) Lock(w, *call);
             if (call->look->fit_text) FitTextToScreen(w);
             if (call->look->topmost) {
                 SetWindowPos(w, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -332,7 +352,8 @@ RowFit FitRow(const ButtonRow& row, int width, int max_client_width) {
 
 int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
                const MsgBoxLook& look) {
-    if (!look.any() && !look.guard && !look.fit_text && !look.topmost) return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    if (!look.any() && !look.guard && !look.fit_text && !look.topmost && look.locked < 0)
+        return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
     BoxCall call;
     call.look = &look;
     call.flags = flags;

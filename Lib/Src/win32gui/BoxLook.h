@@ -39,6 +39,11 @@ struct MsgBoxLook {
     // Top-most and in front as it appears (Wine leaves MB_TOPMOST aside):
     // the relayed box, asked from a process that may not give it the front.
     bool topmost = false;
+    // A button (0-based index of the set) greyed for as long as the box is
+    // up, that nothing can answer with: its command is dropped, whoever
+    // sends it (a click, a key, Escape for a Cancel button), and so is a
+    // close. -1: none.
+    int locked = -1;
     // Whether any label is set.
     bool any() const;
 };
