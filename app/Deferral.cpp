@@ -1,0 +1,383 @@
+#include "app/Deferral.h"
+
+#include <cwchar>
+
+#include "Log/Log.h"
+#include "app/CmdLine.h"
+#include "gen/TCmpRes.h"
+#include "io/security.h"
+#include "lib/owner.h"
+#include "relay/Session.h"
+#include "threads/handle.h"
+
+namespace {
+
+const wchar_t kMachineKey[] = L"SOFTWARE\\velmo\\Deferrals\\";
+const wchar_t kUserKey[] = L"Software\\velmo\\Deferrals\\";
+// How long a change waits for another run's change of the same key.
+const DWORD kLockMs = 10000;
+
+bool Digits(const std::wstring& s, size_t from, size_t n) {
+    if (from + n > s.size()) return false;
+    for (size_t i = from; i < from + n; ++i) {
+        if (s[i] < L'0' || s[i] > L'9') return false;
+    }
+    return true;
+}
+
+WORD Number(const std::wstring& s, size_t from, size_t n) {
+    return static_cast<WORD>(wcstoul(s.substr(from, n).c_str(), nullptr, 10));
+}
+
+ULONGLONG Ticks(const SYSTEMTIME& t) {
+    FILETIME f{};
+    if (!SystemTimeToFileTime(&t, &f)) return 0;
+    return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
+
+// The end of the deadline: the next day's start for a date alone.
+ULONGLONG DeadlineEnd(const DeferralSpec& spec) {
+    const ULONGLONG day = 24ULL * 60 * 60 * 10000000;
+    return Ticks(spec.deadline) + (spec.date_only ? day : 0);
+}
+
+void Replace(std::wstring& text, const std::wstring& what, const std::wstring& with) {
+    for (size_t at = 0; (at = text.find(what, at)) != std::wstring::npos; at += with.size()) text.replace(at, what.size(), with);
+}
+
+}  // namespace
+
+bool ParseDeferValue(const std::wstring& value, std::wstring& key, int& times) {
+    const size_t colon = value.find(L':');
+    key = value.substr(0, colon);
+    times = 0;
+    if (key.empty() || key.size() > 64) return false;
+    for (wchar_t c : key) {
+        bool ok = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
+                  c == L'-' || c == L'_';
+        if (!ok) return false;
+    }
+    if (colon == std::wstring::npos) return true;
+    const std::wstring count = value.substr(colon + 1);
+    if (count.empty() || count.size() > 2 || !Digits(count, 0, count.size())) return false;
+    times = static_cast<int>(Number(count, 0, count.size()));
+    return times >= 1;
+}
+
+bool ParseDeadline(const std::wstring& value, SYSTEMTIME& deadline, bool& date_only) {
+    deadline = SYSTEMTIME{};
+    const bool with_time = value.size() == 16;
+    if ((value.size() != 10 && !with_time) || !Digits(value, 0, 4) || value[4] != L'-' || !Digits(value, 5, 2) ||
+        value[7] != L'-' || !Digits(value, 8, 2))
+        return false;
+    deadline.wYear = Number(value, 0, 4);
+    deadline.wMonth = Number(value, 5, 2);
+    deadline.wDay = Number(value, 8, 2);
+    if (with_time) {
+        if (value[10] != L'T' || !Digits(value, 11, 2) || value[13] != L':' || !Digits(value, 14, 2)) return false;
+        deadline.wHour = Number(value, 11, 2);
+        deadline.wMinute = Number(value, 14, 2);
+    }
+    date_only = !with_time;
+    // 2027-02-29 and 24:00 are no times (Wine's SystemTimeToFileTime takes
+    // the 29th of February of any year).
+    static const WORD kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const WORD y = deadline.wYear, m = deadline.wMonth;
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (y < 1601 || m < 1 || m > 12 || deadline.wDay < 1 || deadline.wDay > kDays[m - 1] + (m == 2 && leap) ||
+        deadline.wHour > 23 || deadline.wMinute > 59)
+        return false;
+    FILETIME f{};
+    if (!SystemTimeToFileTime(&deadline, &f)) return false;
+    FileTimeToSystemTime(&f, &deadline);  // the day of the week
+    return true;
+}
+
+LeftNow DeferralsLeft(const DeferralSpec& spec, const DeferralRecord& record, const SYSTEMTIME& now) {
+    LeftNow l;
+    if (spec.has_deadline && Ticks(now) >= DeadlineEnd(spec)) {
+        l.deadline_passed = true;
+        l.left = 0;
+        return l;
+    }
+    if (spec.times == 0) {
+        l.left = kUnlimited;
+        return l;
+    }
+    if (record.state == DeferralRecord::rsGood && record.left <= static_cast<DWORD>(spec.times)) {
+        l.left = static_cast<int>(record.left);
+        return l;
+    }
+    l.fresh = record.state != DeferralRecord::rsNone;
+    l.left = spec.times;
+    return l;
+}
+
+RecordChange AfterEnding(kt::Ending ending, int answer, int defer_answer, int left) {
+    if (ending != kt::enPerson) return rcNothing;
+    if (answer != defer_answer) return rcRemove;
+    return left != 0 ? rcUse : rcNothing;
+}
+
+std::wstring FormatUntil(const DeferralSpec& spec, const wchar_t* locale) {
+    if (!spec.has_deadline) return L"";
+    wchar_t date[96] = {}, time[96] = {};
+    if (!GetDateFormatEx(locale, DATE_SHORTDATE, &spec.deadline, nullptr, date, 96, nullptr)) return L"";
+    if (spec.date_only) return date;
+    if (!GetTimeFormatEx(locale, TIME_NOSECONDS, &spec.deadline, nullptr, time, 96)) return date;
+    return std::wstring(date) + L" " + time;
+}
+
+std::wstring WithDeferral(const std::wstring& text, int left, const DeferralSpec& spec, const wchar_t* locale) {
+    std::wstring out = text;
+    if (out.find(L'{') == std::wstring::npos) return out;
+    Replace(out, L"{left}", left == kUnlimited ? std::wstring(L"\u221E") : std::to_wstring(left));
+    Replace(out, L"{until}", FormatUntil(spec, locale));
+    return out;
+}
+
+bool DeferralsOfTheMachine(bool service_account, bool elevated) { return service_account || elevated; }
+
+bool Elevated() {
+    HANDLE t = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return false;
+    kt::unique_handle token(t);
+    TOKEN_ELEVATION elevation{};
+    DWORD bytes = 0;
+    return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &bytes) &&
+           elevation.TokenIsElevated;
+}
+
+std::wstring OwnUser() {
+    HANDLE t = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return L"?";
+    kt::unique_handle token(t);
+    return kt::UserOf(token.get());
+}
+
+DeferralStore::DeferralStore(const std::wstring& key)
+    : machine_(DeferralsOfTheMachine(kt::RunsAsServiceAccount(), Elevated())), key_(key) {}
+
+std::wstring DeferralStore::Where() const {
+    return std::wstring(machine_ ? L"HKLM\\" : L"HKCU\\") + (machine_ ? kMachineKey : kUserKey) + key_;
+}
+
+DeferralRecord DeferralStore::Read() const {
+    DeferralRecord record;
+    HKEY k = nullptr;
+    LONG e = RegOpenKeyExW(machine_ ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                           (std::wstring(machine_ ? kMachineKey : kUserKey) + key_).c_str(), 0,
+                           KEY_QUERY_VALUE | KEY_WOW64_64KEY, &k);
+    kt::unique_hkey opened(e == ERROR_SUCCESS ? k : nullptr);
+    if (e == ERROR_FILE_NOT_FOUND) return record;
+    if (e != ERROR_SUCCESS) {
+        record.state = DeferralRecord::rsUnusable;
+        record.why = kt::result(static_cast<uint32_t>(e)).str();
+        return record;
+    }
+    DWORD type = 0, value = 0, bytes = sizeof value;
+    e = RegQueryValueExW(opened.get(), L"Left", nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
+    opened.reset();
+    if (e == ERROR_FILE_NOT_FOUND) return record;  // no count kept (none was asked for)
+    if (e == ERROR_SUCCESS && type == REG_DWORD && bytes == sizeof value) {
+        record.state = DeferralRecord::rsGood;
+        record.left = value;
+    } else {
+        record.state = DeferralRecord::rsUnusable;
+        record.why = e == ERROR_SUCCESS || e == ERROR_MORE_DATA ? L"Left is not a REG_DWORD"
+                                                                 : kt::result(static_cast<uint32_t>(e)).str();
+    }
+    return record;
+}
+
+namespace {
+
+// The mutex of one key in one store: every run that changes it takes it.
+// A mutex that cannot be had (another run that hangs, or a name squatted)
+// does not stop the change: losing a lock loses less than losing the count.
+class KeyLock {
+public:
+    KeyLock(bool machine, const std::wstring& key) {
+        std::wstring upper = key;
+        for (wchar_t& c : upper) c = kt::UpperAscii(c);
+        HANDLE t = nullptr;
+        std::wstring owner = L"machine";
+        if (!machine && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) {
+            kt::unique_handle token(t);
+            owner = kt::TokenUserSid(token.get());
+        }
+        if (mutex_.create(false, L"Global\\velmo-deferral-" + owner + L"-" + upper) == 0) {
+            DWORD w = WaitForSingleObject(mutex_.get(), kLockMs);
+            held_ = w == WAIT_OBJECT_0 || w == WAIT_ABANDONED;
+        }
+    }
+    KeyLock(const KeyLock&) = delete;
+    KeyLock& operator=(const KeyLock&) = delete;
+    ~KeyLock() {
+        if (held_) mutex_.release();
+    }
+    bool held() const { return held_; }
+
+private:
+    kt::Mutex mutex_;
+    bool held_ = false;
+};
+
+std::wstring UtcNow() {
+    SYSTEMTIME t;
+    GetSystemTime(&t);
+    wchar_t s[32];
+    swprintf(s, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return s;
+}
+
+LONG SetText(HKEY k, const wchar_t* name, const std::wstring& value) {
+    return RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+}  // namespace
+
+kt::result DeferralStore::Use(const DeferralSpec& spec, const std::wstring& who, int* left) {
+    KeyLock lock(machine_, key_);
+    // Another run may have used one since this run read the record.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    LeftNow before = DeferralsLeft(spec, Read(), now);
+    if (left) *left = before.left;
+    if (before.left == 0) return kt::result(ERROR_NOT_FOUND, L"no deferral left any more");
+    HKEY k = nullptr;
+    LONG e = RegCreateKeyExW(machine_ ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                             (std::wstring(machine_ ? kMachineKey : kUserKey) + key_).c_str(), 0, nullptr, 0,
+                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &k, nullptr);
+    if (e != ERROR_SUCCESS) return kt::result(static_cast<uint32_t>(e), L"RegCreateKeyExW " + Where());
+    kt::unique_hkey record(k);
+    const int after = before.left == kUnlimited ? kUnlimited : before.left - 1;
+    DWORD value = static_cast<DWORD>(after);
+    if (after != kUnlimited)
+        e = RegSetValueExW(record.get(), L"Left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    if (e == ERROR_SUCCESS) e = SetText(record.get(), L"LastDeferred", UtcNow());
+    if (e == ERROR_SUCCESS) e = SetText(record.get(), L"LastDeferredBy", who);
+    record.reset();
+    if (e != ERROR_SUCCESS) return kt::result(static_cast<uint32_t>(e), L"RegSetValueExW " + Where());
+    if (left) *left = after;
+    if (!lock.held()) return kt::result(0, L"kept without the key's lock", kt::lvlWarning);
+    return {};
+}
+
+kt::result DeferralStore::Remove() {
+    KeyLock lock(machine_, key_);
+    LONG e = RegDeleteKeyExW(machine_ ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                             (std::wstring(machine_ ? kMachineKey : kUserKey) + key_).c_str(), KEY_WOW64_64KEY, 0);
+    if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND)
+        return kt::result(static_cast<uint32_t>(e), L"RegDeleteKeyExW " + Where());
+    return {};
+}
+
+namespace {
+const wchar_t kCategory[] = L"DFR";
+const wchar_t kLeftVariable[] = L"VELMO_DEFER_LEFT";
+const int kNotHanded = -2;
+
+std::wstring Counted(int left, const DeferralSpec& spec) {
+    if (left == kUnlimited) return L"as often as wanted until " + FormatUntil(spec, LOCALE_NAME_USER_DEFAULT);
+    return std::to_wstring(left) + L" of " + std::to_wstring(spec.times) + L" left";
+}
+}  // namespace
+
+std::wstring DeferralEntry(int left) {
+    return std::wstring(kLeftVariable) + L"=" + (left == kUnlimited ? std::wstring(L"unlimited") : std::to_wstring(left));
+}
+
+int HandedDeferrals() {
+    wchar_t value[16] = {};
+    DWORD n = GetEnvironmentVariableW(kLeftVariable, value, 16);
+    if (n == 0 || n >= 16) return kNotHanded;
+    if (wcscmp(value, L"unlimited") == 0) return kUnlimited;
+    if (!Digits(value, 0, n) || n > 2) return kNotHanded;
+    return static_cast<int>(wcstoul(value, nullptr, 10));
+}
+
+int DeferralsBefore(const MsgBoxParams& p, bool relayed) {
+    kt::Log* log = kt::get_log();
+    const DeferralSpec& spec = p.defer;
+    if (relayed) {
+        int left = HandedDeferrals();
+        // Without the asker's count nothing is offered that might not be left.
+        if (left == kNotHanded) {
+            kt::log_printf(log, "DFR", "no count handed over by the asking velmo: none left");
+            return 0;
+        }
+        kt::log_wprintf(log, kCategory, L"deferrals of %s from the asking velmo: %s", spec.key.c_str(),
+                        Counted(left, spec).c_str());
+        return left;
+    }
+    DeferralStore store(spec.key);
+    DeferralRecord record = store.Read();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    LeftNow l = DeferralsLeft(spec, record, now);
+    if (l.fresh && record.state == DeferralRecord::rsUnusable) {
+        kt::log_wprintf(log, kCategory, L"record of %s unreadable: %s: counted as new", spec.key.c_str(), record.why.c_str());
+    } else if (l.fresh) {
+        kt::log_wprintf(log, kCategory, L"record of %s out of range: Left %u of %d: counted as new", spec.key.c_str(),
+                        static_cast<unsigned>(record.left), spec.times);
+    }
+    if (l.deadline_passed) {
+        kt::log_wprintf(log, kCategory, L"no deferral left: the deadline has passed (%s)",
+                        FormatUntil(spec, LOCALE_NAME_USER_DEFAULT).c_str());
+    } else if (l.left == 0) {
+        kt::log_wprintf(log, kCategory, L"no deferral left: 0 of %d (%s)", spec.times, store.Where().c_str());
+    } else {
+        kt::log_wprintf(log, kCategory, L"deferrals of %s: %s (%s)", spec.key.c_str(), Counted(l.left, spec).c_str(),
+                        store.Where().c_str());
+    }
+    return l.left;
+}
+
+void ApplyDeferral(MsgBoxParams& p, int left, const wchar_t* locale) {
+    if (!p.defer.given()) return;
+    p.text = WithDeferral(p.text, left, p.defer, locale);
+    p.caption = WithDeferral(p.caption, left, p.defer, locale);
+    for (std::wstring& label : p.look.labels) label = WithDeferral(label, left, p.defer, locale);
+    if (left != 0) return;
+    p.look.locked = 1;
+    // The countdown never clicks the greyed button: button 1 instead.
+    if ((p.flags & MB_DEFMASK) == MB_DEFBUTTON2) p.flags = (p.flags & ~MB_DEFMASK) | MB_DEFBUTTON1;
+}
+
+void KeepDeferrals(const MsgBoxParams& p, kt::Ending ending, int answer, int left, const std::wstring& who) {
+    if (!p.defer.given()) return;
+    kt::Log* log = kt::get_log();
+    const int defer_answer = static_cast<int>(kt::ButtonItem(p.flags, 1));
+    switch (AfterEnding(ending, answer, defer_answer, left)) {
+        case rcNothing:
+            if (ending == kt::enCountdown)
+                kt::log_wprintf(log, kCategory, L"the countdown's answer %d uses no deferral", answer);
+            else if (ending == kt::enNone)
+                kt::log_printf(log, "DFR", "nobody answered: no deferral used");
+            break;
+        case rcUse: {
+            DeferralStore store(p.defer.key);
+            int after = left;
+            kt::result kept = store.Use(p.defer, who, &after);
+            if (kept.ok() && !kept.text().empty())
+                kt::log_wprintf(log, kCategory, L"deferral used by %s: %s (%s)", who.c_str(), Counted(after, p.defer).c_str(),
+                                kept.text().c_str());
+            else if (kept.ok())
+                kt::log_wprintf(log, kCategory, L"deferral used by %s: %s", who.c_str(), Counted(after, p.defer).c_str());
+            else
+                kt::log_wprintf(log, kCategory, L"deferral of %s not kept: %s", who.c_str(), kept.str().c_str());
+            break;
+        }
+        case rcRemove: {
+            kt::result removed = DeferralStore(p.defer.key).Remove();
+            if (removed.ok())
+                kt::log_wprintf(log, kCategory, L"deferrals ended by answer %d: record removed", answer);
+            else
+                kt::log_wprintf(log, kCategory, L"deferrals ended by answer %d, but the record stays: %s", answer,
+                                removed.str().c_str());
+            break;
+        }
+    }
+}
