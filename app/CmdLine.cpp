@@ -94,6 +94,8 @@ struct Valued {
     std::wstring texts;
     bool session_given = false;
     kt::SessionScope session = kt::scAll;
+    DeferralSpec defer;
+    std::wstring defer_piece, until_piece;  // the pieces that gave them
 };
 
 // Readers of one valued word: what its value sets, or why it cannot be
@@ -133,6 +135,23 @@ kt::result ReadSession(const std::wstring& piece, unsigned, const std::wstring& 
     return {};
 }
 
+kt::result ReadDefer(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
+    if (!v.defer_piece.empty()) return Fail(L"ERROR: Defer= given twice '" + piece + L"'");
+    if (!ParseDeferValue(value, v.defer.key, v.defer.times))
+        return Fail(L"ERROR: not <key>[:<times>] (1 to 64 letters, digits, . - _; 1 to 99 times) '" + piece + L"'");
+    v.defer_piece = piece;
+    return {};
+}
+
+kt::result ReadDeferUntil(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
+    if (!v.until_piece.empty()) return Fail(L"ERROR: DeferUntil= given twice '" + piece + L"'");
+    if (!ParseDeadline(value, v.defer.deadline, v.defer.date_only))
+        return Fail(L"ERROR: not a date YYYY-MM-DD or YYYY-MM-DDThh:mm '" + piece + L"'");
+    v.defer.has_deadline = true;
+    v.until_piece = piece;
+    return {};
+}
+
 struct ValuedWord {
     const wchar_t* name;  // before the "=" (or the number), in upper case
     bool numbered;        // Button<n>=: a decimal number between the name and the "="
@@ -145,6 +164,8 @@ const ValuedWord kValuedWords[] = {
     {L"BUTTON", true, ReadLabel},
     {L"TEXTS", false, ReadTexts},
     {L"SESSION", false, ReadSession},
+    {L"DEFER", false, ReadDefer},
+    {L"DEFERUNTIL", false, ReadDeferUntil},
 };
 
 // The valued word a piece is, its number and its value; null when it is
@@ -344,6 +365,15 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
         if (!valued.label_piece[i].empty() && (!p.buttons || i >= kt::ButtonCount(flags)))
             return Fail(L"ERROR: the box has no button for '" + valued.label_piece[i] + L"'");
     }
+    // Defer= and DeferUntil= together, on a box whose button 2 can defer.
+    if (!valued.until_piece.empty() && valued.defer_piece.empty())
+        return Fail(L"ERROR: DeferUntil= without Defer= '" + valued.until_piece + L"'");
+    if (!valued.defer_piece.empty()) {
+        if (valued.defer.times == 0 && !valued.defer.has_deadline)
+            return Fail(L"ERROR: neither times nor DeferUntil= for '" + valued.defer_piece + L"'");
+        if (!p.buttons || kt::ButtonCount(flags) < 2)
+            return Fail(L"ERROR: the box has no button 2 to defer with '" + valued.defer_piece + L"'");
+    }
 
     p.timeout = ParseTimeout(GetArg(cmdline, next + 3));
     p.text = text;
@@ -354,5 +384,6 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     p.escape = esc;
     p.texts = valued.texts;
     p.session = valued.session;
+    p.defer = valued.defer;
     return res;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Deferral.h"
 #include "gen/Texts.h"
 #include "lib/kt.h"
 #include "relay/Session.h"
@@ -30,6 +31,8 @@ struct MsgBoxParams {
     std::shared_ptr<const kt::TextsFile> texts_file;
     // Session=: whom velmo asks where it runs unseen.
     kt::SessionScope session = kt::scAll;
+    // Defer= and DeferUntil=.
+    DeferralSpec defer;
 };
 
 // The exit code of a box that the countdown closed, with ReportTimeout: the

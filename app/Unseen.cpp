@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "Log/Log.h"
+#include "app/Deferral.h"
 #include "app/Texts.h"
 #include "relay/Relay.h"
 
@@ -34,13 +35,21 @@ kt::Question AskedOf(const MsgBoxParams& p) {
     q.timeout = static_cast<uint32_t>(p.timeout);
     q.no_buttons = !p.buttons;
     q.report_timeout = p.report_timeout;
+    // A greyed button's answer is nobody's (the session's box cannot grey it).
+    if (p.look.locked >= 0) q.refused = static_cast<int>(kt::ButtonItem(p.flags, static_cast<unsigned>(p.look.locked)));
     return q;
 }
 
 int NobodyAnswer(const MsgBoxParams& p) { return kt::NobodyAnswer(AskedOf(p)); }
 
-int AskUser(const MsgBoxParams& p) {
+int AskUser(const MsgBoxParams& p, int left) {
     std::vector<std::wstring> entries = {std::wstring(kRelayedVariable) + L"=" + Hex(GetCurrentProcessId())};
+    // The asker keeps the count; each relayed run is told what is left.
+    if (p.defer.given()) entries.push_back(DeferralEntry(left));
+    // The box as asked: where no deferral is left, its default moved and the
+    // defer button's answer refused.
+    MsgBoxParams deferred = p;
+    ApplyDeferral(deferred, left, LOCALE_NAME_USER_DEFAULT);
     // The file's content goes along: the person may not be able to read it.
     if (!p.texts.empty()) {
         std::vector<std::wstring> texts = TextsEntries(p.texts_content);
@@ -48,18 +57,23 @@ int AskUser(const MsgBoxParams& p) {
     }
     // The session's own box is shown for this process: in the asked
     // person's language.
-    auto in_language = [&p](const std::wstring& language) {
+    auto in_language = [&p, left](const std::wstring& language) {
         MsgBoxParams asked = p;
         kt::SectionChoice choice;
         ApplyTexts(asked, language, &choice);
         if (!p.texts.empty())
             kt::log_wprintf(kt::get_log(), L"TXT", L"the session's box: section [%s] for %s (%s)", choice.tag.c_str(),
                             language.c_str(), kt::SectionMatchText(choice.how));
+        ApplyDeferral(asked, left, language.c_str());
         return AskedOf(asked);
     };
-    kt::RelayRun run = kt::RelayToUsers(GetCommandLineW(), entries, AskedOf(p), p.session, in_language);
-    if (run.answered) return run.answer;
-    int code = NobodyAnswer(p);
+    kt::RelayRun run = kt::RelayToUsers(GetCommandLineW(), entries, AskedOf(deferred), p.session, in_language);
+    if (run.answered) {
+        KeepDeferrals(deferred, kt::enPerson, run.answer, left, run.who);
+        return run.answer;
+    }
+    int code = NobodyAnswer(deferred);
     kt::log_printf(kt::get_log(), "RLY", "nobody answered: %d", code);
+    KeepDeferrals(deferred, kt::enNone, code, left, L"");
     return code;
 }

@@ -23,4 +23,6 @@ int NobodyAnswer(const MsgBoxParams& p);
 // nobody answered. p holds the command line's own words and a texts file's
 // content: the relayed run, and the session's box, take the words of the
 // person's language.
-int AskUser(const MsgBoxParams& p);
+// With Defer=, left is the deferrals left: handed to each relayed run, and
+// the count kept after the first person's answer.
+int AskUser(const MsgBoxParams& p, int left = 0);

@@ -8,6 +8,7 @@
 #include "Log/Log.h"
 #include "app/CmdLine.h"
 #include "app/Console.h"
+#include "app/Deferral.h"
 #include "app/Texts.h"
 #include "app/Unseen.h"
 #include "app/resource.h"
@@ -99,6 +100,12 @@ int Run() {
                         kt::SectionMatchText(choice.how));
     }
     if (!parsed.ok() && !params.texts.empty()) kt::log_wprintf(log, L"TXT", L"%s", parsed.text().c_str());
+    // The deferrals left, from the store or (a relayed run) from the asker.
+    int left = 0;
+    if (parsed.ok() && params.defer.given()) {
+        left = DeferralsBefore(params, !relayed_by.empty());
+        ApplyDeferral(params, left, LOCALE_NAME_USER_DEFAULT);
+    }
     if (parsed.ok()) {
         if (seen && !relayed_by.empty()) {
             // A question from a deployment is not hidden behind the user's
@@ -112,13 +119,15 @@ int Run() {
             kt::log_printf(log, "RLY", "answer %d %sreported to the asker as 0x%08X", exit_code,
                            by_countdown ? "of the countdown " : "", static_cast<unsigned>(process_code));
         } else if (seen) {
-            exit_code = ShowBox(params);
+            bool by_countdown = false;
+            exit_code = ShowBox(params, &by_countdown);
+            KeepDeferrals(params, by_countdown ? kt::enCountdown : kt::enPerson, exit_code, left, OwnUser());
         } else if (!relayed_by.empty()) {
             // Never relayed twice: nobody answers.
             exit_code = NobodyAnswer(params);
             kt::log_printf(log, "RLY", "relayed, yet not visible: nobody answers %d", exit_code);
         } else {
-            exit_code = AskUser(given);
+            exit_code = AskUser(given, left);
         }
 #ifdef VELMO_CONSOLE
         // The asking velmoc writes the word. A relayed run's standard handles

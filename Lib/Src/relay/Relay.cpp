@@ -248,6 +248,7 @@ public:
                 run.answered = true;
                 run.answer = c.answer;
                 run.session = p->session;
+                run.who = p->name;
                 run.way = p->way;
                 log_wprintf(log_, kCategory, L"session %u (%s) answered %d first, asked %s", static_cast<unsigned>(p->session),
                             p->name.c_str(), c.answer, WayText(p->way));

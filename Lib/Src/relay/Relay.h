@@ -25,6 +25,7 @@ struct RelayRun {
     bool answered = false;          // a person answered
     int answer = 0;                 // that answer
     DWORD session = kNoSession;     // whose
+    std::wstring who;               // "DOMAIN\user" of that session
     Way way = wyNobody;             // and how they were asked
 };
 
