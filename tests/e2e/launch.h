@@ -53,4 +53,48 @@ inline DWORD ReadPid(const std::wstring& pid_file, DWORD limit_ms = 10000) {
     return 0;
 }
 
+const wchar_t kDeferralStore[] = L"SOFTWARE\\velmo\\Deferrals\\";
+
+// A deferral key of the test's own, gone afterwards, and its record as
+// velmo keeps it under Wine (elevated: HKLM, the 64-bit view).
+class DeferralKey {
+public:
+    explicit DeferralKey(const std::wstring& name) : name_(name + L"-" + std::to_wstring(GetCurrentProcessId())) { Remove(); }
+    ~DeferralKey() { Remove(); }
+    const std::wstring& name() const { return name_; }
+    // Left as the store holds it; -1 without a record.
+    int Left() const {
+        DWORD value = 0, bytes = sizeof value, type = 0;
+        if (RegGetValueW(Open().get(), nullptr, L"Left", RRF_RT_ANY, &type, &value, &bytes) != ERROR_SUCCESS) return -1;
+        return type == REG_DWORD ? static_cast<int>(value) : -2;
+    }
+    std::wstring Text(const wchar_t* value) const {
+        wchar_t text[128] = {};
+        DWORD bytes = sizeof text;
+        if (RegGetValueW(Open().get(), nullptr, value, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) return L"";
+        return text;
+    }
+    void SetLeftText(const wchar_t* text) const {
+        HKEY k = nullptr;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kDeferralStore + name_).c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                            nullptr, &k, nullptr) != ERROR_SUCCESS)
+            return;
+        kt::unique_hkey key(k);
+        RegSetValueExW(key.get(), L"Left", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                       static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+    }
+    void Remove() const { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (kDeferralStore + name_).c_str(), KEY_WOW64_64KEY, 0); }
+
+private:
+    // The record's key in the 64-bit view; empty when there is none.
+    kt::unique_hkey Open() const {
+        HKEY k = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kDeferralStore + name_).c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &k) !=
+            ERROR_SUCCESS)
+            k = nullptr;
+        return kt::unique_hkey(k);
+    }
+    std::wstring name_;
+};
+
 }  // namespace e2e

@@ -619,7 +619,7 @@ public:
                   exe_.c_str(), FALSE);
         stem_ = exe_name.substr(0, exe_name.size() - 4);
         // Each line written at once: the test reads the log while the asker runs.
-        TestDir::Write(dir_ / (stem_ + L".wli"), "[Prms]\r\nFlshLns=1\r\n[Evts]\r\nRLY=\r\nA..=\r\n");
+        TestDir::Write(dir_ / (stem_ + L".wli"), "[Prms]\r\nFlshLns=1\r\n[Evts]\r\nRLY=\r\nA..=\r\nDFR=\r\n");
     }
     // Starts the asker where no display shows it, with the double's sessions.
     ::testing::AssertionResult Start(const std::wstring& sessions, const std::wstring& args,
@@ -900,6 +900,42 @@ TEST(RelaySessions, TheSessionsMessageBoxesAtOnce) {
     EXPECT_TRUE(e2e::Contains(lines, L"session 2 (WINE\\bob) answered 7 first, asked through the session's message box"));
     EXPECT_TRUE(e2e::Contains(
         lines, L"the session's message box of session 3 stays until its own timeout (another person answered)"));
+}
+
+// Deferrals from SYSTEM: the asker keeps the count and tells each relayed
+// run what is left; with several sessions the first answer counts once.
+TEST(RelayDeferral, TheAskerKeepsTheCount) {
+    e2e::DeferralKey key(L"relay");
+    for (int sessions : {1, 2}) {
+        SCOPED_TRACE(sessions);
+        SessionsRun run(L"relay_deferral");
+        const std::wstring text = L"Relay deferral " + std::to_wstring(sessions);
+        ASSERT_TRUE(run.Start(e2e::ActiveSessions(sessions),
+                              L"\"" + text + L"\" Relayed \"YesNo|Button2=Later ({left})|Defer=" + key.name() + L":3\" 30"));
+        std::vector<HWND> boxes = e2e::FindBoxesWithText(text, static_cast<size_t>(sessions), kBoxWait);
+        ASSERT_EQ(boxes.size(), static_cast<size_t>(sessions)) << "the launcher " << run.launcher().State();
+        const int before = 3 - (sessions - 1);
+        for (HWND box : boxes)
+            EXPECT_EQ(e2e::ButtonTexts(box), (std::vector<std::wstring>{L"&Yes", L"Later (" + std::to_wstring(before) + L")"}));
+        e2e::Click(boxes[0], IDNO);
+        EXPECT_EQ(run.Wait(), test::Code(IDNO));
+        EXPECT_EQ(key.Left(), before - 1) << "not counted once";
+        // Only the asker counts; each relayed run was told.
+        std::vector<e2e::Line> lines = run.Log();
+        wchar_t asker[16];
+        swprintf(asker, 16, L"%04X", static_cast<unsigned>(e2e::ReadPid(run.dir() / L"asker.pid")));
+        size_t used = 0, told = 0;
+        for (const e2e::Line& l : lines) {
+            if (l.text.compare(0, 18, L"deferral used by W") == 0) {
+                ++used;
+                EXPECT_EQ(l.pid, asker) << "a relayed run counted";
+            }
+            told += l.pid != asker && l.text.compare(0, 13, L"deferrals of ") == 0 &&
+                    l.text.find(L" from the asking velmo: ") != std::wstring::npos;
+        }
+        EXPECT_EQ(used, 1u);
+        EXPECT_EQ(told, static_cast<size_t>(sessions));
+    }
 }
 
 }  // namespace

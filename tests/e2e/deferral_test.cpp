@@ -1,0 +1,182 @@
+// Deferrals kept between runs, with the real velmo and a person's input: the
+// count on the labels, the defer button greyed when none is left, what uses
+// one and what does not. (Under Wine velmo runs elevated: the count is in
+// HKLM\SOFTWARE\velmo\Deferrals, the 64-bit view.)
+#include <gtest/gtest.h>
+
+#include "tests/e2e/logfile.h"
+
+namespace {
+
+using e2e::kBoxWait;
+using e2e::Process;
+
+using Key = e2e::DeferralKey;
+
+// One run of the sandbox's velmo with Defer=: "Restart now?" with Yes and
+// Later ({left}), the default on Later.
+struct DeferRun {
+    Process p;
+    HWND box = nullptr;
+};
+::testing::AssertionResult Start(DeferRun& run, const std::wstring& exe, const Key& key, const std::wstring& more,
+                                 const std::wstring& timeout = L"30") {
+    return e2e::LaunchExe(run.p, exe,
+                          L"\"Restart now? {left} left\" \"Deferral " + key.name() +
+                              L"\" \"YesNo|DefButton2|Button2=Later ({left})|Defer=" + key.name() + more + L"\" " +
+                              timeout,
+                          run.box);
+}
+
+std::wstring Later(int left) { return L"Later (" + std::to_wstring(left) + L")"; }
+
+// The count on the labels, 2, 1, 0; at 0 the defer button is greyed and
+// takes no click, and the countdown clicks button 1; then a person's
+// proceed ends the cycle.
+TEST(Deferral, CountsDownThenGreysTheDeferButton) {
+    e2e::Sandbox dir(L"deferral_count");
+    TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nDFR=\r\nUB.=button.*|answer.*\r\n");
+    Key key(L"count");
+    for (int left : {2, 1}) {
+        SCOPED_TRACE(left);
+        DeferRun run;
+        ASSERT_TRUE(Start(run, dir.exe(), key, L":2"));
+        EXPECT_EQ(e2e::ButtonTexts(run.box), (std::vector<std::wstring>{L"&Yes", Later(left)}));
+        EXPECT_EQ(e2e::MessageText(run.box), L"Restart now? " + std::to_wstring(left) + L" left");
+        e2e::Click(run.box, IDNO);
+        EXPECT_EQ(run.p.WaitExit(kBoxWait), test::Code(IDNO));
+        EXPECT_EQ(key.Left(), left - 1);
+    }
+    EXPECT_FALSE(key.Text(L"LastDeferred").empty());
+    EXPECT_NE(key.Text(L"LastDeferredBy").find(L'\\'), std::wstring::npos) << "not DOMAIN\\user";
+    {
+        DeferRun run;
+        ASSERT_TRUE(Start(run, dir.exe(), key, L":2", L"4"));
+        EXPECT_EQ(e2e::ButtonTexts(run.box), (std::vector<std::wstring>{L"&Yes", Later(0)}));
+        HWND later = GetDlgItem(run.box, IDNO);
+        ASSERT_NE(later, nullptr);
+        EXPECT_FALSE(IsWindowEnabled(later)) << "the defer button is not greyed";
+        // A person's click on it, and its command sent: nothing answers.
+        ASSERT_TRUE(e2e::BringToFront(run.box));
+        e2e::ClickAt(later);
+        e2e::Click(run.box, IDNO);
+        Sleep(500);
+        EXPECT_TRUE(IsWindow(run.box)) << "the greyed button answered";
+        // The countdown clicks button 1 instead.
+        EXPECT_EQ(run.p.WaitExit(kBoxWait), test::Code(IDYES));
+        EXPECT_EQ(key.Left(), 0) << "the countdown changed the count";
+    }
+    {
+        DeferRun run;
+        ASSERT_TRUE(Start(run, dir.exe(), key, L":2"));
+        e2e::Click(run.box, IDYES);
+        EXPECT_EQ(run.p.WaitExit(kBoxWait), test::Code(IDYES));
+        EXPECT_EQ(key.Left(), -1) << "a person's proceed leaves the record";
+    }
+    {
+        DeferRun run;
+        ASSERT_TRUE(Start(run, dir.exe(), key, L":2"));
+        EXPECT_EQ(e2e::ButtonTexts(run.box), (std::vector<std::wstring>{L"&Yes", Later(2)}));
+        e2e::Click(run.box, IDYES);
+        EXPECT_EQ(run.p.WaitExit(kBoxWait), test::Code(IDYES));
+    }
+    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"deferral used by "));
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"no deferral left: 0 of 2"));
+    EXPECT_TRUE(e2e::Contains(lines, L"button 2 greyed for good"));
+    EXPECT_TRUE(e2e::Contains(lines, L"answer 7 dropped: button 2 is greyed"));
+    EXPECT_TRUE(e2e::Contains(lines, L"the countdown's answer 6 uses no deferral"));
+    EXPECT_TRUE(e2e::Contains(lines, L"deferrals ended by answer 6: record removed"));
+}
+
+// The countdown's click on the defer button is nobody's choice: no
+// deferral is used, and the exit code is the button's.
+TEST(Deferral, ATimeoutUsesNone) {
+    e2e::Sandbox dir(L"deferral_timeout");
+    TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nDFR=\r\n");
+    Key key(L"timeout");
+    for (const wchar_t* report : {L"", L"|ReportTimeout"}) {
+        DeferRun run;
+        ASSERT_TRUE(Start(run, dir.exe(), key, std::wstring(L":3") + report, L"1"));
+        EXPECT_EQ(run.p.WaitExit(kBoxWait), *report ? 32000u : test::Code(IDNO));
+        EXPECT_EQ(key.Left(), -1) << "a timeout used a deferral";
+    }
+    EXPECT_TRUE(e2e::Contains(e2e::ParseLog(TestDir::Read(dir.log())), L"the countdown's answer 7 uses no deferral"));
+}
+
+// A record that cannot be used does not stop the box: it counts as new.
+TEST(Deferral, ABrokenRecord) {
+    e2e::Sandbox dir(L"deferral_broken");
+    TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nDFR=\r\n");
+    Key key(L"broken");
+    key.SetLeftText(L"two");
+    DeferRun run;
+    ASSERT_TRUE(Start(run, dir.exe(), key, L":3"));
+    EXPECT_EQ(e2e::ButtonTexts(run.box), (std::vector<std::wstring>{L"&Yes", Later(3)}));
+    e2e::Click(run.box, IDNO);
+    EXPECT_EQ(run.p.WaitExit(kBoxWait), test::Code(IDNO));
+    EXPECT_EQ(key.Left(), 2);
+    EXPECT_TRUE(e2e::HasLineStarting(e2e::ParseLog(TestDir::Read(dir.log())),
+                                     L"record of " + key.name() + L" unreadable: Left is not a REG_DWORD"));
+}
+
+// After the deadline no deferral is left, whatever the count.
+TEST(Deferral, ADeadlineThatHasPassed) {
+    e2e::Sandbox dir(L"deferral_deadline");
+    TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nDFR=\r\n");
+    Key key(L"deadline");
+    for (const wchar_t* more : {L":3|DeferUntil=2020-01-31", L"|DeferUntil=2020-01-31T08:00"}) {
+        SCOPED_TRACE(test::Narrow(more));
+        DeferRun run;
+        ASSERT_TRUE(Start(run, dir.exe(), key, more));
+        EXPECT_EQ(e2e::ButtonTexts(run.box), (std::vector<std::wstring>{L"&Yes", Later(0)}));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(run.box, IDNO)));
+        e2e::Click(run.box, IDYES);
+        EXPECT_EQ(run.p.WaitExit(kBoxWait), test::Code(IDYES));
+    }
+    EXPECT_TRUE(e2e::HasLineStarting(e2e::ParseLog(TestDir::Read(dir.log())), L"no deferral left: the deadline has passed"));
+}
+
+// Two runs with one key at once: both deferrals are counted.
+TEST(Deferral, TwoRunsAtOnceLoseNothing) {
+    e2e::Sandbox dir(L"deferral_two");
+    Key key(L"two");
+    DeferRun first, second;
+    ASSERT_TRUE(Start(first, dir.exe(), key, L":5"));
+    ASSERT_TRUE(Start(second, dir.exe(), key, L":5"));
+    e2e::Click(first.box, IDNO);
+    e2e::Click(second.box, IDNO);
+    EXPECT_EQ(first.p.WaitExit(kBoxWait), test::Code(IDNO));
+    EXPECT_EQ(second.p.WaitExit(kBoxWait), test::Code(IDNO));
+    EXPECT_EQ(key.Left(), 3);
+}
+
+// The 32-bit and the 64-bit build keep one count (the registry's 64-bit
+// view): each build's count is the other's.
+TEST(Deferral, BothBuildsShareOneCount) {
+    const std::wstring here = e2e::ExeDir();
+    const bool in_x64 = here.size() > 7 && _wcsicmp(here.c_str() + here.size() - 7, L"\\x86_64") == 0;
+    const std::wstring other = in_x64 ? here.substr(0, here.size() - 7) + L"\\velmo.exe" : here + L"\\x86_64\\velmo.exe";
+    if (GetFileAttributesW(other.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no other build here";
+    // Where the kernel runs no 32-bit programs, Wine cannot start that build.
+    {
+        Process probe;
+        if (!probe.StartExe(other, L"\"Deferral probe\" \"Deferral probe\" OK 1")) GTEST_SKIP() << "the other build does not start here";
+        probe.WaitExit(kBoxWait);
+    }
+    Key key(L"builds");
+    {
+        DeferRun run;
+        ASSERT_TRUE(Start(run, e2e::VelmoPath(), key, L":3"));
+        e2e::Click(run.box, IDNO);
+        EXPECT_EQ(run.p.WaitExit(kBoxWait), test::Code(IDNO));
+    }
+    DeferRun run;
+    ASSERT_TRUE(Start(run, other, key, L":3"));
+    EXPECT_EQ(e2e::ButtonTexts(run.box), (std::vector<std::wstring>{L"&Yes", Later(2)}));
+    e2e::Click(run.box, IDNO);
+    EXPECT_EQ(run.p.WaitExit(kBoxWait), test::Code(IDNO));
+    EXPECT_EQ(key.Left(), 1);
+}
+
+}  // namespace
