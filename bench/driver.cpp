@@ -377,6 +377,17 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<Peer> peers = {
         {L"velmo", velmo(root + L"\\velmo.exe"), true},
         {L"velmo, Guard", velmo_with(root + L"\\velmo.exe", L"Question|YesNo|DefButton2|Guard"), true},
+        {L"velmo, a label", velmo_with(root + L"\\velmo.exe", L"Question|YesNo|DefButton2|Button2=&Later ({left})"), true},
+        // Deferrals: the record read at the start (and, as the driver clicks
+        // the defer button, written at the end); a fresh record each run.
+        {L"velmo, Defer=",
+         [&](const std::wstring& cap, int t) {
+             for (HKEY root_key : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+                 RegDeleteKeyExW(root_key, L"SOFTWARE\\velmo\\Deferrals\\velmo-bench", KEY_WOW64_64KEY, 0);
+             return velmo_with(root + L"\\velmo.exe", L"Question|YesNo|DefButton2|Button2=&Later ({left})|Defer=velmo-bench:99")(
+                 cap, t);
+         },
+         true},
         {L"velmo, 3 buttons", velmo_with(root + L"\\velmo.exe", three), true},
         {L"velmo, 3 buttons, 3 labels", velmo_with(root + L"\\velmo.exe", three + labels), true},
         // The same words (caption, text and labels) from a texts file.
@@ -419,6 +430,7 @@ int wmain(int argc, wchar_t** argv) {
     };
     std::vector<std::pair<const Peer*, const Peer*>> pairs = {
         {named(L"velmo"), named(L"velmo, Guard")},
+        {named(L"velmo, a label"), named(L"velmo, Defer=")},
         {named(L"velmo, 3 buttons"), named(L"velmo, 3 buttons, 3 labels")},
         {named(L"velmo, 3 buttons, 3 labels"), named(L"velmo, the same from a texts file")},
         {named(L"velmo, the same from a texts file"), named(L"velmo, the same from a 64 KB texts file")}};

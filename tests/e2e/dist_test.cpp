@@ -139,6 +139,10 @@ INSTANTIATE_TEST_SUITE_P(
         Example{L"retry.bat", L"Could not copy the report.", 2, "Going on without the copy.", IDABORT, 1},
         Example{L"restart-prompt.bat", L"Updates are installed.\nRestart now?", 2,
                 "Nobody answered: the restart is left for later.", IDYES, 0},
+        // Nobody answering uses no deferral: the record stays clean, and the
+        // click installs.
+        Example{L"deferral.bat", L"Office is about to be installed.\nSave your work first. You may put it off 3 more times.",
+                1618, "Put off: the deployment tries again later.", IDYES, 0},
         Example{L"restart-prompt-multilingual.bat", L"Updates have been installed.\nRestart now? Save your work first.",
                 2, "Nobody answered: the restart is left for later.", IDNO, 1}),
     [](const ::testing::TestParamInfo<Example>& i) {
