@@ -133,6 +133,7 @@ struct BoxCall {
     unique_hook input_filter;    // only while guarded
     std::vector<HWND> greyed;    // the buttons the guard disabled
     HWND focus = nullptr;        // the keyboard focus when the guard began
+    HANDLE ending = nullptr;     // the wait for look->ends_with, while the box is up
 };
 thread_local BoxCall* t_call = nullptr;
 
@@ -208,6 +209,19 @@ void StartGuard(BoxCall& call) {
     SetTimer(call.box, kGuardTimer, kGuardMs, GuardTimerProc);
 }
 
+// Posted to the box by the wait for what ends it.
+const UINT kEndMessage = WM_APP + 0x56;
+
+void CALLBACK EndsWith(PVOID box, BOOLEAN) { PostMessageW(static_cast<HWND>(box), kEndMessage, 0, 0); }
+
+// Waits for what ends the box, on the system's thread pool: the box stays
+// free for its person, and goes at once when it is signalled.
+void WaitForTheEnd(HWND box, BoxCall& call) {
+    if (!RegisterWaitForSingleObject(&call.ending, call.look->ends_with, EndsWith, box, INFINITE,
+                                     WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD))
+        log_printf(get_log(), "UB\xB7", "no wait for the box's end: %lu", GetLastError());
+}
+
 // Greys the locked button for good.
 void Lock(HWND box, const BoxCall& call) {
     HWND b = ButtonWindow(box, call.flags, static_cast<unsigned>(call.look->locked));
@@ -234,7 +248,17 @@ LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
     BoxCall* call = t_call;
     WNDPROC own = call ? call->box_proc : nullptr;
     if (!own) return DefDlgProcW(w, message, wparam, lparam);
-    if (message == WM_NCDESTROY) SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(own));
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(w, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(own));
+        // Its callback may run now: waited for, so that it posts to no
+        // window that is gone.
+        if (call->ending) UnregisterWaitEx(std::exchange(call->ending, nullptr), INVALID_HANDLE_VALUE);
+    }
+    if (message == kEndMessage) {
+        log_printf(get_log(), "UB\xB7", "the box ends with what it waited for");
+        EndDialog(w, IDCANCEL);
+        return 0;
+    }
     if (call->look->locked >= 0 && Refused(*call, message, wparam)) return 0;
     LRESULT r = CallWindowProcW(own, w, message, wparam, lparam);
     // A window procedure: nothing may escape it.
@@ -243,6 +267,7 @@ LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
             call->laid_out = true;
             if (call->look->any()) Dress(w, call->flags, *call->look);
             if (call->look->locked >= 0) Lock(w, *call);
+            if (call->look->ends_with) WaitForTheEnd(w, *call);
             if (call->look->fit_text) FitTextToScreen(w);
             if (call->look->topmost) {
                 SetWindowPos(w, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -352,7 +377,7 @@ RowFit FitRow(const ButtonRow& row, int width, int max_client_width) {
 
 int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
                const MsgBoxLook& look) {
-    if (!look.any() && !look.guard && !look.fit_text && !look.topmost && look.locked < 0)
+    if (!look.any() && !look.guard && !look.fit_text && !look.topmost && look.locked < 0 && !look.ends_with)
         return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
     BoxCall call;
     call.look = &look;

@@ -44,6 +44,11 @@ struct MsgBoxLook {
     // sends it (a click, a key, Escape for a Cancel button), and so is a
     // close. -1: none.
     int locked = -1;
+    // The box goes by itself once this object is signalled (a process that
+    // ends): a notice while a command runs. Null: never.
+    HANDLE ends_with = nullptr;
+    // The countdown, where there is one, keeps the title as it is.
+    bool quiet_title = false;
     // Whether any label is set.
     bool any() const;
 };

@@ -83,7 +83,7 @@ result TMsgBoxAutoCloser::count_down(HWND dlg) {
             break;
         }
         uint32_t remaining = timeout_sec_ - elapsed;
-        if (remaining != last_shown) {
+        if (title_shown_ && remaining != last_shown) {
             std::wstring title = caption_ + L" [" + FmtCountdown(remaining) + L"]";
             res.add(KT_BOOL_RESULT(SetWindowTextW(dlg, title.c_str())));
             last_shown = remaining;
@@ -128,6 +128,7 @@ int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, 
     }
     closer->set(text, caption, flags);
     closer->set_timeout(timeout_sec);
+    if (look.quiet_title) closer->quiet_title();
     closer->own_process_only(GetCurrentProcessId());
 
     // A worker that cannot be created leaves a plain box, never a hang.

@@ -21,6 +21,8 @@ public:
     }
     void set_timeout(uint32_t seconds) { timeout_sec_ = seconds; }
     void hide_buttons() { buttons_visible_ = false; }
+    // The title keeps its caption: no remaining time is shown.
+    void quiet_title() { title_shown_ = false; }
     // Only top-level windows of this process may be taken for the box.
     void own_process_only(DWORD process_id) { process_id_ = process_id; }
 
@@ -39,6 +41,7 @@ private:
     uint32_t flags_ = 0;
     uint32_t timeout_sec_ = 0;
     bool buttons_visible_ = true;
+    bool title_shown_ = true;
     DWORD process_id_ = 0;
     // Written by the worker, read by the main thread once the box is gone.
     std::atomic<uint32_t> clicked_{0};
