@@ -18,7 +18,7 @@ const wchar_t kCategory[] = L"RLY";
 
 // The completion keys of the port: the job's messages, and the session
 // boxes' answers.
-const ULONG_PTR kJobKey = 1, kMessageKey = 2;
+const ULONG_PTR kJobKey = 1, kMessageKey = 2, kStopKey = 3;
 // How long an ended run is waited for, so that its copy can go.
 const DWORD kEndWaitMs = 5000;
 
@@ -197,10 +197,19 @@ public:
     // Waits until a person answers (the others are then ended), every box
     // has ended without one, or RelayWaitMs has passed (what runs is then
     // ended).
-    void Wait(std::vector<Person>& people, RelayRun& run) {
+    void Wait(std::vector<Person>& people, RelayRun& run, const RelayEnd& end) {
         size_t asking = 0;
         for (const Person& p : people) asking += p.asking;
         const DWORD limit = RelayWaitMs(q_), start = GetTickCount();
+        // What ends the relay from outside comes through the port too.
+        HANDLE stop_wait = nullptr;
+        if (end.until && asking &&
+            !RegisterWaitForSingleObject(&stop_wait, end.until, Stop, port_.get(), INFINITE,
+                                         WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD))
+            log_wprintf(log_, kCategory, L"no wait for the command's end: %s", result(GetLastError()).str().c_str());
+        auto unwait = scope_exit([&] {
+            if (stop_wait) UnregisterWaitEx(stop_wait, INVALID_HANDLE_VALUE);
+        });
         for (Combined c;;) {
             c = Combine(Outcome(), asking, q_);
             if (c.done) break;
@@ -223,6 +232,10 @@ public:
                 }
                 continue;
             }
+            if (key == kStopKey) {
+                EndRuns(people, L"the command has ended");
+                return;
+            }
             Outcome o;
             Person* p = nullptr;
             if (key == kMessageKey && overlapped) {
@@ -243,6 +256,8 @@ public:
             }
             p->asking = false;
             --asking;
+            // A person who closes a notice closes only their own.
+            if (end.notice) continue;
             c = Combine(o, asking, q_);
             if (c.by_person) {
                 run.answered = true;
@@ -268,6 +283,8 @@ public:
     }
 
 private:
+    static void CALLBACK Stop(PVOID port, BOOLEAN) { PostQueuedCompletionStatus(static_cast<HANDLE>(port), 0, kStopKey, nullptr); }
+
     // The person's own environment with the entries.
     result Environment(HANDLE token, std::wstring& env) const {
         LPVOID block = nullptr;
@@ -420,7 +437,8 @@ std::wstring WithEntry(const wchar_t* block, const std::wstring& entry) {
 }
 
 RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstring>& environment, const Question& q,
-                      SessionScope scope, const std::function<Question(const std::wstring&)>& in_language) {
+                      SessionScope scope, const std::function<Question(const std::wstring&)>& in_language,
+                      const RelayEnd& end) {
     Log* log = get_log();
     RelayRun run;
     RelayDlls dlls;
@@ -519,7 +537,7 @@ RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstrin
         if (NextWay(p.attempts) == wyNobody)
             log_wprintf(log, kCategory, L"no way to ask session %u", static_cast<unsigned>(p.session));
     }
-    relay.Wait(people, run);
+    relay.Wait(people, run, end);
     relay.End(people);
     RemoveCopy(copy);
     return run;

@@ -42,7 +42,17 @@ struct RelayRun {
 // its own (it cannot be ended: it stays until its own timeout), in
 // in_language(that person's UI language) when given, else q. WTSAPI32.dll
 // and USERENV.dll are loaded from System32 alone.
+// How a relay ends besides its answers.
+struct RelayEnd {
+    // Once this is signalled (a command that ended), every run left is
+    // ended and the relay returns. Null: never.
+    HANDLE until = nullptr;
+    // A notice, not a question: a person's answer closes their box alone.
+    bool notice = false;
+};
+
 RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstring>& environment, const Question& q,
-                      SessionScope scope, const std::function<Question(const std::wstring&)>& in_language = nullptr);
+                      SessionScope scope, const std::function<Question(const std::wstring&)>& in_language = nullptr,
+                      const RelayEnd& end = RelayEnd());
 
 }  // namespace kt
