@@ -5,13 +5,14 @@
 
 #include <regex>
 
+#include "app/Command.h"
 #include "gen/TCmpRes.h"
 #include "lib/owner.h"
 
 namespace {
 
 // What a flag word sets besides its style bits.
-enum Switch { swNone, swNoButtons, swReportTimeout, swGuard };
+enum Switch { swNone, swNoButtons, swReportTimeout, swGuard, swRun };
 
 struct FlagWord {
     const wchar_t* word;
@@ -46,6 +47,7 @@ const FlagWord kFlagWords[] = {
     {L"RTLREADING", MB_RTLREADING, swNone},
     {L"REPORTTIMEOUT", 0, swReportTimeout},
     {L"GUARD", 0, swGuard},
+    {L"RUN", 0, swRun},
 };
 
 kt::result Fail(const std::wstring& text) { return kt::result(ERROR_INVALID_PARAMETER, text); }
@@ -333,6 +335,7 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
         return kt::result(ERROR_INVALID_PARAMETER, "ERROR: no message text", kt::lvlError);
     Unquote(caption, L'"', 0);
     p.buttons = true;
+    p.run = false;
 
     uint32_t flags = 0;
     bool report_timeout = false;
@@ -357,6 +360,7 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
             if (hit->sets == swNoButtons) p.buttons = false;
             if (hit->sets == swReportTimeout) report_timeout = true;
             if (hit->sets == swGuard) look.guard = true;
+            if (hit->sets == swRun) p.run = true;
         }
     }
 
@@ -375,6 +379,21 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
             return Fail(L"ERROR: the box has no button 2 to defer with '" + valued.defer_piece + L"'");
     }
 
+    // Run: the timeout must stand where it belongs (a number, 0 for none),
+    // for the command is what follows it, as written.
+    std::wstring command;
+    if (p.run) {
+        const std::wstring timeout = GetArg(cmdline, next + 3);
+        bool number = !timeout.empty();
+        for (wchar_t c : timeout) number &= c >= L'0' && c <= L'9';
+        if (!number) return Fail(L"ERROR: Run needs the timeout before the command (seconds, 0 for none) 'Run'");
+        command = ArgsAfter(cmdline, next + 4);
+        if (command.empty()) return Fail(L"ERROR: Run without a command 'Run'");
+        // The exit code is the command's: nothing else may claim it.
+        if (report_timeout) return Fail(L"ERROR: Run with ReportTimeout 'ReportTimeout'");
+        if (!valued.defer_piece.empty()) return Fail(L"ERROR: Run with Defer= '" + valued.defer_piece + L"'");
+    }
+    p.command = command;
     p.timeout = ParseTimeout(GetArg(cmdline, next + 3));
     p.text = text;
     p.caption = caption;

@@ -33,6 +33,10 @@ struct MsgBoxParams {
     kt::SessionScope session = kt::scAll;
     // Defer= and DeferUntil=.
     DeferralSpec defer;
+    // Run: a notice while the command (the rest of the command line after
+    // the timeout, as written) runs.
+    bool run = false;
+    std::wstring command;
 };
 
 // The exit code of a box that the countdown closed, with ReportTimeout: the

@@ -77,3 +77,23 @@ int AskUser(const MsgBoxParams& p, int left) {
     KeepDeferrals(deferred, kt::enNone, code, left, L"");
     return code;
 }
+
+void NoticeToUsers(const MsgBoxParams& p, HANDLE command) {
+    std::vector<std::wstring> entries = {std::wstring(kRelayedVariable) + L"=" + Hex(GetCurrentProcessId())};
+    if (!p.texts.empty()) {
+        std::vector<std::wstring> texts = TextsEntries(p.texts_content);
+        entries.insert(entries.end(), texts.begin(), texts.end());
+    }
+    auto in_language = [&p](const std::wstring& language) {
+        MsgBoxParams asked = p;
+        ApplyTexts(asked, language);
+        return AskedOf(asked);
+    };
+    kt::RelayEnd end;
+    end.until = command;
+    end.notice = true;
+    kt::RelayRun run = kt::RelayToUsers(GetCommandLineW(), entries, AskedOf(p), p.session, in_language, end);
+    if (run.choice.whom != kt::whAsked)
+        kt::log_wprintf(kt::get_log(), L"RUN", L"nobody sees the notice (%s): the command runs all the same",
+                        kt::WhomText(run.choice.whom));
+}

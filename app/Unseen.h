@@ -26,3 +26,9 @@ int NobodyAnswer(const MsgBoxParams& p);
 // With Defer=, left is the deferrals left: handed to each relayed run, and
 // the count kept after the first person's answer.
 int AskUser(const MsgBoxParams& p, int left = 0);
+
+// Run from where nobody sees it: the notice relayed to the persons at the
+// screen (see kt::RelayToUsers) while the command runs; every relayed
+// notice goes when it ends. Returns once no notice is left or the command
+// has ended.
+void NoticeToUsers(const MsgBoxParams& p, HANDLE command);

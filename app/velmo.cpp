@@ -7,6 +7,7 @@
 
 #include "Log/Log.h"
 #include "app/CmdLine.h"
+#include "app/Command.h"
 #include "app/Console.h"
 #include "app/Deferral.h"
 #include "app/Texts.h"
@@ -67,6 +68,38 @@ std::wstring OwnUiLanguage() {
     return kt::UserUiLanguage(token.get());
 }
 
+// Run: the command, and the notice while it runs. Its exit code, or
+// kCannotRun where it cannot be started (no notice then). A relayed run
+// shows the notice alone: its asker runs the command.
+int RunWithNotice(MsgBoxParams& params, const MsgBoxParams& given, bool seen, bool relayed, DWORD& process_code) {
+    kt::Log* log = kt::get_log();
+    // A command's remaining time is not known: no falling number.
+    params.look.quiet_title = true;
+    if (relayed) {
+        if (!seen) return NobodyAnswer(params);
+        params.flags |= MB_TOPMOST;
+        params.look.topmost = true;
+        bool by_countdown = false;
+        int answer = ShowBox(params, &by_countdown);
+        process_code = kt::CodeAnswer(answer, by_countdown);
+        return answer;
+    }
+    Command command;
+    if (command.Start(params.command)) return static_cast<int>(kCannotRun);
+    if (seen) {
+        params.look.ends_with = command.process();
+        // A command that is done already needs no notice.
+        if (!command.Ended()) {
+            ShowBox(params);
+            kt::log_printf(log, "RUN", command.Ended() ? "the notice went with the command's end"
+                                                       : "the notice was closed; the command goes on");
+        }
+    } else {
+        NoticeToUsers(given, command.process());
+    }
+    return static_cast<int>(command.Wait());
+}
+
 int Run() {
     kt::Log* log = kt::get_log();
     log->start();
@@ -106,7 +139,9 @@ int Run() {
         left = DeferralsBefore(params, !relayed_by.empty());
         ApplyDeferral(params, left, LOCALE_NAME_USER_DEFAULT);
     }
-    if (parsed.ok()) {
+    if (parsed.ok() && params.run) {
+        exit_code = RunWithNotice(params, given, seen, !relayed_by.empty(), process_code);
+    } else if (parsed.ok()) {
         if (seen && !relayed_by.empty()) {
             // A question from a deployment is not hidden behind the user's
             // windows.

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "app/CmdLine.h"
+#include "app/Command.h"
 #include "tests/common.h"
+
+#include <shellapi.h>
 
 namespace {
 
@@ -262,6 +265,70 @@ TEST(ParseCmdLine, SessionWord) {
         ASSERT_TRUE(r.ok()) << Narrow(r.text());
         EXPECT_EQ(p.session, c.scope);
     }
+}
+
+// The command after Run's timeout, as written; the arguments before it as
+// CommandLineToArgvW splits them.
+TEST(ParseCmdLine, RunsCommandAsWritten) {
+    const struct {
+        const wchar_t* line;
+        const wchar_t* error;    // null: success
+        const wchar_t* command;
+        int32_t timeout;
+    } cases[] = {
+        {L"velmo.exe t c Run 30 setup.exe /configure office.xml", nullptr, L"setup.exe /configure office.xml", 30},
+        {L"velmo.exe \"Installing. Wait.\" \"IT\" \"Information|NoButtons|Run\" 3600 setup.exe", nullptr, L"setup.exe",
+         3600},
+        {L"velmo.exe t c Run 0   \"C:\\Program Files\\x.exe\"  a  \"b | c\" & d", nullptr,
+         L"\"C:\\Program Files\\x.exe\"  a  \"b | c\" & d", 0},
+        {L"velmo.exe -esc:~ \"a~nb\" c \"YesNo|Run\" 5 cmd /c \"exit 3\"", nullptr, L"cmd /c \"exit 3\"", 5},
+        {L"\"C:\\velmo dir\\velmo.exe\" \"say \\\"hi\\\"\" c Run\t7\tx.exe", nullptr, L"x.exe", 7},
+        // Quotes in a row, as CommandLineToArgvW counts them.
+        {L"velmo.exe \"a\"\"\"b\" c Run 1 x.exe", nullptr, L"x.exe", 1},
+        {L"velmo.exe a\"\"b c Run 1 x.exe", nullptr, L"x.exe", 1},
+        {L"velmo.exe \"a \\\\\" c Run 1 x.exe", nullptr, L"x.exe", 1},
+        {L"velmo.exe t c \"Run|NoButtons\" 2 \"quoted program.exe\"", nullptr, L"\"quoted program.exe\"", 2},
+        {L"velmo.exe t c Run 30", L"ERROR: Run without a command 'Run'", L"", 0},
+        {L"velmo.exe t c Run 30   ", L"ERROR: Run without a command 'Run'", L"", 0},
+        {L"velmo.exe t c Run setup.exe /x", L"ERROR: Run needs the timeout before the command (seconds, 0 for none) 'Run'",
+         L"", 0},
+        {L"velmo.exe t c Run", L"ERROR: Run needs the timeout before the command (seconds, 0 for none) 'Run'", L"", 0},
+        {L"velmo.exe t c Run -5 x.exe", L"ERROR: Run needs the timeout before the command (seconds, 0 for none) 'Run'",
+         L"", 0},
+        {L"velmo.exe t c \"Run|ReportTimeout\" 30 x.exe", L"ERROR: Run with ReportTimeout 'ReportTimeout'", L"", 0},
+        {L"velmo.exe t c \"YesNo|Run|Defer=k:3\" 30 x.exe", L"ERROR: Run with Defer= 'Defer=k:3'", L"", 0},
+        // Without Run, what follows the timeout is ignored, as always.
+        {L"velmo.exe t c YesNo 30 setup.exe", nullptr, L"", 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.line));
+        MsgBoxParams p;
+        kt::result r = ParseCmdLine(p, c.line);
+        if (c.error) {
+            EXPECT_FALSE(r.ok());
+            EXPECT_EQ(r.code(), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+            EXPECT_EQ(r.text(), c.error);
+            continue;
+        }
+        ASSERT_TRUE(r.ok()) << Narrow(r.text());
+        EXPECT_EQ(p.command, c.command);
+        EXPECT_EQ(p.run, *c.command != 0);
+        EXPECT_EQ(p.timeout, c.timeout);
+        // What comes before the command is what CommandLineToArgvW reads.
+        if (*c.command) {
+            std::wstring line = c.line;
+            std::wstring before = line.substr(0, line.size() - p.command.size());
+            int all = 0, head = 0;
+            kt::unique_local a(CommandLineToArgvW(line.c_str(), &all)), b(CommandLineToArgvW(before.c_str(), &head));
+            ASSERT_TRUE(a && b);
+            for (int i = 0; i < head; ++i)
+                EXPECT_STREQ(static_cast<wchar_t**>(a.get())[i], static_cast<wchar_t**>(b.get())[i]) << i;
+        }
+    }
+    EXPECT_EQ(ArgsAfter(L"a b c", 0), L"a b c");
+    EXPECT_EQ(ArgsAfter(L"a b c", 3), L"");
+    EXPECT_EQ(ArgsAfter(L"a b c", 9), L"");
+    EXPECT_EQ(ArgsAfter(L"\"unclosed program", 1), L"");
 }
 
 TEST(ParseCmdLine, LabelLimitCountsASurrogatePairOnce) {
