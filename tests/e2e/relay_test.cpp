@@ -619,7 +619,7 @@ public:
                   exe_.c_str(), FALSE);
         stem_ = exe_name.substr(0, exe_name.size() - 4);
         // Each line written at once: the test reads the log while the asker runs.
-        TestDir::Write(dir_ / (stem_ + L".wli"), "[Prms]\r\nFlshLns=1\r\n[Evts]\r\nRLY=\r\nA..=\r\nDFR=\r\n");
+        TestDir::Write(dir_ / (stem_ + L".wli"), "[Prms]\r\nFlshLns=1\r\n[Evts]\r\nRLY=\r\nA..=\r\nDFR=\r\nRUN=\r\n");
     }
     // Starts the asker where no display shows it, with the double's sessions.
     ::testing::AssertionResult Start(const std::wstring& sessions, const std::wstring& args,
@@ -936,6 +936,52 @@ TEST(RelayDeferral, TheAskerKeepsTheCount) {
         EXPECT_EQ(used, 1u);
         EXPECT_EQ(told, static_cast<size_t>(sessions));
     }
+}
+
+// Run from SYSTEM: the command runs where velmo runs, unseen, as the
+// caller; the notice is relayed to the persons at the screen, and goes
+// when the command ends. With nobody to show it to the command runs all
+// the same.
+TEST(RelayRun, TheCommandRunsUnseenAndTheNoticeIsRelayed) {
+    TestDir dir(L"relay_run");
+    const std::wstring text = L"Relay run notice";
+    Process launcher;
+    {
+        EnvScope env({{L"VELMO_SLEEPER_RECORD", dir / L"record.txt"}});
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                     L"\"" + e2e::VelmoPath() + L"\" \"" + text + L"\" IT \"Information|NoButtons|Run\" 30 \"" +
+                                         e2e::ExeDir() + L"\\sleeper.exe\" 3000 7"));
+    }
+    HWND box = e2e::FindBoxWithText(text, kBoxWait);
+    ASSERT_NE(box, nullptr) << "no relayed notice; the launcher " << launcher.State();
+    EXPECT_NE(OwnerPid(box), e2e::ReadPid(dir / L"asker.pid")) << "not relayed";
+    std::string record;
+    ASSERT_TRUE(test::Eventually([&] {
+        record = TestDir::Read(dir / L"record.txt");
+        return record != "<missing>" && record.find("\n", record.find("\n") + 1) != std::string::npos;
+    }));
+    EXPECT_NE(record.find("\nunseen\n"), std::string::npos) << "the command ran on the display: " << record;
+    kt::unique_handle command(OpenProcess(SYNCHRONIZE, FALSE, strtoul(record.substr(record.find('\n') + 1).c_str(), nullptr, 10)));
+    ASSERT_TRUE(command);
+    ASSERT_EQ(WaitForSingleObject(command.get(), kBoxWait), WAIT_OBJECT_0);
+    EXPECT_TRUE(e2e::GoneWithin(box, 1000)) << "the relayed notice stayed";
+    EXPECT_EQ(launcher.WaitExit(kBoxWait), 7u);
+}
+
+TEST(RelayRun, NobodyToShowItToTheCommandRunsAllTheSame) {
+    SessionsRun run(L"relay_run_nobody");
+    const std::wstring sleeper = L"\"" + e2e::ExeDir() + L"\\sleeper.exe\" 500 3010";
+    ASSERT_TRUE(run.Start(L"2:disconnected:WINE\\dan:-", L"\"Nobody sees this\" IT \"NoButtons|Run\" 30 " + sleeper));
+    EXPECT_EQ(run.Wait(), 3010u);
+    std::vector<e2e::Line> lines = run.Log();
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"nobody to ask: "));
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"nobody sees the notice (nobody is logged on in an active session)"));
+    // The command's start, its process id, its end and its code.
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"command started, PID="));
+    bool ended = false;
+    for (const e2e::Line& l : lines) ended |= l.text.find(L" ended with 3010 (0x00000BC2)") != std::wstring::npos &&
+                                              l.text.compare(0, 12, L"command PID=") == 0;
+    EXPECT_TRUE(ended);
 }
 
 }  // namespace

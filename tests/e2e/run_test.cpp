@@ -1,0 +1,151 @@
+// Run: the notice while a command runs (sleeper.exe sleeps and exits with a
+// given code), and the command's exit code as velmo's.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/logfile.h"
+
+namespace {
+
+using e2e::kBoxWait;
+using e2e::Process;
+
+std::wstring Sleeper() { return L"\"" + e2e::ExeDir() + L"\\sleeper.exe\""; }
+
+// A Run of velmo (or velmoc) in a folder of its own; the command records
+// itself there.
+class RunDir : public TestDir {
+public:
+    explicit RunDir(const wchar_t* name) : TestDir(name) {}
+    // Starts exe with args; output: velmoc's standard output goes to out.txt.
+    bool Start(Process& p, const std::wstring& exe, const std::wstring& args, bool output = false) {
+        SetEnvironmentVariableW(L"VELMO_SLEEPER_RECORD", (*this / L"record.txt").c_str());
+        auto unset = kt::scope_exit([] { SetEnvironmentVariableW(L"VELMO_SLEEPER_RECORD", nullptr); });
+        if (!output) return p.StartExe(exe, args);
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        kt::unique_handle out(CreateFileW((*this / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                          CREATE_ALWAYS, 0, nullptr));
+        return p.Start(L"\"" + exe + L"\" " + args, out.get());
+    }
+    // The record's lines: the command line as it came, the pid, the station.
+    std::vector<std::string> Record() const {
+        std::vector<std::string> lines;
+        test::Eventually([&] {
+            std::string r = Read(*this / L"record.txt");
+            lines.clear();
+            for (size_t at = 0, end; r != "<missing>" && (end = r.find('\n', at)) != std::string::npos; at = end + 1)
+                lines.push_back(r.substr(at, end - at));
+            return lines.size() == 3;
+        });
+        return lines;
+    }
+    DWORD CommandPid() const {
+        std::vector<std::string> r = Record();
+        return r.size() == 3 ? strtoul(r[1].c_str(), nullptr, 10) : 0;
+    }
+};
+
+// The notice shows while the command runs, without a countdown in its
+// title, and goes within 300 ms of the command's end; the code is the
+// command's. A limit of 0 is no limit.
+TEST(Run, TheNoticeGoesWithTheCommand) {
+    for (const wchar_t* limit : {L"30", L"0"}) {
+        SCOPED_TRACE(test::Narrow(limit));
+        RunDir dir(L"run_notice");
+        const std::wstring text = L"Installing. Please wait. " + std::wstring(limit);
+        Process p;
+        ASSERT_TRUE(dir.Start(p, e2e::VelmoPath(),
+                              L"\"" + text + L"\" \"IT\" \"Information|NoButtons|Run\" " + limit + L" " + Sleeper() +
+                                  L" 2500 3010"));
+        HWND box = e2e::FindBoxWithText(text, kBoxWait);
+        ASSERT_NE(box, nullptr) << "no notice; velmo " << p.State();
+        kt::unique_handle command(OpenProcess(SYNCHRONIZE, FALSE, dir.CommandPid()));
+        ASSERT_TRUE(command) << "the command does not run";
+        Sleep(1200);
+        EXPECT_TRUE(IsWindow(box)) << "the notice went before the command ended";
+        EXPECT_EQ(e2e::Text(box), L"IT") << "a countdown in the title";
+        ASSERT_EQ(WaitForSingleObject(command.get(), kBoxWait), WAIT_OBJECT_0);
+        const DWORD ended = GetTickCount();
+        EXPECT_TRUE(e2e::GoneWithin(box, 2000));
+        EXPECT_LE(GetTickCount() - ended, 300u) << "the notice stayed after the command's end";
+        EXPECT_EQ(p.WaitExit(kBoxWait), 3010u);
+    }
+}
+
+// The command line after the timeout reaches the command as written:
+// quotes, "|" and "&" inside them, several blanks.
+TEST(Run, TheCommandAsWritten) {
+    RunDir dir(L"run_written");
+    const std::wstring command = Sleeper() + L"  10 0  \"a | b & c\"   \"say \\\"hi\\\"\"";
+    Process p;
+    ASSERT_TRUE(dir.Start(p, e2e::VelmoPath(), L"\"Run as written\" IT \"NoButtons|Run\" 30   " + command));
+    EXPECT_EQ(p.WaitExit(kBoxWait), 0u);
+    std::vector<std::string> record = dir.Record();
+    ASSERT_EQ(record.size(), 3u);
+    EXPECT_EQ(record[0], test::Narrow(command));
+}
+
+// A command that cannot be started: 9009 at once, and no notice.
+TEST(Run, ACommandThatCannotStart) {
+    for (const wchar_t* command : {L"C:\\no-such-folder\\setup.exe /quiet", L"\"\" x"}) {
+        SCOPED_TRACE(test::Narrow(command));
+        e2e::Sandbox dir(L"run_cannot");
+        TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nRUN=\r\n");
+        Process p;
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(p.StartExe(dir.exe(), std::wstring(L"\"Run cannot start\" IT \"NoButtons|Run\" 30 ") + command));
+        EXPECT_EQ(p.WaitExit(kBoxWait), 9009u);
+        EXPECT_LT(GetTickCount() - start, 5000u) << "not at once";
+        EXPECT_TRUE(e2e::HasLineStarting(e2e::ParseLog(TestDir::Read(dir.log())), L"cannot start the command: "));
+    }
+}
+
+// The countdown limits the notice, never the command; a person's close of
+// the notice does not stop the command either.
+TEST(Run, TheNoticeEndsButTheCommandGoesOn) {
+    for (bool person : {false, true}) {
+        SCOPED_TRACE(person ? "a person's close" : "the countdown");
+        RunDir dir(L"run_goes_on");
+        const std::wstring text = std::wstring(L"Run goes on ") + (person ? L"person" : L"countdown");
+        Process p;
+        ASSERT_TRUE(dir.Start(p, e2e::VelmoPath(),
+                              L"\"" + text + L"\" IT \"Information|Run\" " + (person ? L"60 " : L"1 ") + Sleeper() +
+                                  L" 4000 5"));
+        HWND box = e2e::FindBoxWithText(text, kBoxWait);
+        ASSERT_NE(box, nullptr);
+        kt::unique_handle command(OpenProcess(SYNCHRONIZE, FALSE, dir.CommandPid()));
+        ASSERT_TRUE(command);
+        if (person) e2e::Click(box, IDCANCEL);
+        EXPECT_TRUE(e2e::GoneWithin(box, 3000)) << "the notice stayed";
+        EXPECT_EQ(WaitForSingleObject(command.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the command went with it";
+        EXPECT_TRUE(p.Running()) << "velmo did not wait for the command";
+        EXPECT_EQ(p.WaitExit(kBoxWait), 5u);
+    }
+}
+
+// A velmo ended from outside (a deployment's time limit) takes its command
+// with it.
+TEST(Run, EndedFromOutsideTheCommandGoesToo) {
+    RunDir dir(L"run_killed");
+    const std::wstring text = L"Run killed";
+    Process p;
+    ASSERT_TRUE(dir.Start(p, e2e::VelmoPath(), L"\"" + text + L"\" IT \"NoButtons|Run\" 0 " + Sleeper() + L" 60000 0"));
+    ASSERT_NE(e2e::FindBoxWithText(text, kBoxWait), nullptr);
+    kt::unique_handle command(OpenProcess(SYNCHRONIZE, FALSE, dir.CommandPid()));
+    ASSERT_TRUE(command);
+    kt::unique_handle velmo(OpenProcess(PROCESS_TERMINATE, FALSE, p.Pid()));
+    ASSERT_TRUE(velmo && TerminateProcess(velmo.get(), 1));
+    EXPECT_EQ(WaitForSingleObject(command.get(), 10000), WAIT_OBJECT_0) << "the command outlived velmo";
+}
+
+// velmoc: the command's output is velmoc's, and no answer word is added.
+TEST(Run, VelmocPassesTheCommandsOutput) {
+    RunDir dir(L"run_output");
+    Process p;
+    ASSERT_TRUE(dir.Start(p, e2e::ExeDir() + L"\\velmoc.exe",
+                          L"\"Run output\" IT \"NoButtons|Run\" 30 " + Sleeper() + L" 200 4", true));
+    EXPECT_EQ(p.WaitExit(kBoxWait), 4u);
+    const std::string out = TestDir::Read(dir / L"out.txt");
+    EXPECT_EQ(out, "sleeper " + std::to_string(dir.CommandPid()) + " starts\r\n") << out;
+}
+
+}  // namespace
