@@ -330,6 +330,40 @@ void CompareSessions(const std::wstring& root, int runs) {
     DeleteFileW(relayed_exe.c_str());
 }
 
+// Run: a command of one second with velmo's notice around it against the
+// same command alone, start to end, in turn; and a program that does
+// nothing, for the cost of one process start.
+void CompareRun(const std::wstring& root, int runs) {
+    auto life = [](std::wstring cmd) {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        double t0 = Now();
+        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi))
+            return kMissing;
+        kt::unique_handle process(pi.hProcess), thread(pi.hThread);
+        if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) return kMissing;
+        return Now() - t0;
+    };
+    const std::wstring command = Quote(root + L"\\sleeper.exe") + L" 1000 0";
+    std::vector<double> alone, with, diff, start;
+    for (int r = 0; r < runs; ++r) {
+        double a = life(command);
+        double w = life(Quote(root + L"\\velmo.exe") + L" \"Bench run " + std::to_wstring(r) +
+                        L"\" \"Bench run\" \"Information|NoButtons|Run\" 0 " + command);
+        alone.push_back(a);
+        with.push_back(w);
+        diff.push_back(w - a);
+        start.push_back(life(Quote(g_dir + L"\\noop.exe")));
+    }
+    printf("\n| start to end, %d runs in turn, ms | a 1 s command alone | with velmo's notice (Run) | median of the "
+           "differences | start to end of a program that does nothing |\n",
+           runs);
+    printf("|---|---|---|---|---|\n");
+    printf("| sleeper.exe 1000 | %s | %s | %s | %s |\n", Cell(Median(alone), "%.0f").c_str(),
+           Cell(Median(with), "%.0f").c_str(), Cell(Median(diff), "%+.0f").c_str(), Cell(Median(start), "%.0f").c_str());
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc > 3 && std::wstring(argv[1]).compare(0, 5, L"close") == 0)
         return CloseLater(argv[2], static_cast<DWORD>(_wtoi(argv[3])), std::wstring(argv[1]) == L"close-text");
@@ -440,6 +474,12 @@ int wmain(int argc, wchar_t** argv) {
         ComparePairs(pairs, runs);
         CompareRelay(root, runs);
         CompareSessions(root, runs);
+        CompareRun(root, runs);
+        return 0;
+    }
+    // "run <runs>": only the figures of Run.
+    if (argc > 2 && std::wstring(argv[1]) == L"run") {
+        CompareRun(root, _wtoi(argv[2]));
         return 0;
     }
     // "sessions <runs>": only the sessions' figures.
@@ -496,6 +536,7 @@ int wmain(int argc, wchar_t** argv) {
     ComparePairs(pairs, runs * 5);
     CompareRelay(root, runs * 5);
     CompareSessions(root, runs);
+    CompareRun(root, runs * 3);
     // A velmo figure that could not be measured fails the run.
     for (const Row& r : rows) {
         for (size_t p = 0; p < kPeers; ++p) {

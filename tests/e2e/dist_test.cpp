@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
         Example{L"confirm.bat", L"Delete the old reports?\nThis cannot be undone.", 1, "Nothing deleted.", IDYES, 0},
         Example{L"unattended.bat", L"The nightly backup starts now.\nCancel to skip it tonight.", 0,
                 "Running the backup.", IDCANCEL, 1},
-        Example{L"please-wait.bat", L"", 0, "The notice has closed.", 0, 0},
+        Example{L"please-wait.bat", L"", 0, "The update is installed.", 0, 0},
         Example{L"retry.bat", L"Could not copy the report.", 2, "Going on without the copy.", IDABORT, 1},
         Example{L"restart-prompt.bat", L"Updates are installed.\nRestart now?", 2,
                 "Nobody answered: the restart is left for later.", IDYES, 0},
