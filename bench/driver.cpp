@@ -161,6 +161,21 @@ int CloseLater(const std::wstring& key, DWORD ms, bool by_text) {
     return 0;
 }
 
+// Start to end of a program (one that does nothing: what one process start
+// costs; a command), without a console window; missing when it does not
+// end within a minute.
+double Life(std::wstring cmd) {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    double t0 = Now();
+    if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, g_dir.c_str(), &si, &pi))
+        return kMissing;
+    kt::unique_handle process(pi.hProcess), thread(pi.hThread);
+    if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) return kMissing;
+    return Now() - t0;
+}
+
 // Start to box of two peers, run in turn so that both meet the same state
 // of the machine: medians of each and of the differences within a pair.
 void ComparePairs(const std::vector<std::pair<const Peer*, const Peer*>>& pairs, int runs) {
@@ -211,19 +226,6 @@ void CompareRelay(const std::wstring& root, int runs) {
         if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
         return took;
     };
-    // Start to end of a program that does nothing.
-    auto life = [&](std::wstring cmd) {
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi{};
-        double t0 = Now();
-        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, g_dir.c_str(), &si,
-                            &pi))
-            return kMissing;
-        kt::unique_handle process(pi.hProcess), thread(pi.hThread);
-        if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) return kMissing;
-        return Now() - t0;
-    };
     const std::wstring readable = root + L"\\velmo.exe";
     std::vector<double> direct, relayed, diff, start, from_locked, copy_cost, new_file;
     for (int r = 0; r < runs; ++r) {
@@ -244,7 +246,7 @@ void CompareRelay(const std::wstring& root, int runs) {
                 new_file.push_back(box_after(L" --visible", fresh, 1000 + r) - d);
             DeleteFileW(fresh.c_str());
         }
-        start.push_back(life(Quote(g_dir + L"\\noop.exe")));
+        start.push_back(Life(Quote(g_dir + L"\\noop.exe")));
     }
     printf("\n| start to box on screen, %d runs in turn, ms | on the display | relayed | median of the differences | "
            "start to end of a program that does nothing |\n",
@@ -334,27 +336,16 @@ void CompareSessions(const std::wstring& root, int runs) {
 // same command alone, start to end, in turn; and a program that does
 // nothing, for the cost of one process start.
 void CompareRun(const std::wstring& root, int runs) {
-    auto life = [](std::wstring cmd) {
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi{};
-        double t0 = Now();
-        if (!CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi))
-            return kMissing;
-        kt::unique_handle process(pi.hProcess), thread(pi.hThread);
-        if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) return kMissing;
-        return Now() - t0;
-    };
     const std::wstring command = Quote(root + L"\\sleeper.exe") + L" 1000 0";
     std::vector<double> alone, with, diff, start;
     for (int r = 0; r < runs; ++r) {
-        double a = life(command);
-        double w = life(Quote(root + L"\\velmo.exe") + L" \"Bench run " + std::to_wstring(r) +
+        double a = Life(command);
+        double w = Life(Quote(root + L"\\velmo.exe") + L" \"Bench run " + std::to_wstring(r) +
                         L"\" \"Bench run\" \"Information|NoButtons|Run\" 0 " + command);
         alone.push_back(a);
         with.push_back(w);
         diff.push_back(w - a);
-        start.push_back(life(Quote(g_dir + L"\\noop.exe")));
+        start.push_back(Life(Quote(g_dir + L"\\noop.exe")));
     }
     printf("\n| start to end, %d runs in turn, ms | a 1 s command alone | with velmo's notice (Run) | median of the "
            "differences | start to end of a program that does nothing |\n",
