@@ -857,7 +857,9 @@ TEST(RelaySessions, SixtySixSessions) {
     e2e::Click(boxes[33], IDYES);
     EXPECT_EQ(run.Wait(60000), test::Code(IDYES));
     for (HWND box : boxes) {
-        if (box != boxes[33]) EXPECT_TRUE(e2e::GoneWithin(box, 5000)) << "a box stayed";
+        if (box != boxes[33]) {
+            EXPECT_TRUE(e2e::GoneWithin(box, 5000)) << "a box stayed";
+        }
     }
     EXPECT_EQ(Count(run.Log(), L"ended the relayed process PID="), 65u);
 }

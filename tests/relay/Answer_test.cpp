@@ -96,7 +96,9 @@ TEST(Answer, TheFirstPersonsAnswerWins) {
         kt::Combined got = kt::Combine(c.latest, c.still_asking, *c.q);
         EXPECT_EQ(got.done, c.done);
         EXPECT_EQ(got.by_person, c.by_person);
-        if (c.done) EXPECT_EQ(got.answer, c.answer);
+        if (c.done) {
+            EXPECT_EQ(got.answer, c.answer);
+        }
     }
 }
 

@@ -47,7 +47,9 @@ TEST(SessionMessage, StyleTimeoutAndAnswers) {
             const kt::Outcome o = kt::SessionOutcome(a.first, q);
             EXPECT_EQ(o.ending, a.second < 0 ? kt::enNone : a.first == IDTIMEOUT ? kt::enCountdown : kt::enPerson)
                 << a.first;
-            if (a.second >= 0) EXPECT_EQ(o.answer, a.second);
+            if (a.second >= 0) {
+                EXPECT_EQ(o.answer, a.second);
+            }
         }
     }
 }

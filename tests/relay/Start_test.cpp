@@ -331,7 +331,9 @@ TEST(CopiesFolder, NotTrustedThenFreshAndNotSwept) {
         copies.close();
         EXPECT_FALSE(Exists(fresh)) << "the fresh folder stayed";
         EXPECT_TRUE(planted.Untouched());
-        if (!stale.empty()) EXPECT_TRUE(Exists(stale + L"\\velmo.exe")) << "swept where others may write";
+        if (!stale.empty()) {
+            EXPECT_TRUE(Exists(stale + L"\\velmo.exe")) << "swept where others may write";
+        }
         ASSERT_TRUE(test::RemoveUnix(shared));
     }
 }
