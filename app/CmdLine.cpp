@@ -96,7 +96,7 @@ struct Valued {
     std::wstring texts;
     bool session_given = false;
     kt::SessionScope session = kt::scAll;
-    DeferralSpec defer;
+    DeferralTerms defer;
     std::wstring defer_piece, until_piece;  // the pieces that gave them
 };
 

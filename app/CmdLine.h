@@ -32,7 +32,7 @@ struct MsgBoxParams {
     // Session=: whom velmo asks where it runs unseen.
     kt::SessionScope session = kt::scAll;
     // Defer= and DeferUntil=.
-    DeferralSpec defer;
+    DeferralTerms defer;
     // Run: a notice while the command (the rest of the command line after
     // the timeout, as written) runs.
     bool run = false;

@@ -74,57 +74,46 @@ DWORD Command::Start(const std::wstring& command) {
     // A console program shares velmoc's console; under velmo.exe it gets
     // none, rather than a window of its own.
     const DWORD console = GetConsoleWindow() ? 0 : CREATE_NO_WINDOW;
+    kt::unique_handle thread;
+    auto create = [&](DWORD flags) {
+        std::wstring line = command;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED | console | flags, nullptr,
+                            nullptr, &si, &pi))
+            return GetLastError();
+        thread.reset(pi.hThread);
+        process_.reset(pi.hProcess);
+        pid_ = pi.dwProcessId;
+        return 0ul;
+    };
+    auto resume = [&](const wchar_t* where) {
+        ResumeThread(thread.get());
+        kt::log_wprintf(log, kCategory, L"command started, PID=%04X%s: %s", static_cast<unsigned>(pid_), where,
+                        command.c_str());
+        return 0ul;
+    };
     job_.reset(CreateJobObjectW(nullptr, nullptr));
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     if (job_ && !SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
         job_.reset();
-    const DWORD kBreakaway[] = {0, CREATE_BREAKAWAY_FROM_JOB};
-    for (DWORD breakaway : kBreakaway) {
-        std::wstring line = command;
-        PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED | console | breakaway, nullptr,
-                            nullptr, &si, &pi)) {
-            DWORD e = GetLastError();
-            // A job that allows no breakaway: the command runs in it.
-            if (breakaway && e == ERROR_ACCESS_DENIED) break;
-            kt::log_wprintf(log, kCategory, L"cannot start the command: %s: %s", kt::result(e).str().c_str(),
-                            command.c_str());
-            return e ? e : ERROR_INTERNAL_ERROR;
-        }
-        kt::unique_handle thread(pi.hThread);
-        process_.reset(pi.hProcess);
-        pid_ = pi.dwProcessId;
-        if (job_ && AssignProcessToJobObject(job_.get(), process_.get())) {
-            ResumeThread(thread.get());
-            kt::log_wprintf(log, kCategory, L"command started, PID=%04X: %s", static_cast<unsigned>(pid_), command.c_str());
-            return 0;
-        }
-        if (breakaway || !job_) {
-            // Still it runs: better without velmo's job than not at all.
-            ResumeThread(thread.get());
-            kt::log_wprintf(log, kCategory, L"command started, PID=%04X, outside velmo's job (%s): %s",
-                            static_cast<unsigned>(pid_), kt::result(GetLastError()).str().c_str(), command.c_str());
-            return 0;
-        }
-        // Windows 7 allows one job per process: once more, out of the caller's.
-        TerminateProcess(process_.get(), ERROR_CANCELLED);
-        process_.reset();
-    }
-    // No breakaway from the caller's job: the command runs in it.
-    std::wstring line = command;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, console, nullptr, nullptr, &si, &pi)) {
-        DWORD e = GetLastError();
+    auto cannot = [&](DWORD e) {
         kt::log_wprintf(log, kCategory, L"cannot start the command: %s: %s", kt::result(e).str().c_str(), command.c_str());
-        return e ? e : ERROR_INTERNAL_ERROR;
+        return e;
+    };
+    if (DWORD e = create(0)) return cannot(e);
+    if (!job_) return resume(L", outside velmo's job (none could be made)");
+    if (AssignProcessToJobObject(job_.get(), process_.get())) return resume(L"");
+    // Windows 7 allows one job per process: out of the caller's job where it
+    // lets us, else in it (ended with it, at least).
+    TerminateProcess(process_.get(), ERROR_CANCELLED);
+    process_.reset();
+    if (create(CREATE_BREAKAWAY_FROM_JOB) == 0) {
+        if (AssignProcessToJobObject(job_.get(), process_.get())) return resume(L"");
+        return resume(L", outside velmo's job");
     }
-    kt::unique_handle thread(pi.hThread);
-    process_.reset(pi.hProcess);
-    pid_ = pi.dwProcessId;
-    kt::log_wprintf(log, kCategory, L"command started, PID=%04X, in the caller's job: %s", static_cast<unsigned>(pid_),
-                    command.c_str());
-    return 0;
+    if (DWORD e = create(0)) return cannot(e);
+    return resume(L", in the caller's job");
 }
 
 DWORD Command::Wait() {

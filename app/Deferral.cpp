@@ -36,9 +36,9 @@ ULONGLONG Ticks(const SYSTEMTIME& t) {
 }
 
 // The end of the deadline: the next day's start for a date alone.
-ULONGLONG DeadlineEnd(const DeferralSpec& spec) {
+ULONGLONG DeadlineEnd(const DeferralTerms& terms) {
     const ULONGLONG day = 24ULL * 60 * 60 * 10000000;
-    return Ticks(spec.deadline) + (spec.date_only ? day : 0);
+    return Ticks(terms.deadline) + (terms.date_only ? day : 0);
 }
 
 void Replace(std::wstring& text, const std::wstring& what, const std::wstring& with) {
@@ -93,23 +93,23 @@ bool ParseDeadline(const std::wstring& value, SYSTEMTIME& deadline, bool& date_o
     return true;
 }
 
-LeftNow DeferralsLeft(const DeferralSpec& spec, const DeferralRecord& record, const SYSTEMTIME& now) {
+LeftNow DeferralsLeft(const DeferralTerms& terms, const DeferralRecord& record, const SYSTEMTIME& now) {
     LeftNow l;
-    if (spec.has_deadline && Ticks(now) >= DeadlineEnd(spec)) {
+    if (terms.has_deadline && Ticks(now) >= DeadlineEnd(terms)) {
         l.deadline_passed = true;
         l.left = 0;
         return l;
     }
-    if (spec.times == 0) {
+    if (terms.times == 0) {
         l.left = kUnlimited;
         return l;
     }
-    if (record.state == DeferralRecord::rsGood && record.left <= static_cast<DWORD>(spec.times)) {
+    if (record.state == DeferralRecord::rsGood && record.left <= static_cast<DWORD>(terms.times)) {
         l.left = static_cast<int>(record.left);
         return l;
     }
     l.fresh = record.state != DeferralRecord::rsNone;
-    l.left = spec.times;
+    l.left = terms.times;
     return l;
 }
 
@@ -119,20 +119,20 @@ RecordChange AfterEnding(kt::Ending ending, int answer, int defer_answer, int le
     return left != 0 ? rcUse : rcNothing;
 }
 
-std::wstring FormatUntil(const DeferralSpec& spec, const wchar_t* locale) {
-    if (!spec.has_deadline) return L"";
+std::wstring FormatUntil(const DeferralTerms& terms, const wchar_t* locale) {
+    if (!terms.has_deadline) return L"";
     wchar_t date[96] = {}, time[96] = {};
-    if (!GetDateFormatEx(locale, DATE_SHORTDATE, &spec.deadline, nullptr, date, 96, nullptr)) return L"";
-    if (spec.date_only) return date;
-    if (!GetTimeFormatEx(locale, TIME_NOSECONDS, &spec.deadline, nullptr, time, 96)) return date;
+    if (!GetDateFormatEx(locale, DATE_SHORTDATE, &terms.deadline, nullptr, date, 96, nullptr)) return L"";
+    if (terms.date_only) return date;
+    if (!GetTimeFormatEx(locale, TIME_NOSECONDS, &terms.deadline, nullptr, time, 96)) return date;
     return std::wstring(date) + L" " + time;
 }
 
-std::wstring WithDeferral(const std::wstring& text, int left, const DeferralSpec& spec, const wchar_t* locale) {
+std::wstring WithDeferral(const std::wstring& text, int left, const DeferralTerms& terms, const wchar_t* locale) {
     std::wstring out = text;
     if (out.find(L'{') == std::wstring::npos) return out;
     Replace(out, L"{left}", left == kUnlimited ? std::wstring(L"\u221E") : std::to_wstring(left));
-    Replace(out, L"{until}", FormatUntil(spec, locale));
+    Replace(out, L"{until}", FormatUntil(terms, locale));
     return out;
 }
 
@@ -238,12 +238,12 @@ LONG SetText(HKEY k, const wchar_t* name, const std::wstring& value) {
 
 }  // namespace
 
-kt::result DeferralStore::Use(const DeferralSpec& spec, const std::wstring& who, int* left) {
+kt::result DeferralStore::Use(const DeferralTerms& terms, const std::wstring& who, int* left) {
     KeyLock lock(machine_, key_);
     // Another run may have used one since this run read the record.
     SYSTEMTIME now;
     GetLocalTime(&now);
-    LeftNow before = DeferralsLeft(spec, Read(), now);
+    LeftNow before = DeferralsLeft(terms, Read(), now);
     if (left) *left = before.left;
     if (before.left == 0) return kt::result(ERROR_NOT_FOUND, L"no deferral left any more");
     HKEY k = nullptr;
@@ -279,9 +279,9 @@ const wchar_t kCategory[] = L"DFR";
 const wchar_t kLeftVariable[] = L"VELMO_DEFER_LEFT";
 const int kNotHanded = -2;
 
-std::wstring Counted(int left, const DeferralSpec& spec) {
-    if (left == kUnlimited) return L"as often as wanted until " + FormatUntil(spec, LOCALE_NAME_USER_DEFAULT);
-    return std::to_wstring(left) + L" of " + std::to_wstring(spec.times) + L" left";
+std::wstring Counted(int left, const DeferralTerms& terms) {
+    if (left == kUnlimited) return L"as often as wanted until " + FormatUntil(terms, LOCALE_NAME_USER_DEFAULT);
+    return std::to_wstring(left) + L" of " + std::to_wstring(terms.times) + L" left";
 }
 }  // namespace
 
@@ -300,7 +300,7 @@ int HandedDeferrals() {
 
 int DeferralsBefore(const MsgBoxParams& p, bool relayed) {
     kt::Log* log = kt::get_log();
-    const DeferralSpec& spec = p.defer;
+    const DeferralTerms& terms = p.defer;
     if (relayed) {
         int left = HandedDeferrals();
         // Without the asker's count nothing is offered that might not be left.
@@ -308,28 +308,28 @@ int DeferralsBefore(const MsgBoxParams& p, bool relayed) {
             kt::log_printf(log, "DFR", "no count handed over by the asking velmo: none left");
             return 0;
         }
-        kt::log_wprintf(log, kCategory, L"deferrals of %s from the asking velmo: %s", spec.key.c_str(),
-                        Counted(left, spec).c_str());
+        kt::log_wprintf(log, kCategory, L"deferrals of %s from the asking velmo: %s", terms.key.c_str(),
+                        Counted(left, terms).c_str());
         return left;
     }
-    DeferralStore store(spec.key);
+    DeferralStore store(terms.key);
     DeferralRecord record = store.Read();
     SYSTEMTIME now;
     GetLocalTime(&now);
-    LeftNow l = DeferralsLeft(spec, record, now);
+    LeftNow l = DeferralsLeft(terms, record, now);
     if (l.fresh && record.state == DeferralRecord::rsUnusable) {
-        kt::log_wprintf(log, kCategory, L"record of %s unreadable: %s: counted as new", spec.key.c_str(), record.why.c_str());
+        kt::log_wprintf(log, kCategory, L"record of %s unreadable: %s: counted as new", terms.key.c_str(), record.why.c_str());
     } else if (l.fresh) {
-        kt::log_wprintf(log, kCategory, L"record of %s out of range: Left %u of %d: counted as new", spec.key.c_str(),
-                        static_cast<unsigned>(record.left), spec.times);
+        kt::log_wprintf(log, kCategory, L"record of %s out of range: Left %u of %d: counted as new", terms.key.c_str(),
+                        static_cast<unsigned>(record.left), terms.times);
     }
     if (l.deadline_passed) {
         kt::log_wprintf(log, kCategory, L"no deferral left: the deadline has passed (%s)",
-                        FormatUntil(spec, LOCALE_NAME_USER_DEFAULT).c_str());
+                        FormatUntil(terms, LOCALE_NAME_USER_DEFAULT).c_str());
     } else if (l.left == 0) {
-        kt::log_wprintf(log, kCategory, L"no deferral left: 0 of %d (%s)", spec.times, store.Where().c_str());
+        kt::log_wprintf(log, kCategory, L"no deferral left: 0 of %d (%s)", terms.times, store.Where().c_str());
     } else {
-        kt::log_wprintf(log, kCategory, L"deferrals of %s: %s (%s)", spec.key.c_str(), Counted(l.left, spec).c_str(),
+        kt::log_wprintf(log, kCategory, L"deferrals of %s: %s (%s)", terms.key.c_str(), Counted(l.left, terms).c_str(),
                         store.Where().c_str());
     }
     return l.left;
@@ -361,11 +361,10 @@ void KeepDeferrals(const MsgBoxParams& p, kt::Ending ending, int answer, int lef
             DeferralStore store(p.defer.key);
             int after = left;
             kt::result kept = store.Use(p.defer, who, &after);
-            if (kept.ok() && !kept.text().empty())
-                kt::log_wprintf(log, kCategory, L"deferral used by %s: %s (%s)", who.c_str(), Counted(after, p.defer).c_str(),
-                                kept.text().c_str());
-            else if (kept.ok())
-                kt::log_wprintf(log, kCategory, L"deferral used by %s: %s", who.c_str(), Counted(after, p.defer).c_str());
+            // A warning (kept without the key's lock) follows in brackets.
+            if (kept.ok())
+                kt::log_wprintf(log, kCategory, L"deferral used by %s: %s%s", who.c_str(), Counted(after, p.defer).c_str(),
+                                kept.text().empty() ? L"" : (L" (" + kept.text() + L")").c_str());
             else
                 kt::log_wprintf(log, kCategory, L"deferral of %s not kept: %s", who.c_str(), kept.str().c_str());
             break;

@@ -10,7 +10,7 @@
 #include "relay/Answer.h"
 
 // What Defer= and DeferUntil= ask.
-struct DeferralSpec {
+struct DeferralTerms {
     std::wstring key;            // as written; empty: no Defer=
     int times = 0;               // 1 to 99; 0: as often as wanted until the deadline
     bool has_deadline = false;   // DeferUntil=
@@ -43,7 +43,7 @@ struct LeftNow {
     bool fresh = false;    // the record was not used as it stood
     bool deadline_passed = false;
 };
-LeftNow DeferralsLeft(const DeferralSpec& spec, const DeferralRecord& record, const SYSTEMTIME& now);
+LeftNow DeferralsLeft(const DeferralTerms& terms, const DeferralRecord& record, const SYSTEMTIME& now);
 
 // What an ending does to the record: only a person's choice of the defer
 // button uses a deferral (while one is left); any other answer of a person
@@ -55,8 +55,8 @@ RecordChange AfterEnding(kt::Ending ending, int answer, int defer_answer, int le
 // {left} (the deferrals left; "∞" without a count) and {until} (the
 // deadline in the short date, and time, format of locale, a locale name or
 // LOCALE_NAME_USER_DEFAULT) put into text; every other brace stays.
-std::wstring WithDeferral(const std::wstring& text, int left, const DeferralSpec& spec, const wchar_t* locale);
-std::wstring FormatUntil(const DeferralSpec& spec, const wchar_t* locale);
+std::wstring WithDeferral(const std::wstring& text, int left, const DeferralTerms& terms, const wchar_t* locale);
+std::wstring FormatUntil(const DeferralTerms& terms, const wchar_t* locale);
 
 // Where the count is kept: HKLM\SOFTWARE\velmo\Deferrals\<key> for a
 // service account or an elevated run, else HKCU\Software\velmo\Deferrals;
@@ -72,7 +72,7 @@ public:
     // Uses one deferral: the record read again under the lock, then Left
     // written one less (none written without a count), with when (UTC, ISO
     // 8601) and who. *left: what is left after it; the result says why not.
-    kt::result Use(const DeferralSpec& spec, const std::wstring& who, int* left);
+    kt::result Use(const DeferralTerms& terms, const std::wstring& who, int* left);
     // Ends the cycle: the record is removed.
     kt::result Remove();
     // "HKLM\SOFTWARE\velmo\Deferrals\<key>" or "HKCU\...", for the log.

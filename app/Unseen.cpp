@@ -1,6 +1,7 @@
 #include "app/Unseen.h"
 
 #include <cwchar>
+#include <functional>
 
 #include "Log/Log.h"
 #include "app/Deferral.h"
@@ -42,22 +43,25 @@ kt::Question AskedOf(const MsgBoxParams& p) {
 
 int NobodyAnswer(const MsgBoxParams& p) { return kt::NobodyAnswer(AskedOf(p)); }
 
-int AskUser(const MsgBoxParams& p, int left) {
+namespace {
+
+// What each relayed run is handed: the marker, the deferrals left (the
+// asker keeps the count), the texts file's content (the person may not be
+// able to read the file).
+std::vector<std::wstring> RelayEntries(const MsgBoxParams& p, int left) {
     std::vector<std::wstring> entries = {std::wstring(kRelayedVariable) + L"=" + Hex(GetCurrentProcessId())};
-    // The asker keeps the count; each relayed run is told what is left.
     if (p.defer.given()) entries.push_back(DeferralEntry(left));
-    // The box as asked: where no deferral is left, its default moved and the
-    // defer button's answer refused.
-    MsgBoxParams deferred = p;
-    ApplyDeferral(deferred, left, LOCALE_NAME_USER_DEFAULT);
-    // The file's content goes along: the person may not be able to read it.
     if (!p.texts.empty()) {
         std::vector<std::wstring> texts = TextsEntries(p.texts_content);
         entries.insert(entries.end(), texts.begin(), texts.end());
     }
-    // The session's own box is shown for this process: in the asked
-    // person's language.
-    auto in_language = [&p, left](const std::wstring& language) {
+    return entries;
+}
+
+// The session's own box is shown for this process: in the asked person's
+// language.
+std::function<kt::Question(const std::wstring&)> InLanguage(const MsgBoxParams& p, int left) {
+    return [&p, left](const std::wstring& language) {
         MsgBoxParams asked = p;
         kt::SectionChoice choice;
         ApplyTexts(asked, language, &choice);
@@ -67,7 +71,17 @@ int AskUser(const MsgBoxParams& p, int left) {
         ApplyDeferral(asked, left, language.c_str());
         return AskedOf(asked);
     };
-    kt::RelayRun run = kt::RelayToUsers(GetCommandLineW(), entries, AskedOf(deferred), p.session, in_language);
+}
+
+}  // namespace
+
+int AskUser(const MsgBoxParams& p, int left) {
+    // The box as asked: where no deferral is left, its default moved and the
+    // defer button's answer refused.
+    MsgBoxParams deferred = p;
+    ApplyDeferral(deferred, left, LOCALE_NAME_USER_DEFAULT);
+    kt::RelayRun run =
+        kt::RelayToUsers(GetCommandLineW(), RelayEntries(p, left), AskedOf(deferred), p.session, InLanguage(p, left));
     if (run.answered) {
         KeepDeferrals(deferred, kt::enPerson, run.answer, left, run.who);
         return run.answer;
@@ -79,20 +93,11 @@ int AskUser(const MsgBoxParams& p, int left) {
 }
 
 void NoticeToUsers(const MsgBoxParams& p, HANDLE command) {
-    std::vector<std::wstring> entries = {std::wstring(kRelayedVariable) + L"=" + Hex(GetCurrentProcessId())};
-    if (!p.texts.empty()) {
-        std::vector<std::wstring> texts = TextsEntries(p.texts_content);
-        entries.insert(entries.end(), texts.begin(), texts.end());
-    }
-    auto in_language = [&p](const std::wstring& language) {
-        MsgBoxParams asked = p;
-        ApplyTexts(asked, language);
-        return AskedOf(asked);
-    };
     kt::RelayEnd end;
     end.until = command;
     end.notice = true;
-    kt::RelayRun run = kt::RelayToUsers(GetCommandLineW(), entries, AskedOf(p), p.session, in_language, end);
+    kt::RelayRun run =
+        kt::RelayToUsers(GetCommandLineW(), RelayEntries(p, 0), AskedOf(p), p.session, InLanguage(p, 0), end);
     if (run.choice.whom != kt::whAsked)
         kt::log_wprintf(kt::get_log(), L"RUN", L"nobody sees the notice (%s): the command runs all the same",
                         kt::WhomText(run.choice.whom));

@@ -10,6 +10,19 @@ namespace {
 
 using test::Narrow;
 
+// A command line's parse: a success, or 87 with error (when given).
+::testing::AssertionResult Parsed(const std::wstring& line, const wchar_t* error, MsgBoxParams& p) {
+    kt::result r = ParseCmdLine(p, line.c_str());
+    if (!error) {
+        if (r.ok()) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "not parsed: " << Narrow(r.text());
+    }
+    if (r.ok()) return ::testing::AssertionFailure() << "parsed, not " << Narrow(error);
+    if (r.code() != ERROR_INVALID_PARAMETER || r.text() != error)
+        return ::testing::AssertionFailure() << r.code() << " " << Narrow(r.text()) << ", not " << Narrow(error);
+    return ::testing::AssertionSuccess();
+}
+
 struct ParseCase {
     const wchar_t* args;  // the command line after the program path
     const wchar_t* error;  // null: success
@@ -216,56 +229,101 @@ TEST(ParseCmdLine, TextsWord) {
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.args));
         MsgBoxParams p;
-        std::wstring line = std::wstring(L"velmo.exe ") + c.args;
-        kt::result r = ParseCmdLine(p, line.c_str());
-        if (c.error) {
-            EXPECT_FALSE(r.ok());
-            EXPECT_EQ(r.text(), c.error);
-            continue;
-        }
-        ASSERT_TRUE(r.ok()) << Narrow(r.text());
+        ASSERT_TRUE(Parsed(std::wstring(L"velmo.exe ") + c.args, c.error, p));
+        if (c.error) continue;
         EXPECT_EQ(p.texts, c.texts);
         EXPECT_EQ(p.text, c.text);
         EXPECT_EQ(p.escape, c.escape);
     }
 }
 
-// Session=: whom velmo asks where it runs unseen.
-TEST(ParseCmdLine, SessionWord) {
+// The valued words Session=, Defer= and DeferUntil=: what each sets, and
+// every way each is a bad command line.
+#define BAD_DEFER L"ERROR: not <key>[:<times>] (1 to 64 letters, digits, . - _; 1 to 99 times) "
+#define BAD_DATE L"ERROR: not a date YYYY-MM-DD or YYYY-MM-DDThh:mm "
+TEST(ParseCmdLine, ValuedWords) {
     const struct {
         const wchar_t* flags;
         const wchar_t* error;  // null: success
-        kt::SessionScope scope;
+        kt::SessionScope scope = kt::scAll;
+        const wchar_t* key = L"";
+        int times = 0;
+        bool deadline = false, date_only = false;
     } cases[] = {
-        {L"YesNo", nullptr, kt::scAll},
+        {L"YesNo", nullptr},
         {L"YesNo|Session=Console", nullptr, kt::scConsole},
         {L"session=cOnSoLe|YesNo", nullptr, kt::scConsole},
         {L"YesNo|Session=All", nullptr, kt::scAll},
         {L"SESSION=ALL|Texts=a.txt", nullptr, kt::scAll},
-        {L"YesNo|Session=", L"ERROR: not All or Console 'Session='", kt::scAll},
-        {L"YesNo|Session=Remote", L"ERROR: not All or Console 'Session=Remote'", kt::scAll},
-        {L"YesNo|Session=Console ", L"ERROR: not All or Console 'Session=Console '", kt::scAll},
-        {L"YesNo|Session=Console|Session=All", L"ERROR: Session= given twice 'Session=All'", kt::scAll},
-        {L"YesNo|Session=All|Session=All", L"ERROR: Session= given twice 'Session=All'", kt::scAll},
-        {L"YesNo|Session", L"ERROR: unknown option 'Session'", kt::scAll},
-        {L"YesNo|Sessions=All", L"ERROR: unknown option 'Sessions=All'", kt::scAll},
-        {L"YesNo|Session1=All", L"ERROR: unknown option 'Session1=All'", kt::scAll},
+        {L"YesNo|Session=", L"ERROR: not All or Console 'Session='"},
+        {L"YesNo|Session=Remote", L"ERROR: not All or Console 'Session=Remote'"},
+        {L"YesNo|Session=Console ", L"ERROR: not All or Console 'Session=Console '"},
+        {L"YesNo|Session=Console|Session=All", L"ERROR: Session= given twice 'Session=All'"},
+        {L"YesNo|Session=All|Session=All", L"ERROR: Session= given twice 'Session=All'"},
+        {L"YesNo|Session", L"ERROR: unknown option 'Session'"},
+        {L"YesNo|Sessions=All", L"ERROR: unknown option 'Sessions=All'"},
+        {L"YesNo|Session1=All", L"ERROR: unknown option 'Session1=All'"},
+        {L"YesNo|Session=Console|Defer=k:2", nullptr, kt::scConsole, L"k", 2},
+        {L"YesNo|Defer=Office365:3", nullptr, kt::scAll, L"Office365", 3},
+        {L"defer=a.b-c_D:99|OkCancel", nullptr, kt::scAll, L"a.b-c_D", 99},
+        {L"YesNo|Defer=x:1|DeferUntil=2026-12-31", nullptr, kt::scAll, L"x", 1, true, true},
+        {L"YesNo|Defer=x|DEFERUNTIL=2027-02-28T17:30", nullptr, kt::scAll, L"x", 0, true, false},
+        {L"YesNoCancel|Defer=x:05", nullptr, kt::scAll, L"x", 5},
+        {L"YesNo|Defer=kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk:2", nullptr, kt::scAll, L"kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk", 2},
+        // Bad keys, times and dates.
+        {L"YesNo|Defer=", BAD_DEFER L"'Defer='"},
+        {L"YesNo|Defer=:3", BAD_DEFER L"'Defer=:3'"},
+        {L"YesNo|Defer=kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk:2",
+         BAD_DEFER L"'Defer=kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk:2'"},
+        {L"YesNo|Defer=my app:3", BAD_DEFER L"'Defer=my app:3'"},
+        {L"YesNo|Defer=..\\x:3", BAD_DEFER L"'Defer=..\\x:3'"},
+        {L"YesNo|Defer=x:0", BAD_DEFER L"'Defer=x:0'"},
+        {L"YesNo|Defer=x:100", BAD_DEFER L"'Defer=x:100'"},
+        {L"YesNo|Defer=x:-1", BAD_DEFER L"'Defer=x:-1'"},
+        {L"YesNo|Defer=x:", BAD_DEFER L"'Defer=x:'"},
+        {L"YesNo|Defer=x:3|DeferUntil=31.12.2026", BAD_DATE L"'DeferUntil=31.12.2026'"},
+        {L"YesNo|Defer=x:3|DeferUntil=2027-02-29", BAD_DATE L"'DeferUntil=2027-02-29'"},
+        {L"YesNo|Defer=x:3|DeferUntil=2026-12-31T24:00", BAD_DATE L"'DeferUntil=2026-12-31T24:00'"},
+        {L"YesNo|Defer=x:3|DeferUntil=2026-12-31 17:30", BAD_DATE L"'DeferUntil=2026-12-31 17:30'"},
+        {L"YesNo|Defer=x:3|DeferUntil=2026-1-31", BAD_DATE L"'DeferUntil=2026-1-31'"},
+        {L"YesNo|Defer=x:3|DeferUntil=2026-04-31", BAD_DATE L"'DeferUntil=2026-04-31'"},
+        {L"YesNo|Defer=x:3|DeferUntil=2100-02-29", BAD_DATE L"'DeferUntil=2100-02-29'"},
+        {L"YesNo|Defer=x:3|DeferUntil=2026-13-01", BAD_DATE L"'DeferUntil=2026-13-01'"},
+        {L"YesNo|Defer=x:3|DeferUntil=2026-12-00", BAD_DATE L"'DeferUntil=2026-12-00'"},
+        {L"YesNo|Defer=x:3|DeferUntil=2028-02-29", nullptr, kt::scAll, L"x", 3, true, true},
+        {L"YesNo|Defer=x:3|DeferUntil=2000-02-29T00:00", nullptr, kt::scAll, L"x", 3, true, false},
+        // The words together, and a box that can defer.
+        {L"YesNo|DeferUntil=2026-12-31", L"ERROR: DeferUntil= without Defer= 'DeferUntil=2026-12-31'"},
+        {L"YesNo|Defer=x", L"ERROR: neither times nor DeferUntil= for 'Defer=x'"},
+        {L"OK|Defer=x:3", L"ERROR: the box has no button 2 to defer with 'Defer=x:3'"},
+        {L"Defer=x:3", L"ERROR: the box has no button 2 to defer with 'Defer=x:3'"},
+        {L"NoButtons|YesNo|Defer=x:3", L"ERROR: the box has no button 2 to defer with 'Defer=x:3'"},
+        {L"YesNo|Defer=x:3|Defer=y:2", L"ERROR: Defer= given twice 'Defer=y:2'"},
+        {L"YesNo|Defer=x|DeferUntil=2026-12-31|DeferUntil=2027-01-31",
+         L"ERROR: DeferUntil= given twice 'DeferUntil=2027-01-31'"},
+        {L"YesNo|Deferral=x:3", L"ERROR: unknown option 'Deferral=x:3'"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.flags));
         MsgBoxParams p;
-        std::wstring line = std::wstring(L"velmo.exe t c \"") + c.flags + L"\" 30";
-        kt::result r = ParseCmdLine(p, line.c_str());
-        if (c.error) {
-            EXPECT_FALSE(r.ok());
-            EXPECT_EQ(r.code(), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
-            EXPECT_EQ(r.text(), c.error);
-            continue;
-        }
-        ASSERT_TRUE(r.ok()) << Narrow(r.text());
+        ASSERT_TRUE(Parsed(std::wstring(L"velmo.exe t c \"") + c.flags + L"\" 30", c.error, p));
+        if (c.error) continue;
         EXPECT_EQ(p.session, c.scope);
+        EXPECT_EQ(p.defer.key, c.key);
+        EXPECT_EQ(p.defer.times, c.times);
+        EXPECT_EQ(p.defer.has_deadline, c.deadline);
+        EXPECT_EQ(p.defer.date_only, c.date_only);
     }
+    MsgBoxParams p;
+    ASSERT_TRUE(ParseCmdLine(p, L"velmo.exe t c \"YesNo|Defer=x|DeferUntil=2027-02-28T17:30\"").ok());
+    EXPECT_EQ(p.defer.deadline.wYear, 2027);
+    EXPECT_EQ(p.defer.deadline.wMonth, 2);
+    EXPECT_EQ(p.defer.deadline.wDay, 28);
+    EXPECT_EQ(p.defer.deadline.wHour, 17);
+    EXPECT_EQ(p.defer.deadline.wMinute, 30);
 }
+#undef BAD_DEFER
+#undef BAD_DATE
 
 // The command after Run's timeout, as written; the arguments before it as
 // CommandLineToArgvW splits them.
@@ -303,14 +361,8 @@ TEST(ParseCmdLine, RunsCommandAsWritten) {
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.line));
         MsgBoxParams p;
-        kt::result r = ParseCmdLine(p, c.line);
-        if (c.error) {
-            EXPECT_FALSE(r.ok());
-            EXPECT_EQ(r.code(), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
-            EXPECT_EQ(r.text(), c.error);
-            continue;
-        }
-        ASSERT_TRUE(r.ok()) << Narrow(r.text());
+        ASSERT_TRUE(Parsed(c.line, c.error, p));
+        if (c.error) continue;
         EXPECT_EQ(p.command, c.command);
         EXPECT_EQ(p.run, *c.command != 0);
         EXPECT_EQ(p.timeout, c.timeout);

@@ -210,66 +210,43 @@ public:
         auto unwait = scope_exit([&] {
             if (stop_wait) UnregisterWaitEx(stop_wait, INVALID_HANDLE_VALUE);
         });
-        for (Combined c;;) {
-            c = Combine(Outcome(), asking, q_);
-            if (c.done) break;
-            DWORD elapsed = TicksSince(start);
-            DWORD message = 0;
-            ULONG_PTR key = 0;
-            LPOVERLAPPED overlapped = nullptr;
+        while (asking > 0) {
+            const DWORD elapsed = TicksSince(start);
             if (limit != INFINITE && elapsed >= limit) {
                 EndRuns(people, L"no answer within the countdown and 30 s");
                 return;
             }
+            DWORD message = 0;
+            ULONG_PTR key = 0;
+            LPOVERLAPPED overlapped = nullptr;
             if (!GetQueuedCompletionStatus(port_.get(), &message, &key, &overlapped,
                                            limit == INFINITE ? INFINITE : limit - elapsed)) {
-                if (overlapped) continue;
-                if (GetLastError() != WAIT_TIMEOUT) {
-                    log_wprintf(log_, kCategory, L"cannot wait for the relayed runs: %s",
-                                result(GetLastError()).str().c_str());
-                    EndRuns(people, L"the wait failed");
-                    return;
-                }
-                continue;
+                if (overlapped || GetLastError() == WAIT_TIMEOUT) continue;
+                log_wprintf(log_, kCategory, L"cannot wait for the relayed runs: %s", result(GetLastError()).str().c_str());
+                EndRuns(people, L"the wait failed");
+                return;
             }
             if (key == kStopKey) {
                 EndRuns(people, L"the command has ended");
                 return;
             }
             Outcome o;
-            Person* p = nullptr;
-            if (key == kMessageKey && overlapped) {
-                std::unique_ptr<MessageDone> done(reinterpret_cast<MessageDone*>(overlapped));
-                p = done->person < people.size() ? &people[done->person] : nullptr;
-                if (!p || !p->asking) continue;
-                o = MessageEnded(*p, *done);
-            } else if (key == kJobKey &&
-                       (message == JOB_OBJECT_MSG_EXIT_PROCESS || message == JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS)) {
-                const DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(overlapped));
-                for (Person& candidate : people) {
-                    if (candidate.asking && candidate.pid == pid && candidate.way != wyMessage) p = &candidate;
-                }
-                if (!p) continue;
-                o = RunEnded(*p);
-            } else {
-                continue;
-            }
+            Person* p = Ended(people, key, message, overlapped, o);
+            if (!p) continue;
             p->asking = false;
             --asking;
+            const Combined c = Combine(o, asking, q_);
             // A person who closes a notice closes only their own.
-            if (end.notice) continue;
-            c = Combine(o, asking, q_);
-            if (c.by_person) {
-                run.answered = true;
-                run.answer = c.answer;
-                run.session = p->session;
-                run.who = p->name;
-                run.way = p->way;
-                log_wprintf(log_, kCategory, L"session %u (%s) answered %d first, asked %s", static_cast<unsigned>(p->session),
-                            p->name.c_str(), c.answer, WayText(p->way));
-                EndRuns(people, L"another person answered");
-                return;
-            }
+            if (end.notice || !c.by_person) continue;
+            run.answered = true;
+            run.answer = c.answer;
+            run.session = p->session;
+            run.who = p->name;
+            run.way = p->way;
+            log_wprintf(log_, kCategory, L"session %u (%s) answered %d first, asked %s", static_cast<unsigned>(p->session),
+                        p->name.c_str(), c.answer, WayText(p->way));
+            EndRuns(people, L"another person answered");
+            return;
         }
     }
 
@@ -293,6 +270,29 @@ private:
         dlls_.destroy_env(block);
         for (size_t i = 1; i < entries_.size(); ++i) env = WithEntry(env.c_str(), entries_[i]);
         return {};
+    }
+
+    // The person whose box a packet of the port tells the end of, and how
+    // it ended; null for anything else (a process not asked, a box that
+    // was already done).
+    Person* Ended(std::vector<Person>& people, ULONG_PTR key, DWORD message, LPOVERLAPPED overlapped, Outcome& o) {
+        if (key == kMessageKey && overlapped) {
+            std::unique_ptr<MessageDone> done(reinterpret_cast<MessageDone*>(overlapped));
+            Person* p = done->person < people.size() ? &people[done->person] : nullptr;
+            if (!p || !p->asking) return nullptr;
+            o = MessageEnded(*p, *done);
+            return p;
+        }
+        if (key != kJobKey || (message != JOB_OBJECT_MSG_EXIT_PROCESS && message != JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS))
+            return nullptr;
+        const DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(overlapped));
+        for (Person& p : people) {
+            if (p.asking && p.pid == pid && p.way != wyMessage) {
+                o = RunEnded(p);
+                return &p;
+            }
+        }
+        return nullptr;
     }
 
     Outcome RunEnded(const Person& p) {
@@ -324,7 +324,8 @@ private:
         return o;
     }
 
-    // Ends the runs that still ask, saying so; a session's box cannot be.
+    // Says which runs end, and why: all of them go at once with the job in
+    // End; a session's box cannot be ended.
     void EndRuns(std::vector<Person>& people, const wchar_t* why) {
         for (Person& p : people) {
             if (!p.asking) continue;
@@ -332,7 +333,6 @@ private:
                 log_wprintf(log_, kCategory, L"the session's message box of session %u stays until its own timeout (%s)",
                             static_cast<unsigned>(p.session), why);
             } else {
-                TerminateProcess(p.process.get(), ERROR_CANCELLED);
                 log_wprintf(log_, kCategory, L"ended the relayed process PID=%04X of session %u (%s)",
                             static_cast<unsigned>(p.pid), static_cast<unsigned>(p.session), why);
             }

@@ -165,6 +165,7 @@ namespace {
 std::wstring UserValue(const std::wstring& sid, const wchar_t* key, const wchar_t* name) {
     HKEY k = nullptr;
     if (RegOpenKeyExW(HKEY_USERS, (sid + L"\\" + key).c_str(), 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS) return L"";
+    unique_hkey opened(k);
     DWORD type = 0, bytes = 0;
     std::wstring value;
     if (RegQueryValueExW(k, name, nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS &&
@@ -173,7 +174,6 @@ std::wstring UserValue(const std::wstring& sid, const wchar_t* key, const wchar_
         if (RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&value[0]), &bytes) != ERROR_SUCCESS)
             value.clear();
     }
-    RegCloseKey(k);
     return value;
 }
 }  // namespace
