@@ -312,9 +312,10 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     int next = TextArg(first);
     std::wstring opts = GetArg(cmdline, next + 2);
     Unquote(opts, L'"', 0);
+    const std::vector<std::wstring> pieces = Pieces(opts);
     // A texts file may give the text and the caption.
     bool texts_word = false;
-    for (const std::wstring& piece : Pieces(opts)) {
+    for (const std::wstring& piece : pieces) {
         unsigned number = 0;
         std::wstring value;
         const ValuedWord* w = ValuedWordOf(piece, number, value);
@@ -341,7 +342,7 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     bool report_timeout = false;
     Valued valued;
     kt::MsgBoxLook& look = valued.look;
-    for (const std::wstring& piece : Pieces(opts)) {
+    for (const std::wstring& piece : pieces) {
         unsigned number = 0;
         std::wstring value;
         if (const ValuedWord* w = ValuedWordOf(piece, number, value)) {

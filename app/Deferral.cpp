@@ -138,25 +138,8 @@ std::wstring WithDeferral(const std::wstring& text, int left, const DeferralTerm
 
 bool DeferralsOfTheMachine(bool service_account, bool elevated) { return service_account || elevated; }
 
-bool Elevated() {
-    HANDLE t = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return false;
-    kt::unique_handle token(t);
-    TOKEN_ELEVATION elevation{};
-    DWORD bytes = 0;
-    return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &bytes) &&
-           elevation.TokenIsElevated;
-}
-
-std::wstring OwnUser() {
-    HANDLE t = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return L"?";
-    kt::unique_handle token(t);
-    return kt::UserOf(token.get());
-}
-
 DeferralStore::DeferralStore(const std::wstring& key)
-    : machine_(DeferralsOfTheMachine(kt::RunsAsServiceAccount(), Elevated())), key_(key) {}
+    : machine_(DeferralsOfTheMachine(kt::RunsAsServiceAccount(), kt::Elevated())), key_(key) {}
 
 std::wstring DeferralStore::Where() const {
     return std::wstring(machine_ ? L"HKLM\\" : L"HKCU\\") + (machine_ ? kMachineKey : kUserKey) + key_;
@@ -200,12 +183,7 @@ public:
     KeyLock(bool machine, const std::wstring& key) {
         std::wstring upper = key;
         for (wchar_t& c : upper) c = kt::UpperAscii(c);
-        HANDLE t = nullptr;
-        std::wstring owner = L"machine";
-        if (!machine && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) {
-            kt::unique_handle token(t);
-            owner = kt::TokenUserSid(token.get());
-        }
+        const std::wstring owner = machine ? L"machine" : kt::TokenUserSid(kt::OwnToken().get());
         if (mutex_.create(false, L"Global\\velmo-deferral-" + owner + L"-" + upper) == 0) {
             DWORD w = WaitForSingleObject(mutex_.get(), kLockMs);
             held_ = w == WAIT_OBJECT_0 || w == WAIT_ABANDONED;

@@ -101,7 +101,3 @@ void ApplyDeferral(MsgBoxParams& p, int left, const wchar_t* locale);
 // the answer, how it ended, who answered, what was left before.
 void KeepDeferrals(const MsgBoxParams& p, kt::Ending ending, int answer, int left, const std::wstring& who);
 
-// The process's own account as "DOMAIN\user" ("?" when unknown).
-std::wstring OwnUser();
-// Whether this process runs elevated (an administrator's full token).
-bool Elevated();

@@ -14,6 +14,7 @@
 #include "app/Unseen.h"
 #include "app/resource.h"
 #include "gen/module.h"
+#include "io/security.h"
 #include "win32gui/MsgBoxAC.h"
 #include "relay/Relay.h"
 
@@ -61,12 +62,7 @@ void ShowHelp(const kt::result& error, bool seen, bool relayed) {
 }
 
 // The profile's language of this process's user (kt::UserUiLanguage).
-std::wstring OwnUiLanguage() {
-    HANDLE t = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return kt::UiLanguage();
-    kt::unique_handle token(t);
-    return kt::UserUiLanguage(token.get());
-}
+std::wstring OwnUiLanguage() { return kt::UserUiLanguage(kt::OwnToken().get()); }
 
 // Run: the command, and the notice while it runs. Its exit code, or
 // kCannotRun where it cannot be started (no notice then). A relayed run
@@ -156,7 +152,7 @@ int Run() {
         } else if (seen) {
             bool by_countdown = false;
             exit_code = ShowBox(params, &by_countdown);
-            KeepDeferrals(params, by_countdown ? kt::enCountdown : kt::enPerson, exit_code, left, OwnUser());
+            KeepDeferrals(params, by_countdown ? kt::enCountdown : kt::enPerson, exit_code, left, kt::OwnUser());
         } else if (!relayed_by.empty()) {
             // Never relayed twice: nobody answers.
             exit_code = NobodyAnswer(params);

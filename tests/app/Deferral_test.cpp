@@ -7,6 +7,7 @@
 
 #include "app/CmdLine.h"
 #include "app/Deferral.h"
+#include "io/security.h"
 #include "tests/common.h"
 
 namespace {
@@ -190,7 +191,7 @@ TEST_F(Store, UsedThenRemoved) {
     EXPECT_EQ(store.Read().state, DeferralRecord::rsNone);
     EXPECT_TRUE(store.Remove().ok()) << "removing what is gone";
     // Under Wine the tests run elevated: the machine's store.
-    EXPECT_EQ(store.Where(), (Elevated() ? L"HKLM\\SOFTWARE\\velmo\\Deferrals\\" : L"HKCU\\Software\\velmo\\Deferrals\\") + key_);
+    EXPECT_EQ(store.Where(), (kt::Elevated() ? L"HKLM\\SOFTWARE\\velmo\\Deferrals\\" : L"HKCU\\Software\\velmo\\Deferrals\\") + key_);
 }
 
 TEST_F(Store, ABrokenRecordCountsAsNew) {

@@ -14,8 +14,14 @@ bool NtAuthority(PSID sid) {
     return IsValidSid(sid) && memcmp(GetSidIdentifierAuthority(sid)->Value, kNtAuthority, 6) == 0;
 }
 
-// The token's TOKEN_USER, in a buffer of its own; empty on failure.
-std::string UserBuffer(HANDLE token) {
+}  // namespace
+
+unique_handle OwnToken(DWORD access) {
+    HANDLE t = nullptr;
+    return unique_handle(OpenProcessToken(GetCurrentProcess(), access, &t) ? t : nullptr);
+}
+
+std::string TokenUserBuffer(HANDLE token) {
     DWORD bytes = 0;
     GetTokenInformation(token, TokenUser, nullptr, 0, &bytes);
     std::string buffer(bytes, '\0');
@@ -23,7 +29,27 @@ std::string UserBuffer(HANDLE token) {
     return buffer;
 }
 
-}  // namespace
+std::wstring UserOf(HANDLE token) {
+    std::string user = TokenUserBuffer(token);
+    if (user.empty()) return L"?";
+    wchar_t name[256], domain[256];
+    DWORD name_len = 256, domain_len = 256;
+    SID_NAME_USE use;
+    if (!LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(&user[0])->User.Sid, name, &name_len, domain,
+                           &domain_len, &use))
+        return L"?";
+    return std::wstring(domain) + L"\\" + name;
+}
+
+std::wstring OwnUser() { return UserOf(OwnToken().get()); }
+
+bool Elevated() {
+    unique_handle token = OwnToken();
+    TOKEN_ELEVATION elevation{};
+    DWORD bytes = 0;
+    return token && GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &bytes) &&
+           elevation.TokenIsElevated;
+}
 
 unique_local SdFromSddl(const std::wstring& sddl) {
     PSECURITY_DESCRIPTOR sd = nullptr;
@@ -56,7 +82,7 @@ unique_local FileSecurity(const std::wstring& path, DWORD* error, SECURITY_INFOR
 }
 
 std::wstring TokenUserSid(HANDLE token) {
-    std::string user = UserBuffer(token);
+    std::string user = TokenUserBuffer(token);
     LPWSTR text = nullptr;
     if (user.empty() || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(&user[0])->User.Sid, &text)) return L"";
     unique_local owned(text);
@@ -83,12 +109,9 @@ bool IsServiceSid(PSID sid) {
 }
 
 bool RunsAsServiceAccount() {
-    HANDLE t = nullptr;
     // A token that cannot be read: taken for a service's, whose rules are
     // the stricter.
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return true;
-    unique_handle token(t);
-    std::string user = UserBuffer(token.get());
+    std::string user = TokenUserBuffer(OwnToken().get());
     return user.empty() || IsServiceSid(reinterpret_cast<TOKEN_USER*>(&user[0])->User.Sid);
 }
 

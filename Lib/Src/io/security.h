@@ -17,8 +17,18 @@ std::wstring SddlOf(PSECURITY_DESCRIPTOR sd, SECURITY_INFORMATION parts);
 unique_local FileSecurity(const std::wstring& path, DWORD* error = nullptr,
                           SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
 
+// This process's own token, opened for access; empty when it cannot be.
+unique_handle OwnToken(DWORD access = TOKEN_QUERY);
+// The token's TOKEN_USER, in a buffer of its own; empty on failure.
+std::string TokenUserBuffer(HANDLE token);
 // The user of a token, as SDDL's "S-1-..." text; empty on failure.
 std::wstring TokenUserSid(HANDLE token);
+// "DOMAIN\name" of the token's user, for the log ("?" when unknown).
+std::wstring UserOf(HANDLE token);
+// The same for this process's own user.
+std::wstring OwnUser();
+// Whether this process runs elevated (an administrator's full token).
+bool Elevated();
 // SYSTEM, Administrators or TrustedInstaller: whom a machine's own files
 // belong to.
 bool IsAdminSid(PSID sid);

@@ -145,20 +145,6 @@ SessionChoice ChooseUsers(const RelayDlls& dlls, const SessionReport& report, Se
     });
 }
 
-std::wstring UserOf(HANDLE token) {
-    DWORD bytes = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &bytes);
-    if (bytes == 0) return L"?";
-    std::wstring buffer(bytes / sizeof(wchar_t) + 1, L'\0');
-    auto* user = reinterpret_cast<TOKEN_USER*>(&buffer[0]);
-    if (!GetTokenInformation(token, TokenUser, user, bytes, &bytes)) return L"?";
-    wchar_t name[256], domain[256];
-    DWORD name_len = 256, domain_len = 256;
-    SID_NAME_USE use;
-    if (!LookupAccountSidW(nullptr, user->User.Sid, name, &name_len, domain, &domain_len, &use)) return L"?";
-    return std::wstring(domain) + L"\\" + name;
-}
-
 namespace {
 // A REG_MULTI_SZ or REG_SZ value of HKEY_USERS\<sid>\<key>, raw; empty when
 // absent.

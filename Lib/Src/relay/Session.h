@@ -77,8 +77,6 @@ SessionReport ReadSessions(const RelayDlls& dlls);
 // The choice for the report, with each chosen user's token (by session).
 SessionChoice ChooseUsers(const RelayDlls& dlls, const SessionReport& report, SessionScope scope,
                           std::vector<std::pair<DWORD, unique_handle>>& tokens);
-// "DOMAIN\name" of the token's user, for the log ("?" when unknown).
-std::wstring UserOf(HANDLE token);
 
 // The user interface language of a logged-on user as a tag ("de-DE"), by
 // ProfileLanguage over their loaded profile (HKEY_USERS\<their SID>): for

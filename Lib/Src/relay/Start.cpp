@@ -40,18 +40,6 @@ bool Runs(DWORD pid) {
     return WaitForSingleObject(p.get(), 0) == WAIT_TIMEOUT;
 }
 
-// This process's TOKEN_USER; empty when it cannot be read.
-std::string OwnUser() {
-    HANDLE t = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &t)) return std::string();
-    unique_handle token(t);
-    DWORD bytes = 0;
-    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &bytes);
-    std::string user(bytes, '\0');
-    if (!bytes || !GetTokenInformation(token.get(), TokenUser, &user[0], bytes, &bytes)) return std::string();
-    return user;
-}
-
 // The path a handle names, as the system resolved it ("\\?\C:\..."); empty
 // when it cannot be read.
 std::wstring FinalPath(HANDLE h) {
@@ -348,7 +336,7 @@ DWORD PrivateCopy::remove() {
 result CopiesFolder::open(const std::wstring& root, bool make) {
     close();
     if (root.empty()) return result(ERROR_PATH_NOT_FOUND, L"no temp folder");
-    asker_ = OwnUser();
+    asker_ = TokenUserBuffer(OwnToken().get());
     // The root as the system resolves it: what every path in it must name.
     unique_handle r(CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
