@@ -74,53 +74,32 @@ DWORD Command::Start(const std::wstring& command) {
     // A console program shares velmoc's console; under velmo.exe it gets
     // none, rather than a window of its own.
     const DWORD console = GetConsoleWindow() ? 0 : CREATE_NO_WINDOW;
-    kt::unique_handle thread;
-    auto create = [&](DWORD flags) {
+    auto create = [&](DWORD flags, PROCESS_INFORMATION& pi) {
         std::wstring line = command;
-        PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED | console | flags, nullptr,
-                            nullptr, &si, &pi))
-            return GetLastError();
-        thread.reset(pi.hThread);
-        process_.reset(pi.hProcess);
-        pid_ = pi.dwProcessId;
-        return 0ul;
+        return kt::ErrorUnless(CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE,
+                                              CREATE_SUSPENDED | console | flags, nullptr, nullptr, &si, &pi));
     };
-    auto resume = [&](const wchar_t* where) {
-        ResumeThread(thread.get());
-        kt::log_wprintf(log, kCategory, L"command started, PID=%04X%s: %s", static_cast<unsigned>(pid_), where,
-                        command.c_str());
-        return 0ul;
-    };
-    job_.reset(CreateJobObjectW(nullptr, nullptr));
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (job_ && !SetInformationJobObject(job_.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
-        job_.reset();
-    auto cannot = [&](DWORD e) {
+    // What the command starts may leave its job, as it could without velmo.
+    const DWORD no_job = job_.create(true);
+    if (DWORD e = kt::StartInJob(job_.get(), create, started_)) {
         kt::log_wprintf(log, kCategory, L"cannot start the command: %s: %s", kt::result(e).str().c_str(), command.c_str());
         return e;
-    };
-    if (DWORD e = create(0)) return cannot(e);
-    if (!job_) return resume(L", outside velmo's job (none could be made)");
-    if (AssignProcessToJobObject(job_.get(), process_.get())) return resume(L"");
-    // Windows 7 allows one job per process: out of the caller's job where it
-    // lets us, else in it (ended with it, at least).
-    TerminateProcess(process_.get(), ERROR_CANCELLED);
-    process_.reset();
-    if (create(CREATE_BREAKAWAY_FROM_JOB) == 0) {
-        if (AssignProcessToJobObject(job_.get(), process_.get())) return resume(L"");
-        return resume(L", outside velmo's job");
     }
-    if (DWORD e = create(0)) return cannot(e);
-    return resume(L", in the caller's job");
+    std::wstring where = started_.place == kt::jpInJob ? L"" : std::wstring(L", ") + kt::JobPlaceText(started_.place);
+    if (no_job) where += L" (none could be made: " + kt::ErrorText(no_job) + L")";
+    kt::log_wprintf(log, kCategory, L"command started, PID=%04X%s: %s", static_cast<unsigned>(started_.id),
+                    where.c_str(), command.c_str());
+    return 0;
 }
 
 DWORD Command::Wait() {
-    WaitForSingleObject(process_.get(), INFINITE);
+    WaitForSingleObject(process(), INFINITE);
     DWORD code = kCannotRun;
-    GetExitCodeProcess(process_.get(), &code);
-    kt::log_wprintf(kt::get_log(), kCategory, L"command PID=%04X ended with %u (0x%08X)", static_cast<unsigned>(pid_),
+    GetExitCodeProcess(process(), &code);
+    kt::log_wprintf(kt::get_log(), kCategory, L"command PID=%04X ended with %u (0x%08X)", static_cast<unsigned>(pid()),
                     static_cast<unsigned>(code), static_cast<unsigned>(code));
+    if (DWORD e = job_.keep_on_close())
+        kt::log_wprintf(kt::get_log(), kCategory, L"what the command left running ends with velmo: %s",
+                        kt::ErrorText(e).c_str());
     return code;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "lib/owner.h"
+#include "threads/job.h"
 
 // cmd's code for a command it cannot run.
 const DWORD kCannotRun = 9009;
@@ -26,17 +27,17 @@ public:
     // Starts it as this process's caller: the same account, window station,
     // environment, current directory and standard handles; a console
     // program gets no console window of its own (it shares velmoc's). In a
-    // job that ends it when this process ends, however it ends. 0 or the
-    // error (logged).
+    // job that ends it, and what it started, when this process ends
+    // however it ends, until it ends by itself. 0 or the error (logged).
     DWORD Start(const std::wstring& command);
-    HANDLE process() const { return process_.get(); }
-    DWORD pid() const { return pid_; }
-    bool Ended() const { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
-    // Waits for its end; its exit code (logged).
+    HANDLE process() const { return started_.process.get(); }
+    DWORD pid() const { return started_.id; }
+    bool Ended() const { return WaitForSingleObject(process(), 0) == WAIT_OBJECT_0; }
+    // Waits for its end; its exit code (logged). What it left running is
+    // kept from then on, as it would be without velmo.
     DWORD Wait();
 
 private:
-    kt::unique_handle job_;
-    kt::unique_handle process_;
-    DWORD pid_ = 0;
+    kt::KillOnCloseJob job_;
+    kt::StartedProcess started_;
 };

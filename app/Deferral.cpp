@@ -254,8 +254,6 @@ kt::result DeferralStore::Remove() {
 
 namespace {
 const wchar_t kCategory[] = L"DFR";
-const wchar_t kLeftVariable[] = L"VELMO_DEFER_LEFT";
-const int kNotHanded = -2;
 
 std::wstring Counted(int left, const DeferralTerms& terms) {
     if (left == kUnlimited) return L"as often as wanted until " + FormatUntil(terms, LOCALE_NAME_USER_DEFAULT);
@@ -263,33 +261,9 @@ std::wstring Counted(int left, const DeferralTerms& terms) {
 }
 }  // namespace
 
-std::wstring DeferralEntry(int left) {
-    return std::wstring(kLeftVariable) + L"=" + (left == kUnlimited ? std::wstring(L"unlimited") : std::to_wstring(left));
-}
-
-int HandedDeferrals() {
-    wchar_t value[16] = {};
-    DWORD n = GetEnvironmentVariableW(kLeftVariable, value, 16);
-    if (n == 0 || n >= 16) return kNotHanded;
-    if (wcscmp(value, L"unlimited") == 0) return kUnlimited;
-    if (!Digits(value, 0, n) || n > 2) return kNotHanded;
-    return static_cast<int>(wcstoul(value, nullptr, 10));
-}
-
-int DeferralsBefore(const MsgBoxParams& p, bool relayed) {
+int DeferralsBefore(const MsgBoxParams& p) {
     kt::Log* log = kt::get_log();
     const DeferralTerms& terms = p.defer;
-    if (relayed) {
-        int left = HandedDeferrals();
-        // Without the asker's count nothing is offered that might not be left.
-        if (left == kNotHanded) {
-            kt::log_printf(log, "DFR", "no count handed over by the asking velmo: none left");
-            return 0;
-        }
-        kt::log_wprintf(log, kCategory, L"deferrals of %s from the asking velmo: %s", terms.key.c_str(),
-                        Counted(left, terms).c_str());
-        return left;
-    }
     DeferralStore store(terms.key);
     DeferralRecord record = store.Read();
     SYSTEMTIME now;
@@ -317,42 +291,57 @@ void ApplyDeferral(MsgBoxParams& p, int left, const wchar_t* locale) {
     if (!p.defer.given()) return;
     p.text = WithDeferral(p.text, left, p.defer, locale);
     p.caption = WithDeferral(p.caption, left, p.defer, locale);
-    for (std::wstring& label : p.look.labels) label = WithDeferral(label, left, p.defer, locale);
-    if (left != 0) return;
+    for (unsigned i = 0; i < kt::kMaxButtons; ++i) {
+        std::wstring& label = p.look.labels[i];
+        // The words once none is left, should that come while the box is up.
+        if (label.find(L'{') != std::wstring::npos) p.look.none_left[i] = WithDeferral(label, 0, p.defer, locale);
+        label = WithDeferral(label, left, p.defer, locale);
+    }
+    if (left != 0) {
+        p.look.deferral = 1;
+        return;
+    }
     p.look.locked = 1;
     // The countdown never clicks the greyed button: button 1 instead.
     if ((p.flags & MB_DEFMASK) == MB_DEFBUTTON2) p.flags = (p.flags & ~MB_DEFMASK) | MB_DEFBUTTON1;
 }
 
-void KeepDeferrals(const MsgBoxParams& p, kt::Ending ending, int answer, int left, const std::wstring& who) {
+bool TakeDeferral(const MsgBoxParams& p, const std::wstring& who, int& left) {
+    kt::result kept = DeferralStore(p.defer.key).Use(p.defer, who, &left);
+    kt::Log* log = kt::get_log();
+    // A warning (kept without the key's lock) follows in brackets.
+    if (kept.ok())
+        kt::log_wprintf(log, kCategory, L"deferral taken for %s: %s%s", who.c_str(), Counted(left, p.defer).c_str(),
+                        kept.text().empty() ? L"" : (L" (" + kept.text() + L")").c_str());
+    else
+        kt::log_wprintf(log, kCategory, L"no deferral for %s: %s", who.c_str(), kept.str().c_str());
+    return kept.ok();
+}
+
+void KeepDeferrals(const MsgBoxParams& p, const kt::Outcome& o, const std::wstring& who, bool taken) {
     if (!p.defer.given()) return;
     kt::Log* log = kt::get_log();
     const int defer_answer = static_cast<int>(kt::ButtonItem(p.flags, 1));
-    switch (AfterEnding(ending, answer, defer_answer, left)) {
+    switch (AfterEnding(o.ending, o.answer, defer_answer, taken ? 1 : 0)) {
         case rcNothing:
-            if (ending == kt::enCountdown)
-                kt::log_wprintf(log, kCategory, L"the countdown's answer %d uses no deferral", answer);
-            else if (ending == kt::enNone)
+            if (o.ending == kt::enCountdown)
+                kt::log_wprintf(log, kCategory, L"the countdown's answer %d uses no deferral", o.answer);
+            else if (o.ending == kt::enNone)
                 kt::log_printf(log, "DFR", "nobody answered: no deferral used");
-            break;
-        case rcUse: {
-            DeferralStore store(p.defer.key);
-            int after = left;
-            kt::result kept = store.Use(p.defer, who, &after);
-            // A warning (kept without the key's lock) follows in brackets.
-            if (kept.ok())
-                kt::log_wprintf(log, kCategory, L"deferral used by %s: %s%s", who.c_str(), Counted(after, p.defer).c_str(),
-                                kept.text().empty() ? L"" : (L" (" + kept.text() + L")").c_str());
             else
-                kt::log_wprintf(log, kCategory, L"deferral of %s not kept: %s", who.c_str(), kept.str().c_str());
+                kt::log_wprintf(log, kCategory, L"answer %d of %s without a deferral taken: none used", o.answer,
+                                who.c_str());
             break;
-        }
+        case rcUse:
+            // Taken at the click, under the key's lock.
+            kt::log_wprintf(log, kCategory, L"deferral used by %s", who.c_str());
+            break;
         case rcRemove: {
             kt::result removed = DeferralStore(p.defer.key).Remove();
             if (removed.ok())
-                kt::log_wprintf(log, kCategory, L"deferrals ended by answer %d: record removed", answer);
+                kt::log_wprintf(log, kCategory, L"deferrals ended by answer %d: record removed", o.answer);
             else
-                kt::log_wprintf(log, kCategory, L"deferrals ended by answer %d, but the record stays: %s", answer,
+                kt::log_wprintf(log, kCategory, L"deferrals ended by answer %d, but the record stays: %s", o.answer,
                                 removed.str().c_str());
             break;
         }

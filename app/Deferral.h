@@ -85,19 +85,19 @@ private:
 
 struct MsgBoxParams;
 
-// This run's deferrals before its box: the count its asker handed over (a
-// relayed run keeps no count of its own), else the store's. The log says
-// what was found (category DFR).
-int DeferralsBefore(const MsgBoxParams& p, bool relayed);
-// The environment entry that hands left to a relayed run, and left back
-// from this process's environment (-2 when none was handed over).
-std::wstring DeferralEntry(int left);
-int HandedDeferrals();
+// This run's deferrals before its box, from the store. The log says what
+// was found (category DFR).
+int DeferralsBefore(const MsgBoxParams& p);
 // The box with left: {left} and {until} in its words (the deadline in
 // locale's format); where none is left, the defer button greyed for good
 // and a countdown's default on it moved to button 1.
 void ApplyDeferral(MsgBoxParams& p, int left, const wchar_t* locale);
-// Keeps the count after this run's box ended (never in a relayed run):
-// the answer, how it ended, who answered, what was left before.
-void KeepDeferrals(const MsgBoxParams& p, kt::Ending ending, int answer, int left, const std::wstring& who);
-
+// Takes a deferral for who at their choice of the defer button, under the
+// key's lock: false (logged) when none is left by then or it cannot be
+// kept; left: what is left after it.
+bool TakeDeferral(const MsgBoxParams& p, const std::wstring& who, int& left);
+// Keeps the count after the box ended (o as velmo saw it): a person's
+// other answer ends the cycle; a defer answer uses the deferral taken at
+// the click (taken); the countdown, nobody, or an end velmo did not see
+// change nothing.
+void KeepDeferrals(const MsgBoxParams& p, const kt::Outcome& o, const std::wstring& who, bool taken);

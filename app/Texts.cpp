@@ -5,14 +5,6 @@
 
 namespace {
 
-const wchar_t kPartVariable[] = L"VELMO_TEXTS_";
-// How many parts were handed over.
-const wchar_t kPartsVariable[] = L"VELMO_TEXTS_PARTS";
-// Characters per variable, well below a variable's 32767.
-const size_t kPartChars = 16000;
-// 64 KB of UTF-8 is at most 65536 characters: 5 parts.
-const int kMaxParts = 8;
-
 kt::result Fail(const MsgBoxParams& p, const std::wstring& why) {
     return kt::result(ERROR_INVALID_PARAMETER, L"ERROR: texts file '" + p.texts + L"': " + why);
 }
@@ -58,21 +50,17 @@ kt::result Parsed(const MsgBoxParams& p, std::shared_ptr<const kt::TextsFile>& f
 
 }  // namespace
 
-kt::result LoadTexts(MsgBoxParams& p, bool handed) {
+kt::result LoadTexts(MsgBoxParams& p) {
     if (p.texts.empty()) return {};
-    if (handed) {
-        if (!HandedTexts(p.texts_content)) return Fail(p, L"not handed over by the asking velmo");
-    } else {
-        wchar_t full[MAX_PATH];
-        // Relative to the current directory.
-        DWORD n = GetFullPathNameW(p.texts.c_str(), MAX_PATH, full, nullptr);
-        std::wstring path = n && n < MAX_PATH ? std::wstring(full) : p.texts;
-        kt::result read = kt::ReadTextsFile(path, p.texts_content);
-        if (!read.ok())
-            return Fail(p, read.code() == ERROR_INVALID_DATA || read.code() == ERROR_FILE_TOO_LARGE
-                               ? read.text()
-                               : read.text() + L": " + kt::ErrorText(read.code()));
-    }
+    wchar_t full[MAX_PATH];
+    // Relative to the current directory.
+    DWORD n = GetFullPathNameW(p.texts.c_str(), MAX_PATH, full, nullptr);
+    std::wstring path = n && n < MAX_PATH ? std::wstring(full) : p.texts;
+    kt::result read = kt::ReadTextsFile(path, p.texts_content);
+    if (!read.ok())
+        return Fail(p, read.code() == ERROR_INVALID_DATA || read.code() == ERROR_FILE_TOO_LARGE
+                           ? read.text()
+                           : read.text() + L": " + kt::ErrorText(read.code()));
     auto parsed_file = std::make_shared<kt::TextsFile>();
     kt::TextsFile& file = *parsed_file;
     kt::result parsed = kt::ParseTexts(p.texts_content, file);
@@ -112,38 +100,4 @@ kt::result ApplyTexts(MsgBoxParams& p, const std::wstring& language, kt::Section
     for (unsigned b = 0; b < kt::kMaxButtons; ++b) p.look.labels[b] = w.labels[b];
     if (choice) *choice = chosen;
     return {};
-}
-
-std::vector<std::wstring> TextsEntries(const std::wstring& content) {
-    std::vector<std::wstring> entries;
-    size_t part = 0;
-    for (size_t at = 0; at < content.size(); at += kPartChars)
-        entries.push_back(kPartVariable + std::to_wstring(++part) + L"=" + content.substr(at, kPartChars));
-    // The count first: the relayed run reads exactly these parts, whatever
-    // else the person's own environment holds.
-    entries.insert(entries.begin(), std::wstring(kPartsVariable) + L"=" + std::to_wstring(part));
-    return entries;
-}
-
-bool HandedTexts(std::wstring& content) {
-    content.clear();
-    wchar_t count[8] = {};
-    DWORD n = GetEnvironmentVariableW(kPartsVariable, count, 8);
-    if (n != 1 || count[0] < L'1' || count[0] > L'0' + kMaxParts) return false;
-    const int parts = count[0] - L'0';
-    for (int part = 1; part <= parts; ++part) {
-        std::wstring name = kPartVariable + std::to_wstring(part);
-        // Every part holds text. Windows reports an empty variable as one
-        // character long, Wine as missing: either is no hand-over.
-        n = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
-        if (n <= 1) {
-            content.clear();
-            return false;
-        }
-        std::wstring value(n, L'\0');
-        n = GetEnvironmentVariableW(name.c_str(), &value[0], n);
-        value.resize(n);
-        content += value;
-    }
-    return !content.empty();
 }

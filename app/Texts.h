@@ -7,23 +7,16 @@
 #include "app/CmdLine.h"
 #include "gen/Texts.h"
 
-// Reads the texts file into p.texts_content (a relayed run takes the content
-// its asker handed over instead: the person may not be able to read the
-// file) and checks every section, since the person asked may get any of
-// them: its labels by the rules of Button1=, and a text and a caption from
-// it, [*] or the command line. A failure is a bad command line (87) whose
-// text names the file and the line.
-kt::result LoadTexts(MsgBoxParams& p, bool handed);
+// Reads the texts file into p.texts_content and checks every section, since
+// the person asked may get any of them: its labels by the rules of
+// Button1=, and a text and a caption from it, [*] or the command line. A
+// failure is a bad command line (87) whose text names the file and the
+// line. (A relayed run gets its person's words from its asker: the person
+// may not be able to read the file.)
+kt::result LoadTexts(MsgBoxParams& p);
 
 // Puts the words of the section for language in place of the command
 // line's, key by key: the section's, else [*]'s, else the command line's
 // own. The command line's escapes work in the values. The section chosen
 // in *choice.
 kt::result ApplyTexts(MsgBoxParams& p, const std::wstring& language, kt::SectionChoice* choice = nullptr);
-
-// The environment entries that hand the content to a relayed run: in parts
-// (one variable holds at most 32767 characters), with their count first.
-// And the content back from this process's environment: exactly the parts
-// counted, each holding text; false when that is not what was handed over.
-std::vector<std::wstring> TextsEntries(const std::wstring& content);
-bool HandedTexts(std::wstring& content);

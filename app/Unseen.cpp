@@ -1,31 +1,10 @@
 #include "app/Unseen.h"
 
-#include <cwchar>
-#include <functional>
-
 #include "Log/Log.h"
 #include "app/Deferral.h"
+#include "app/Relayed.h"
 #include "app/Texts.h"
 #include "relay/Relay.h"
-
-const wchar_t kRelayedVariable[] = L"VELMO_RELAYED_BY";
-
-namespace {
-// As the log shows process ids.
-std::wstring Hex(DWORD id) {
-    wchar_t s[16];
-    swprintf(s, 16, L"%04X", static_cast<unsigned>(id));
-    return s;
-}
-}  // namespace
-
-std::wstring RelayedBy() {
-    wchar_t value[16] = {};
-    DWORD n = GetEnvironmentVariableW(kRelayedVariable, value, 16);
-    if (n == 0) return L"";
-    // Too long for an id: relayed all the same.
-    return n < 16 ? value : L"?";
-}
 
 kt::Question AskedOf(const MsgBoxParams& p) {
     kt::Question q;
@@ -38,39 +17,35 @@ kt::Question AskedOf(const MsgBoxParams& p) {
     q.report_timeout = p.report_timeout;
     // A greyed button's answer is nobody's (the session's box cannot grey it).
     if (p.look.locked >= 0) q.refused = static_cast<int>(kt::ButtonItem(p.flags, static_cast<unsigned>(p.look.locked)));
+    if (p.look.deferral >= 0) q.deferral = static_cast<int>(kt::ButtonItem(p.flags, static_cast<unsigned>(p.look.deferral)));
+    q.notice = p.run;
     return q;
 }
 
 int NobodyAnswer(const MsgBoxParams& p) { return kt::NobodyAnswer(AskedOf(p)); }
 
-namespace {
-
-// What each relayed run is handed: the marker, the deferrals left (the
-// asker keeps the count), the texts file's content (the person may not be
-// able to read the file).
-std::vector<std::wstring> RelayEntries(const MsgBoxParams& p, int left) {
-    std::vector<std::wstring> entries = {std::wstring(kRelayedVariable) + L"=" + Hex(GetCurrentProcessId())};
-    if (p.defer.given()) entries.push_back(DeferralEntry(left));
-    if (!p.texts.empty()) {
-        std::vector<std::wstring> texts = TextsEntries(p.texts_content);
-        entries.insert(entries.end(), texts.begin(), texts.end());
-    }
-    return entries;
+MsgBoxParams ForPerson(const MsgBoxParams& p, const std::wstring& language, int left) {
+    MsgBoxParams asked = p;
+    kt::SectionChoice choice;
+    ApplyTexts(asked, language, &choice);
+    if (!p.texts.empty())
+        kt::log_wprintf(kt::get_log(), L"TXT", L"asked in section [%s] for %s (%s)", choice.tag.c_str(),
+                        language.c_str(), kt::SectionMatchText(choice.how));
+    ApplyDeferral(asked, left, language.c_str());
+    return asked;
 }
 
-// The session's own box is shown for this process: in the asked person's
-// language.
-std::function<kt::Question(const std::wstring&)> InLanguage(const MsgBoxParams& p, int left) {
-    return [&p, left](const std::wstring& language) {
-        MsgBoxParams asked = p;
-        kt::SectionChoice choice;
-        ApplyTexts(asked, language, &choice);
-        if (!p.texts.empty())
-            kt::log_wprintf(kt::get_log(), L"TXT", L"the session's box: section [%s] for %s (%s)", choice.tag.c_str(),
-                            language.c_str(), kt::SectionMatchText(choice.how));
-        ApplyDeferral(asked, left, language.c_str());
-        return AskedOf(asked);
+namespace {
+
+// The relay's question in each person's words.
+kt::RelayAsk Ask(const MsgBoxParams& p, const MsgBoxParams& asked, int left) {
+    kt::RelayAsk ask;
+    ask.q = AskedOf(asked);
+    ask.run_question = [&p, left](const std::wstring& language, uint32_t remaining) {
+        return QuestionMessage(ForPerson(p, language, left), remaining);
     };
+    ask.session_question = [&p, left](const std::wstring& language) { return AskedOf(ForPerson(p, language, left)); };
+    return ask;
 }
 
 }  // namespace
@@ -80,15 +55,18 @@ int AskUser(const MsgBoxParams& p, int left) {
     // defer button's answer refused.
     MsgBoxParams deferred = p;
     ApplyDeferral(deferred, left, LOCALE_NAME_USER_DEFAULT);
-    kt::RelayRun run =
-        kt::RelayToUsers(GetCommandLineW(), RelayEntries(p, left), AskedOf(deferred), p.session, InLanguage(p, left));
+    kt::RelayAsk ask = Ask(p, deferred, left);
+    if (p.defer.given()) {
+        ask.take = [&deferred](const std::wstring& who, int& after) { return TakeDeferral(deferred, who, after); };
+    }
+    kt::RelayRun run = kt::RelayToUsers(ask, p.session);
     if (run.answered) {
-        KeepDeferrals(deferred, kt::enPerson, run.answer, left, run.who);
+        KeepDeferrals(deferred, kt::Outcome{kt::enPerson, run.answer}, run.who, run.taken);
         return run.answer;
     }
     int code = NobodyAnswer(deferred);
     kt::log_printf(kt::get_log(), "RLY", "nobody answered: %d", code);
-    KeepDeferrals(deferred, kt::enNone, code, left, L"");
+    KeepDeferrals(deferred, kt::Outcome{kt::enNone, code}, L"", false);
     return code;
 }
 
@@ -96,8 +74,7 @@ void NoticeToUsers(const MsgBoxParams& p, HANDLE command) {
     kt::RelayEnd end;
     end.until = command;
     end.notice = true;
-    kt::RelayRun run =
-        kt::RelayToUsers(GetCommandLineW(), RelayEntries(p, 0), AskedOf(p), p.session, InLanguage(p, 0), end);
+    kt::RelayRun run = kt::RelayToUsers(Ask(p, p, 0), p.session, end);
     if (run.choice.whom != kt::whAsked)
         kt::log_wprintf(kt::get_log(), L"RUN", L"nobody sees the notice (%s): the command runs all the same",
                         kt::WhomText(run.choice.whom));

@@ -5,26 +5,23 @@
 #include "app/CmdLine.h"
 #include "relay/Answer.h"
 
-// The variable that marks a relayed run. A relayed velmo never relays again.
-extern const wchar_t kRelayedVariable[];
-
-// The asking velmo's process id (hexadecimal) when this run is relayed; empty
-// otherwise.
-std::wstring RelayedBy();
-
 // The box of the command line, as the relay asks it.
 kt::Question AskedOf(const MsgBoxParams& p);
 
 // The exit code when nobody can answer (kt::NobodyAnswer of the box).
 int NobodyAnswer(const MsgBoxParams& p);
 
+// The box as a person of that user interface language sees it: the texts
+// file's section for them, and left (with Defer=) in their words.
+MsgBoxParams ForPerson(const MsgBoxParams& p, const std::wstring& language, int left);
+
 // Shows the box on the desktops of the persons at the screen (see
 // kt::RelayToUsers); the first answer, or NobodyAnswer when nobody can be asked or
 // nobody answered. p holds the command line's own words and a texts file's
-// content: the relayed run, and the session's box, take the words of the
-// person's language.
-// With Defer=, left is the deferrals left: handed to each relayed run, and
-// the count kept after the first person's answer.
+// content: each person is asked in the words of their language. With
+// Defer=, left is the deferrals left: shown to each person, a deferral
+// taken at a person's click, and the count kept after the first person's
+// answer.
 int AskUser(const MsgBoxParams& p, int left = 0);
 
 // Run from where nobody sees it: the notice relayed to the persons at the

@@ -6,44 +6,31 @@
 #include <windows.h>
 
 #include "Log/Log.h"
+#include "app/Box.h"
 #include "app/CmdLine.h"
 #include "app/Command.h"
 #include "app/Console.h"
 #include "app/Deferral.h"
+#include "app/Relayed.h"
 #include "app/Texts.h"
 #include "app/Unseen.h"
 #include "app/resource.h"
 #include "gen/module.h"
 #include "io/security.h"
-#include "win32gui/MsgBoxAC.h"
 #include "relay/Relay.h"
+#include "win32gui/MsgBoxAC.h"
 
 namespace {
 
-// The box's answer; *by_countdown: whether the countdown closed it.
-int ShowBox(const MsgBoxParams& params, bool* by_countdown = nullptr) {
-    if (params.timeout == 0)
-        return kt::ShowMsgBox(GetDesktopWindow(), params.text, params.caption, params.flags | MB_SETFOREGROUND,
-                              params.look);
-    // A negative timeout is taken as the same 32 bits, unsigned.
-    bool closed_at_zero = false;
-    int answer = kt::MsgBoxAC(GetDesktopWindow(), params.text, params.caption, params.flags | MB_SETFOREGROUND,
-                              static_cast<uint32_t>(params.timeout), !params.buttons, &closed_at_zero, params.look);
-    if (by_countdown) *by_countdown = closed_at_zero;
-    // Nobody answered: a script that asked for it can tell.
-    return params.report_timeout && closed_at_zero ? kExitTimedOut : answer;
-}
-
-// seen: whether a box would be seen at all; relayed: whether the asking
-// velmo speaks for this run.
-void ShowHelp(const kt::result& error, bool seen, bool relayed) {
+// seen: whether a box would be seen at all.
+void ShowHelp(const kt::result& error, bool seen) {
     kt::module self;
     std::wstring help = self.LoadStr(IDS_HELP);
 #ifdef VELMO_CONSOLE
     (void)seen;
-    if (!relayed) WriteText(GetStdHandle(STD_ERROR_HANDLE), error.text() + L"\n" + help);
+    WriteText(GetStdHandle(STD_ERROR_HANDLE), error.text() + L"\n" + help);
 #else
-    (void)relayed;
+    (void)error;
     // A help box that no one can see would hold the job up for nothing.
     if (!seen) return;
     std::wstring caption = self.LoadStr(IDS_HELP_CAPTION);
@@ -61,28 +48,15 @@ void ShowHelp(const kt::result& error, bool seen, bool relayed) {
 #endif
 }
 
-// The profile's language of this process's user (kt::UserUiLanguage).
-std::wstring OwnUiLanguage() { return kt::UserUiLanguage(kt::OwnToken().get()); }
-
 // Run: the command, and the notice while it runs. Its exit code, or
-// kCannotRun where it cannot be started (no notice then). A relayed run
-// shows the notice alone: its asker runs the command.
-int RunWithNotice(MsgBoxParams& params, const MsgBoxParams& given, bool seen, bool relayed, DWORD& process_code) {
+// kCannotRun where it cannot be started (no notice then).
+int RunWithNotice(MsgBoxParams& params, const MsgBoxParams& given, bool seen) {
     kt::Log* log = kt::get_log();
-    // A command's remaining time is not known: no falling number.
-    params.look.quiet_title = true;
-    if (relayed) {
-        if (!seen) return NobodyAnswer(params);
-        params.flags |= MB_TOPMOST;
-        params.look.topmost = true;
-        bool by_countdown = false;
-        int answer = ShowBox(params, &by_countdown);
-        process_code = kt::CodeAnswer(answer, by_countdown);
-        return answer;
-    }
     Command command;
     if (command.Start(params.command)) return static_cast<int>(kCannotRun);
     if (seen) {
+        // A command's remaining time is not known: no falling number.
+        params.look.quiet_title = true;
         params.look.ends_with = command.process();
         // A command that is done already needs no notice.
         if (!command.Ended()) {
@@ -96,86 +70,75 @@ int RunWithNotice(MsgBoxParams& params, const MsgBoxParams& given, bool seen, bo
     return static_cast<int>(command.Wait());
 }
 
+// A question on this desktop: a person's click of the defer button takes a
+// deferral then; the count is kept once the box has ended.
+int Ask(MsgBoxParams& params) {
+    const std::wstring who = kt::OwnUser();
+    if (params.look.deferral >= 0) {
+        params.look.take = [&params, &who] {
+            int left = 0;
+            return TakeDeferral(params, who, left);
+        };
+    }
+    const Shown shown = ShowBox(params);
+    KeepDeferrals(params, kt::OutcomeOf(shown.answer, shown.end, AskedOf(params)), who, shown.end.taken);
+    return shown.answer;
+}
+
 int Run() {
     kt::Log* log = kt::get_log();
     log->start();
     kt::log_printf(log, "A\xB7\xB7", "velmo start");
 
     int exit_code = 0;
-    // A relayed run's answer goes to its asker marked (see kt::CodeAnswer).
-    DWORD process_code = 0;
+    HANDLE channel = nullptr;
+    if (kt::ReadRelayedWord(GetCommandLineW(), channel)) {
+        exit_code = RunRelayed(channel);
+        kt::log_printf(log, "A\xB7\xB7", "velmo end(%u)", static_cast<unsigned>(exit_code));
+        log->stop(INFINITE);
+        return exit_code;
+    }
     MsgBoxParams params;
     kt::result parsed = ParseCmdLine(params);
     // A service's window station, or a task's run without the user: a box
     // there is shown to no one.
-    bool seen = kt::StationVisible();
-    std::wstring relayed_by = RelayedBy();
-    if (!relayed_by.empty()) kt::log_wprintf(log, L"RLY", L"relayed by PID=%s", relayed_by.c_str());
+    const bool seen = kt::StationVisible();
     if (!seen) kt::log_printf(log, "RLY", "the window station is not visible");
     // A texts file is a part of the command line: a bad one is a bad command
-    // line. A relayed run takes what its asker read.
-    if (parsed.ok()) parsed = LoadTexts(params, !relayed_by.empty());
+    // line.
+    if (parsed.ok()) parsed = LoadTexts(params);
     // The command line's own words, with the file's content: an asker asks
     // in the language of the person it finds.
     const MsgBoxParams given = params;
     if (parsed.ok() && !params.texts.empty()) {
-        // A relayed run takes its person's language by the rule the asker's
-        // session box takes it, so that both give one person one section.
-        const std::wstring language = relayed_by.empty() ? kt::UiLanguage() : OwnUiLanguage();
+        const std::wstring language = kt::UiLanguage();
         kt::SectionChoice choice;
         parsed = ApplyTexts(params, language, &choice);
         kt::log_wprintf(log, L"TXT", L"texts from '%s': section [%s] for %s (%s)", params.texts.c_str(),
-                        choice.tag.c_str(), language.c_str(),
-                        kt::SectionMatchText(choice.how));
+                        choice.tag.c_str(), language.c_str(), kt::SectionMatchText(choice.how));
     }
     if (!parsed.ok() && !params.texts.empty()) kt::log_wprintf(log, L"TXT", L"%s", parsed.text().c_str());
-    // The deferrals left, from the store or (a relayed run) from the asker.
+    // The deferrals left, from the store.
     int left = 0;
     if (parsed.ok() && params.defer.given()) {
-        left = DeferralsBefore(params, !relayed_by.empty());
+        left = DeferralsBefore(params);
         ApplyDeferral(params, left, LOCALE_NAME_USER_DEFAULT);
     }
     if (parsed.ok() && params.run) {
-        exit_code = RunWithNotice(params, given, seen, !relayed_by.empty(), process_code);
+        exit_code = RunWithNotice(params, given, seen);
     } else if (parsed.ok()) {
-        if (seen && !relayed_by.empty()) {
-            // A question from a deployment is not hidden behind the user's
-            // windows.
-            params.flags |= MB_TOPMOST;
-            params.look.topmost = true;
-            // The countdown's click is told apart: it is nobody's answer.
-            bool by_countdown = false;
-            exit_code = ShowBox(params, &by_countdown);
-            process_code = kt::CodeAnswer(exit_code, by_countdown);
-            kt::log_printf(log, "RLY", "answer %d %sreported to the asker as 0x%08X", exit_code,
-                           by_countdown ? "of the countdown " : "", static_cast<unsigned>(process_code));
-        } else if (seen) {
-            bool by_countdown = false;
-            exit_code = ShowBox(params, &by_countdown);
-            KeepDeferrals(params, by_countdown ? kt::enCountdown : kt::enPerson, exit_code, left, kt::OwnUser());
-        } else if (!relayed_by.empty()) {
-            // Never relayed twice: nobody answers.
-            exit_code = NobodyAnswer(params);
-            kt::log_printf(log, "RLY", "relayed, yet not visible: nobody answers %d", exit_code);
-        } else {
-            exit_code = AskUser(given, left);
-        }
+        exit_code = seen ? Ask(params) : AskUser(given, left);
 #ifdef VELMO_CONSOLE
-        // The asking velmoc writes the word. A relayed run's standard handles
-        // are nobody's: Wine hands a console child its starter's output even
-        // when no handle is inherited, and the word came twice.
-        const char* name = relayed_by.empty() ? AnswerName(exit_code) : nullptr;
-        if (name) WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kt::AnsiToWide(name) + L"\n");
+        if (const char* name = AnswerName(exit_code)) WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kt::AnsiToWide(name) + L"\n");
 #endif
     } else {
-        ShowHelp(parsed, seen, !relayed_by.empty());
+        ShowHelp(parsed, seen);
         exit_code = ERROR_INVALID_PARAMETER;
     }
 
-    if (!process_code) process_code = static_cast<DWORD>(exit_code);
-    kt::log_printf(log, "A\xB7\xB7", "velmo end(%u)", static_cast<unsigned>(process_code));
+    kt::log_printf(log, "A\xB7\xB7", "velmo end(%u)", static_cast<unsigned>(exit_code));
     log->stop(INFINITE);
-    return static_cast<int>(process_code);
+    return exit_code;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace test {
 
@@ -122,5 +123,31 @@ inline bool RemoveUnix(const std::wstring& path) {
     return !unix_path.empty() && RunUnix("/bin/rm -rf " + unix_path) &&
            Eventually([&] { return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
+
+// Environment variables of this process (and so of what it starts) for a scope.
+class EnvScope {
+public:
+    EnvScope(std::initializer_list<std::pair<const wchar_t*, std::wstring>> vars) {
+        for (const auto& v : vars) {
+            wchar_t old[MAX_PATH] = {};
+            DWORD n = GetEnvironmentVariableW(v.first, old, MAX_PATH);
+            saved_.push_back({v.first, n ? std::wstring(old) : std::wstring(), n != 0});
+            SetEnvironmentVariableW(v.first, v.second.c_str());
+        }
+    }
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+    ~EnvScope() {
+        for (const Saved& s : saved_) SetEnvironmentVariableW(s.name, s.had ? s.value.c_str() : nullptr);
+    }
+
+private:
+    struct Saved {
+        const wchar_t* name;
+        std::wstring value;
+        bool had;
+    };
+    std::vector<Saved> saved_;
+};
 
 }  // namespace test

@@ -52,7 +52,7 @@ TEST(Texts, EachKeyFallsBack) {
         MsgBoxParams p;
         std::wstring line = std::wstring(L"velmo.exe ") + c.args + L"|Texts=" + (dir / L"restart.txt");
         ASSERT_TRUE(ParseCmdLine(p, line.c_str()).ok());
-        ASSERT_TRUE(LoadTexts(p, false).ok());
+        ASSERT_TRUE(LoadTexts(p).ok());
         kt::SectionChoice choice;
         ASSERT_TRUE(ApplyTexts(p, c.language, &choice).ok());
         EXPECT_EQ(p.text, c.want.text);
@@ -93,43 +93,21 @@ TEST(Texts, BadFilesAreBadCommandLines) {
         MsgBoxParams p;
         std::wstring line = L"velmo.exe \"\" \"\" \"" + std::wstring(c.flags) + L"|Texts=" + (dir / L"bad.txt") + L"\" 5";
         ASSERT_TRUE(ParseCmdLine(p, line.c_str()).ok());
-        kt::result r = LoadTexts(p, false);
+        kt::result r = LoadTexts(p);
         EXPECT_FALSE(r.ok());
         EXPECT_EQ(r.code(), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
         EXPECT_EQ(r.text(), L"ERROR: texts file '" + (dir / L"bad.txt") + L"': " + c.reason) << Narrow(r.text());
     }
     MsgBoxParams p;
     ASSERT_TRUE(ParseCmdLine(p, L"velmo.exe t c \"OK|Texts=no-such-file.txt\"").ok());
-    kt::result missing = LoadTexts(p, false);
+    kt::result missing = LoadTexts(p);
     EXPECT_EQ(missing.text().compare(0, 52, L"ERROR: texts file 'no-such-file.txt': cannot read it"), 0)
         << Narrow(missing.text());
 }
 
-// Sets the variables of entries ("name=value") for a scope, and removes
-// every VELMO_TEXTS_ variable afterwards.
-class HandOver {
-public:
-    explicit HandOver(const std::vector<std::wstring>& entries) { Set(entries); }
-    HandOver(const HandOver&) = delete;
-    HandOver& operator=(const HandOver&) = delete;
-    ~HandOver() { Clear(); }
-    static void Set(const std::vector<std::wstring>& entries) {
-        for (const std::wstring& e : entries) {
-            size_t eq = e.find(L'=');
-            const std::wstring value = e.substr(eq + 1);
-            SetEnvironmentVariableW(e.substr(0, eq).c_str(), value.empty() ? nullptr : value.c_str());
-        }
-    }
-    static void Clear() {
-        SetEnvironmentVariableW(L"VELMO_TEXTS_PARTS", nullptr);
-        for (int i = 1; i <= 12; ++i) SetEnvironmentVariableW((L"VELMO_TEXTS_" + std::to_wstring(i)).c_str(), nullptr);
-    }
-};
-
-// A relative path is the current directory's; the content goes to a relayed
-// run through its environment, in parts, and comes back whole.
-TEST(Texts, RelativePathAndHandOver) {
-    TestDir dir(L"texts_hand_over");
+// A relative path is the current directory's; a large file is read whole.
+TEST(Texts, RelativePath) {
+    TestDir dir(L"texts_relative");
     std::string big = "[de]\nText=";
     for (int i = 0; i < 4000; ++i) big += "Zeile \xC3\xA4\xC3\xB6 ";
     TestDir::Write(dir / L"big.txt", big + "\nCaption=c\n");
@@ -137,60 +115,12 @@ TEST(Texts, RelativePathAndHandOver) {
     GetCurrentDirectoryW(MAX_PATH, old_dir);
     ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
     auto back = kt::scope_exit([&] { SetCurrentDirectoryW(old_dir); });
-    MsgBoxParams asker;
-    ASSERT_TRUE(ParseCmdLine(asker, L"velmo.exe \"\" \"\" \"YesNo|Texts=big.txt\"").ok());
-    ASSERT_TRUE(LoadTexts(asker, false).ok());
-    ASSERT_GT(asker.texts_content.size(), 32767u);
-    std::vector<std::wstring> entries = TextsEntries(asker.texts_content);
-    // The count, then the parts: 48,000 characters in three.
-    ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0], L"VELMO_TEXTS_PARTS=3");
-    for (size_t i = 1; i < entries.size(); ++i) {
-        EXPECT_EQ(entries[i].compare(0, 14, L"VELMO_TEXTS_" + std::to_wstring(i) + L"="), 0);
-        EXPECT_LE(entries[i].size() - entries[i].find(L'=') - 1, 32767u);
-    }
-    HandOver handed(entries);
-    // The person's own environment may hold the next part's name: it is
-    // not read.
-    SetEnvironmentVariableW(L"VELMO_TEXTS_4", L"[ru]\nCaption=left in the person's own environment");
-    SetCurrentDirectoryW(old_dir);  // the relayed run's folder is another
-    MsgBoxParams relayed;
-    ASSERT_TRUE(ParseCmdLine(relayed, L"velmo.exe \"\" \"\" \"YesNo|Texts=big.txt\"").ok());
-    ASSERT_TRUE(LoadTexts(relayed, true).ok());
-    EXPECT_EQ(relayed.texts_content, asker.texts_content);
-    ASSERT_TRUE(ApplyTexts(relayed, L"de-DE").ok());
-    EXPECT_EQ(relayed.caption, L"c");
-}
-
-// What is not the asker's whole hand-over is none: a missing or bad count,
-// a part missing or empty.
-TEST(Texts, AHandOverThatIsNotWhole) {
-    const std::vector<std::wstring> whole = {L"VELMO_TEXTS_PARTS=2", L"VELMO_TEXTS_1=[de]\nText=a",
-                                             L"VELMO_TEXTS_2=\nCaption=b"};
-    const struct {
-        const char* name;
-        std::vector<std::wstring> entries;  // set after the whole hand-over; "X=" removes X
-        const wchar_t* content;             // null: none
-    } cases[] = {
-        {"whole", {}, L"[de]\nText=a\nCaption=b"},
-        {"no_count", {L"VELMO_TEXTS_PARTS="}, nullptr},
-        {"count_zero", {L"VELMO_TEXTS_PARTS=0"}, nullptr},
-        {"count_too_large", {L"VELMO_TEXTS_PARTS=9"}, nullptr},
-        {"count_not_a_number", {L"VELMO_TEXTS_PARTS=2x"}, nullptr},
-        {"count_larger_than_the_parts", {L"VELMO_TEXTS_PARTS=3"}, nullptr},
-        {"a_part_missing", {L"VELMO_TEXTS_1="}, nullptr},
-        {"fewer_counted", {L"VELMO_TEXTS_PARTS=1"}, L"[de]\nText=a"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        HandOver handed(whole);
-        HandOver::Set(c.entries);
-        std::wstring content;
-        EXPECT_EQ(HandedTexts(content), c.content != nullptr);
-        EXPECT_EQ(content, c.content ? c.content : L"");
-    }
-    // No content is handed over as one part.
-    EXPECT_EQ(TextsEntries(L"[*]").size(), 2u);
+    MsgBoxParams p;
+    ASSERT_TRUE(ParseCmdLine(p, L"velmo.exe \"\" \"\" \"YesNo|Texts=big.txt\"").ok());
+    ASSERT_TRUE(LoadTexts(p).ok());
+    ASSERT_GT(p.texts_content.size(), 32767u);
+    ASSERT_TRUE(ApplyTexts(p, L"de-DE").ok());
+    EXPECT_EQ(p.caption, L"c");
 }
 
 }  // namespace

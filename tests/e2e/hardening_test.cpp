@@ -173,4 +173,17 @@ TEST(Faults, EscapeAndAltF4DuringTheCountdown) {
     }
 }
 
+// A question is ended by its person or its countdown alone: the messages
+// of the application's range that any program on the desktop may post end
+// nothing, and leave nothing to count.
+TEST(Faults, PostedApplicationMessagesEndNoQuestion) {
+    Process p;
+    HWND box;
+    ASSERT_TRUE(e2e::Launch(p, L"\"Posted messages\" IT \"YesNo|Button2=Later\" 30", box));
+    for (UINT m = WM_APP; m <= WM_APP + 0x3FF; ++m) PostMessageW(box, m, 0, 0);
+    EXPECT_FALSE(e2e::GoneWithin(box, 500)) << "a posted message ended the question";
+    e2e::Click(box, IDYES);
+    EXPECT_EQ(p.WaitExit(kBoxWait), test::Code(IDYES));
+}
+
 }  // namespace

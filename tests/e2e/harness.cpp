@@ -1,5 +1,9 @@
 #include "tests/e2e/harness.h"
 
+#include <winternl.h>
+
+#include <cstddef>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstdio>
@@ -116,6 +120,45 @@ BOOL CALLBACK ChildProc(HWND w, LPARAM lp) {
     return TRUE;
 }
 }  // namespace
+
+bool StartedWith(DWORD pid, std::wstring& cmdline, std::vector<std::wstring>& environment) {
+    using Query = LONG(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    kt::unique_handle p(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    PROCESS_BASIC_INFORMATION basic{};
+    if (!query || !p || query(p.get(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) return false;
+    auto read = [&](const void* at, void* into, SIZE_T n) {
+        SIZE_T got = 0;
+        return ReadProcessMemory(p.get(), at, into, n, &got) && got == n;
+    };
+    PEB peb{};
+    RTL_USER_PROCESS_PARAMETERS params{};
+    if (!read(basic.PebBaseAddress, &peb, sizeof peb) || !read(peb.ProcessParameters, &params, sizeof params))
+        return false;
+    cmdline.assign(params.CommandLine.Length / sizeof(wchar_t), L'\0');
+    if (!cmdline.empty() && !read(params.CommandLine.Buffer, &cmdline[0], params.CommandLine.Length)) return false;
+    // The environment block's pointer follows the command line.
+    PVOID block = nullptr;
+    const char* after = reinterpret_cast<const char*>(peb.ProcessParameters) +
+                        offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine) + sizeof(UNICODE_STRING);
+    if (!read(after, &block, sizeof block) || !block) return false;
+    environment.clear();
+    std::wstring entry;
+    for (const wchar_t* at = static_cast<const wchar_t*>(block);; ++at) {
+        wchar_t c = 0;
+        if (!read(at, &c, sizeof c)) return false;
+        if (c) {
+            entry += c;
+        } else if (entry.empty()) {
+            return true;
+        } else {
+            environment.push_back(entry);
+            entry.clear();
+        }
+        if (environment.size() > 4096) return false;
+    }
+}
 
 HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title) {
     return FindDialog(

@@ -56,6 +56,12 @@ private:
     DWORD pid_ = 0;
 };
 
+// What another process of this one's architecture was started with, read
+// from its process block (Wine 8 answers no ProcessCommandLineInformation):
+// its command line and its environment block's entries. False when they
+// cannot be read.
+bool StartedWith(DWORD pid, std::wstring& cmdline, std::vector<std::wstring>& environment);
+
 // First visible top-level dialog of the process (or with the title, pid 0).
 HWND FindBox(DWORD pid, DWORD timeout_ms, const std::wstring& title = std::wstring());
 // First visible top-level dialog of any process whose message text is text.

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "relay/Channel.h"
 #include "tests/e2e/doubles.h"
 #include "tests/e2e/harness.h"
 
@@ -52,6 +53,55 @@ inline DWORD ReadPid(const std::wstring& pid_file, DWORD limit_ms = 10000) {
     } while (GetTickCount() - start < limit_ms);
     return 0;
 }
+
+// Plays the asking velmo for one relayed run: the channel, the word that
+// names the run's end (inheritable: a child started with handles inherited
+// gets it), and raw frames over the asker's end.
+class FakeAsker {
+public:
+    FakeAsker() { made_ = kt::MakeChannel(pipe_).ok(); }
+    bool made() const { return made_; }
+    std::wstring Word() const { return kt::RelayedWord(pipe_.run.get()); }
+    // Once the run holds its own copy of its end.
+    void Started() { pipe_.run.reset(); }
+    bool Write(const std::string& bytes) {
+        DWORD done = 0;
+        return Io(true, const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size()), done) && done == bytes.size();
+    }
+    bool Send(const kt::ChannelMessage& m) { return Write(m.frame()); }
+    // The run's next message within ms; false when none came (its end went).
+    bool Read(kt::ChannelMessage& m, DWORD ms) {
+        const DWORD start = GetTickCount();
+        for (;;) {
+            if (reader_.next(m) == kt::FrameReader::frMessage) return true;
+            char buffer[4096];
+            DWORD got = 0;
+            const DWORD spent = GetTickCount() - start;
+            if (spent >= ms || !Io(false, buffer, sizeof buffer, got, ms - spent) || !got) return false;
+            reader_.append(buffer, got);
+        }
+    }
+    // The asker goes: the run sees its channel break.
+    void Close() { pipe_.asker.reset(); }
+
+private:
+    bool Io(bool write, char* buffer, DWORD n, DWORD& done, DWORD ms = 10000) {
+        kt::unique_handle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        OVERLAPPED ov{};
+        ov.hEvent = event.get();
+        BOOL ok = write ? WriteFile(pipe_.asker.get(), buffer, n, nullptr, &ov) : ReadFile(pipe_.asker.get(), buffer, n, nullptr, &ov);
+        if (!ok && GetLastError() != ERROR_IO_PENDING) return false;
+        if (WaitForSingleObject(event.get(), ms) != WAIT_OBJECT_0) {
+            CancelIoEx(pipe_.asker.get(), &ov);
+            GetOverlappedResult(pipe_.asker.get(), &ov, &done, TRUE);
+            return false;
+        }
+        return GetOverlappedResult(pipe_.asker.get(), &ov, &done, FALSE) != 0;
+    }
+    kt::ChannelPipe pipe_;
+    kt::FrameReader reader_;
+    bool made_ = false;
+};
 
 const wchar_t kDeferralStore[] = L"SOFTWARE\\velmo\\Deferrals\\";
 

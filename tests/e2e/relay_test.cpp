@@ -4,6 +4,7 @@
 // wineserver of its own.
 #include <gtest/gtest.h>
 
+#include "app/Relayed.h"
 #include "tests/e2e/logfile.h"
 #include "tests/e2e/restart_texts.h"
 
@@ -49,32 +50,6 @@ std::vector<std::wstring> CopyFolders() {
 }
 // Whether a process image is a private copy.
 bool IsCopy(const std::wstring& image) { return image.compare(0, Copies().size() + 12, Copies() + L"velmo-relay-") == 0; }
-
-// Environment variables of this process (and so of what it starts) for a scope.
-class EnvScope {
-public:
-    EnvScope(std::initializer_list<std::pair<const wchar_t*, std::wstring>> vars) {
-        for (const auto& v : vars) {
-            wchar_t old[MAX_PATH] = {};
-            DWORD n = GetEnvironmentVariableW(v.first, old, MAX_PATH);
-            saved_.push_back({v.first, n ? std::wstring(old) : std::wstring(), n != 0});
-            SetEnvironmentVariableW(v.first, v.second.c_str());
-        }
-    }
-    EnvScope(const EnvScope&) = delete;
-    EnvScope& operator=(const EnvScope&) = delete;
-    ~EnvScope() {
-        for (const Saved& s : saved_) SetEnvironmentVariableW(s.name, s.had ? s.value.c_str() : nullptr);
-    }
-
-private:
-    struct Saved {
-        const wchar_t* name;
-        std::wstring value;
-        bool had;
-    };
-    std::vector<Saved> saved_;
-};
 
 enum Act { actClick, actCountdown, actGuard };
 
@@ -195,7 +170,8 @@ TEST_P(Relay, TheBoxIsShownToThePersonAtTheScreenAndTheAnswerComesBack) {
         if (l.category != L"RLY") continue;
         asked |= l.pid == pid && l.text.compare(0, 19, L"asking session 1, u") == 0;
         started |= l.pid == pid && l.text.find(how) != std::wstring::npos;
-        ended |= l.pid == pid && l.text.find(L": answer " + code) != std::wstring::npos;
+        // With ReportTimeout the box's own answer comes back; its asker makes it 32000.
+        ended |= l.pid == pid && l.text.find(L": answer " + (c.code == 32000 ? std::to_wstring(IDNO) : code)) != std::wstring::npos;
         relayed |= l.pid != pid && l.text == std::wstring(L"relayed by PID=") + pid;
         removed |= l.pid == pid && l.text.compare(0, 25, L"removed the private copy ") == 0;
     }
@@ -306,7 +282,6 @@ struct AtOnceCase {
     const char* name;
     const wchar_t* exe;
     const wchar_t* args;
-    bool relayed;  // started as a relayed run (the marker set)
     DWORD code;
     const char* err;  // velmoc's error line, followed by the help; null: nothing on stderr
 };
@@ -315,18 +290,13 @@ void PrintTo(const AtOnceCase& c, std::ostream* os) { *os << c.name; }
 
 class NobodyAnswers : public ::testing::TestWithParam<AtOnceCase> {};
 
-// No box anywhere, and the job goes on at once: a bad command line, and a
-// relayed run that finds itself where no one sees it (it never relays
-// again).
+// No box anywhere, and the job goes on at once: a bad command line.
 TEST_P(NobodyAnswers, AtOnceWithoutABox) {
     const AtOnceCase& c = GetParam();
     TestDir dir(L"relay_nobody");
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     kt::unique_handle err(CreateFileW((dir / L"err.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                       CREATE_ALWAYS, 0, nullptr));
-    // The launcher and the run it starts take the variable from here.
-    if (c.relayed) SetEnvironmentVariableW(L"VELMO_RELAYED_BY", L"0001");
-    auto unset = kt::scope_exit([] { SetEnvironmentVariableW(L"VELMO_RELAYED_BY", nullptr); });
     Process launcher;
     DWORD start = GetTickCount();
     ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid", L"\"" + e2e::ExeDir() + L"\\" + c.exe + L"\" " + c.args,
@@ -339,8 +309,7 @@ TEST_P(NobodyAnswers, AtOnceWithoutABox) {
     DWORD took = GetTickCount() - start;
     EXPECT_LT(took, 5000u) << "not at once";
     // velmoc's error and help, in this (English) run's console code page;
-    // nothing from velmo.exe, nor from a relayed run, whose asker speaks for
-    // it.
+    // nothing from velmo.exe.
     std::string want;
     if (c.err) {
         want = c.err;
@@ -352,25 +321,20 @@ TEST_P(NobodyAnswers, AtOnceWithoutABox) {
 INSTANTIATE_TEST_SUITE_P(
     Table, NobodyAnswers,
     ::testing::Values(
-        AtOnceCase{"no_arguments", L"velmo.exe", L"", false, ERROR_INVALID_PARAMETER, nullptr},
-        AtOnceCase{"bad_word_with_timeout", L"velmo.exe", L"\"Nobody sees this\" \"c\" \"Bogus\" 30", false,
+        AtOnceCase{"no_arguments", L"velmo.exe", L"", ERROR_INVALID_PARAMETER, nullptr},
+        AtOnceCase{"bad_word_with_timeout", L"velmo.exe", L"\"Nobody sees this\" \"c\" \"Bogus\" 30",
                    ERROR_INVALID_PARAMETER, nullptr},
-        AtOnceCase{"console_no_arguments", L"velmoc.exe", L"", false, ERROR_INVALID_PARAMETER,
-                   "ERROR: no arguments\r\n"},
-        AtOnceCase{"console_bad_word_with_timeout", L"velmoc.exe", L"\"Nobody sees this\" \"c\" \"Bogus\" 30", false,
+        AtOnceCase{"console_no_arguments", L"velmoc.exe", L"", ERROR_INVALID_PARAMETER, "ERROR: no arguments\r\n"},
+        AtOnceCase{"console_bad_word_with_timeout", L"velmoc.exe", L"\"Nobody sees this\" \"c\" \"Bogus\" 30",
                    ERROR_INVALID_PARAMETER, "ERROR: unknown option 'Bogus'\r\n"},
-        AtOnceCase{"console_bad_session", L"velmoc.exe", L"\"Nobody sees this\" \"c\" \"YesNo|Session=Remote\" 30", false,
+        AtOnceCase{"console_bad_session", L"velmoc.exe", L"\"Nobody sees this\" \"c\" \"YesNo|Session=Remote\" 30",
                    ERROR_INVALID_PARAMETER, "ERROR: not All or Console 'Session=Remote'\r\n"},
-        AtOnceCase{"missing_texts_file", L"velmo.exe", L"\"\" \"\" \"YesNo|Texts=no-such-texts.txt\" 30", false,
+        AtOnceCase{"missing_texts_file", L"velmo.exe", L"\"\" \"\" \"YesNo|Texts=no-such-texts.txt\" 30",
                    ERROR_INVALID_PARAMETER, nullptr},
-        AtOnceCase{"relayed_default", L"velmo.exe", L"\"Nobody sees this\" \"c\" \"YesNo|DefButton2\" 60", true,
-                   IDNO, nullptr},
-        AtOnceCase{"relayed_ok_box", L"velmo.exe", L"\"Nobody sees this\" \"c\" OK 60", true, IDOK, nullptr},
-        AtOnceCase{"relayed_no_timeout", L"velmo.exe", L"\"Nobody sees this\" \"c\" YesNo", true, 32000, nullptr},
-        AtOnceCase{"relayed_defbutton4", L"velmo.exe", L"\"Nobody sees this\" \"c\" \"YesNo|DefButton4\" 60", true,
-                   32000, nullptr},
-        AtOnceCase{"relayed_console", L"velmoc.exe", L"\"Nobody sees this\" \"c\" \"YesNo|ReportTimeout\" 60", true,
-                   32000, nullptr}),
+        // Nothing but an asker's channel makes a run relayed.
+        AtOnceCase{"relayed_word_without_a_channel", L"velmo.exe", L"-relayed:4", ERROR_INVALID_PARAMETER, nullptr},
+        AtOnceCase{"console_relayed_word_without_a_channel", L"velmoc.exe", L"-relayed:4", ERROR_INVALID_PARAMETER,
+                   nullptr}),
     [](const ::testing::TestParamInfo<AtOnceCase>& i) { return std::string(i.param.name); });
 
 // The relay cannot be made (here: WTSAPI32.dll disabled for this copy of
@@ -543,7 +507,7 @@ TEST_P(SessionMessage, AsksWhereNoProgramMayStart) {
     DWORD start = GetTickCount();
     {
         // The asker's: a temp folder that does not exist, so no copy can be made.
-        EnvScope env({{L"TMP", dir / L"no-temp"}, {L"TEMP", dir / L"no-temp"},
+        test::EnvScope env({{L"TMP", dir / L"no-temp"}, {L"TEMP", dir / L"no-temp"},
                       {L"VELMO_WTS_RECORD", dir / L"record.txt"}, {L"VELMO_WTS_ANSWER", c.answer}});
         ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid", command, out.get()));
     }
@@ -594,7 +558,7 @@ TEST(SessionMessage, TakesTheWordsOfThePersonsLanguage) {
     TestDir dir(L"relay_message_texts");
     Process launcher;
     {
-        EnvScope env({{L"TMP", dir / L"no-temp"}, {L"TEMP", dir / L"no-temp"},
+        test::EnvScope env({{L"TMP", dir / L"no-temp"}, {L"TEMP", dir / L"no-temp"},
                       {L"VELMO_WTS_RECORD", dir / L"record.txt"}, {L"VELMO_WTS_ANSWER", L"7"}});
         ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
                                      L"\"" + LockedDir() + L"\\velmo_wts.exe\" \"\" \"\" \"YesNo|Texts=" + LockedDir() +
@@ -628,7 +592,7 @@ public:
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         kt::unique_handle out(CreateFileW((dir_ / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                           CREATE_ALWAYS, 0, nullptr));
-        EnvScope env({{L"VELMO_WTS_SESSIONS", sessions}, {L"VELMO_WTS_ANSWER", answer},
+        test::EnvScope env({{L"VELMO_WTS_SESSIONS", sessions}, {L"VELMO_WTS_ANSWER", answer},
                       {L"VELMO_WTS_RECORD", dir_ / L"record.txt"}});
         start_ = GetTickCount();
         return e2e::StartUnseen(launcher_, dir_ / L"asker.pid", L"\"" + exe_ + L"\" " + args, out.get());
@@ -830,7 +794,7 @@ TEST(RelaySessions, OneCopyForEveryone) {
     const std::wstring text = L"Relay sessions copy";
     Process launcher;
     {
-        EnvScope env({{L"VELMO_WTS_SESSIONS", L"1:active:WINE\\ann:-;2:active:WINE\\bob:-"}});
+        test::EnvScope env({{L"VELMO_WTS_SESSIONS", L"1:active:WINE\\ann:-;2:active:WINE\\bob:-"}});
         ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
                                      L"\"" + LockedDir() + L"\\velmo_wts.exe\" \"" + text + L"\" Relayed YesNo 30"));
     }
@@ -883,7 +847,7 @@ TEST(RelaySessions, TheSessionsMessageBoxesAtOnce) {
     Process launcher;
     DWORD start = GetTickCount();
     {
-        EnvScope env({{L"TMP", dir / L"no-temp"}, {L"TEMP", dir / L"no-temp"},
+        test::EnvScope env({{L"TMP", dir / L"no-temp"}, {L"TEMP", dir / L"no-temp"},
                       {L"VELMO_WTS_SESSIONS", L"1:active:WINE\\ann:-;2:active:WINE\\bob:-;3:active:WINE\\cyd:-"},
                       {L"VELMO_WTS_RECORD", dir / L"record.txt"},
                       {L"VELMO_WTS_ANSWER", L"1=32000@100,2=7@600,3=6@4000"}});
@@ -922,21 +886,20 @@ TEST(RelayDeferral, TheAskerKeepsTheCount) {
         e2e::Click(boxes[0], IDNO);
         EXPECT_EQ(run.Wait(), test::Code(IDNO));
         EXPECT_EQ(key.Left(), before - 1) << "not counted once";
-        // Only the asker counts; each relayed run was told.
+        // Only the asker counts; the relayed runs keep no count.
         std::vector<e2e::Line> lines = run.Log();
         wchar_t asker[16];
         swprintf(asker, 16, L"%04X", static_cast<unsigned>(e2e::ReadPid(run.dir() / L"asker.pid")));
-        size_t used = 0, told = 0;
+        size_t used = 0, taken = 0;
         for (const e2e::Line& l : lines) {
-            if (l.text.compare(0, 18, L"deferral used by W") == 0) {
-                ++used;
-                EXPECT_EQ(l.pid, asker) << "a relayed run counted";
+            if (l.category == L"DFR") {
+                EXPECT_EQ(l.pid, asker) << "a relayed run keeps a count: " << test::Narrow(l.text);
             }
-            told += l.pid != asker && l.text.compare(0, 13, L"deferrals of ") == 0 &&
-                    l.text.find(L" from the asking velmo: ") != std::wstring::npos;
+            used += l.text.compare(0, 18, L"deferral used by W") == 0;
+            taken += l.text.compare(0, 19, L"deferral taken for ") == 0;
         }
         EXPECT_EQ(used, 1u);
-        EXPECT_EQ(told, static_cast<size_t>(sessions));
+        EXPECT_EQ(taken, 1u);
     }
 }
 
@@ -949,7 +912,7 @@ TEST(RelayRun, TheCommandRunsUnseenAndTheNoticeIsRelayed) {
     const std::wstring text = L"Relay run notice";
     Process launcher;
     {
-        EnvScope env({{L"VELMO_SLEEPER_RECORD", dir / L"record.txt"}});
+        test::EnvScope env({{L"VELMO_SLEEPER_RECORD", dir / L"record.txt"}});
         ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
                                      L"\"" + e2e::VelmoPath() + L"\" \"" + text + L"\" IT \"Information|NoButtons|Run\" 30 \"" +
                                          e2e::ExeDir() + L"\\sleeper.exe\" 3000 7"));
@@ -984,6 +947,195 @@ TEST(RelayRun, NobodyToShowItToTheCommandRunsAllTheSame) {
     for (const e2e::Line& l : lines) ended |= l.text.find(L" ended with 3010 (0x00000BC2)") != std::wstring::npos &&
                                               l.text.compare(0, 12, L"command PID=") == 0;
     EXPECT_TRUE(ended);
+}
+
+// A relayed run and its one channel, with the test as its asker: the run
+// started on the display, or where nobody sees it.
+class RelayedRun {
+public:
+    // Starts velmo (or velmoc) with the channel's word alone; unseen: in a
+    // station no display shows.
+    ::testing::AssertionResult Start(bool unseen, const wchar_t* exe = L"velmo.exe") {
+        if (!asker_.made()) return ::testing::AssertionFailure() << "no channel";
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        kt::unique_handle out(CreateFileW((dir_ / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                          CREATE_ALWAYS, 0, nullptr));
+        const std::wstring line = L"\"" + e2e::ExeDir() + L"\\" + exe + L"\" " + asker_.Word();
+        // The handles are inherited: the run's end among them.
+        const bool started = unseen ? static_cast<bool>(e2e::StartUnseen(run_, dir_ / L"run.pid", line, out.get()))
+                                    : run_.Start(line, out.get());
+        asker_.Started();
+        return started ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "cannot start";
+    }
+    e2e::FakeAsker& asker() { return asker_; }
+    Process& run() { return run_; }
+    std::string Out() const { return TestDir::Read(dir_ / L"out.txt"); }
+    // The question of a command line's box.
+    static kt::ChannelMessage Question(const std::wstring& args, uint32_t remaining) {
+        MsgBoxParams p;
+        EXPECT_TRUE(ParseCmdLine(p, (L"velmo.exe " + args).c_str()).ok());
+        ApplyDeferralForTest(p);
+        return QuestionMessage(p, remaining);
+    }
+
+private:
+    // A box with Defer= as its asker sends it: one left, and its words when
+    // none is.
+    static void ApplyDeferralForTest(MsgBoxParams& p) {
+        if (!p.defer.given()) return;
+        for (unsigned i = 0; i < kt::kMaxButtons; ++i) {
+            std::wstring& label = p.look.labels[i];
+            const size_t at = label.find(L"{left}");
+            if (at == std::wstring::npos) continue;
+            p.look.none_left[i] = label.substr(0, at) + L"0" + label.substr(at + 6);
+            label = label.substr(0, at) + L"1" + label.substr(at + 6);
+        }
+        p.look.deferral = 1;
+    }
+    TestDir dir_{L"relayed_run"};
+    e2e::FakeAsker asker_;
+    Process run_;
+};
+
+// Where nobody sees it, a relayed run never relays again: nobody answers,
+// at once, without a box, and velmoc writes nothing (its asker speaks).
+TEST(RelayedRun, WhereNobodySeesItNobodyAnswersAtOnce) {
+    for (const wchar_t* exe : {L"velmo.exe", L"velmoc.exe"}) {
+        SCOPED_TRACE(test::Narrow(exe));
+        RelayedRun r;
+        const DWORD start = GetTickCount();
+        ASSERT_TRUE(r.Start(true, exe));
+        ASSERT_TRUE(r.asker().Send(RelayedRun::Question(L"\"Nobody sees this\" c \"YesNo|DefButton2\" 60", 60)));
+        kt::ChannelMessage m;
+        ASSERT_TRUE(r.asker().Read(m, kBoxWait));
+        kt::Outcome o;
+        ASSERT_TRUE(kt::ReadAnswer(m, o));
+        EXPECT_EQ(o.ending, kt::enNone);
+        EXPECT_EQ(r.run().WaitExit(kBoxWait), test::Code(IDNO));
+        EXPECT_LT(GetTickCount() - start, 5000u) << "not at once";
+        EXPECT_EQ(r.Out(), "");
+    }
+}
+
+// What is no question from an asker shows no box: the run ends with 87.
+TEST(RelayedRun, WhatIsNoQuestionShowsNoBox) {
+    const std::string good = RelayedRun::Question(L"\"No box\" c YesNo 30", 30).frame();
+    kt::ChannelMessage odd = RelayedRun::Question(L"\"No box\" c YesNo 30", 30);
+    odd.put(qfFlags, uint32_t{MB_YESNO | MB_SERVICE_NOTIFICATION});
+    std::string oversized = good.substr(0, 8) + std::string("\xF0\xFF\xFF\x00", 4);
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"torn", good.substr(0, good.size() / 2)},
+        {"oversized", oversized},
+        {"foreign", std::string("MZ\x90\x00 this is no frame", 22)},
+        {"an_answer_instead", kt::AnswerMessage({kt::enPerson, IDYES}).frame()},
+        {"a_style_no_command_line_gives", odd.frame()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RelayedRun r;
+        const DWORD start = GetTickCount();
+        ASSERT_TRUE(r.Start(false));
+        ASSERT_TRUE(r.asker().Write(c.bytes));
+        // A run that waited for the rest of its question would wait for ever.
+        if (std::string(c.name) == "torn") r.asker().Close();
+        EXPECT_EQ(r.run().WaitExit(kBoxWait), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_LT(GetTickCount() - start, 5000u) << "a box was up";
+    }
+}
+
+// The box of a relayed question: posted messages of the application's
+// range end nothing; the defer button is the person's only once the asker
+// gives them a deferral (refused, the box stays with it greyed and its
+// words for none left); the asker's going ends the box, as nobody's answer.
+TEST(RelayedRun, TheBoxUnderItsAskersWord) {
+    RelayedRun r;
+    ASSERT_TRUE(r.Start(false));
+    const std::wstring text = L"Relayed under its asker's word";
+    ASSERT_TRUE(r.asker().Send(
+        RelayedRun::Question(L"\"" + text + L"\" IT \"YesNo|Button2=Later ({left})|Defer=key:3\"", 0)));
+    HWND box = e2e::FindBoxWithText(text, kBoxWait);
+    ASSERT_NE(box, nullptr) << "the run " << r.run().State();
+    for (UINT m = WM_APP; m <= WM_APP + 0x3FF; ++m) PostMessageW(box, m, 0, 0);
+    e2e::Click(box, IDNO);
+    kt::ChannelMessage take;
+    ASSERT_TRUE(r.asker().Read(take, kBoxWait));
+    EXPECT_EQ(take.type(), kt::ctTake);
+    ASSERT_TRUE(r.asker().Send(kt::TakenMessage(false, 0)));
+    EXPECT_TRUE(test::Eventually([&] { return !IsWindowEnabled(GetDlgItem(box, IDNO)); })) << "Later not greyed";
+    EXPECT_TRUE(IsWindow(box)) << "a posted message or a refused Later ended the box";
+    EXPECT_EQ(e2e::ButtonTexts(box), (std::vector<std::wstring>{L"&Yes", L"Later (0)"}));
+    e2e::Click(box, IDYES);
+    kt::ChannelMessage answer;
+    ASSERT_TRUE(r.asker().Read(answer, kBoxWait));
+    kt::Outcome o;
+    ASSERT_TRUE(kt::ReadAnswer(answer, o));
+    EXPECT_EQ(o.ending, kt::enPerson);
+    EXPECT_EQ(o.answer, IDYES);
+    EXPECT_EQ(r.run().WaitExit(kBoxWait), test::Code(IDYES));
+
+    RelayedRun gone;
+    ASSERT_TRUE(gone.Start(false));
+    const std::wstring text2 = L"Relayed whose asker goes";
+    ASSERT_TRUE(gone.asker().Send(RelayedRun::Question(L"\"" + text2 + L"\" IT YesNo 60", 60)));
+    HWND box2 = e2e::FindBoxWithText(text2, kBoxWait);
+    ASSERT_NE(box2, nullptr);
+    gone.asker().Close();
+    EXPECT_TRUE(e2e::GoneWithin(box2, 3000)) << "the box outlived its asker";
+    const DWORD code = gone.run().WaitExit(kBoxWait);
+    EXPECT_NE(code, static_cast<DWORD>(Process::kTimedOut));
+}
+
+// A relayed notice carries nothing of the command, nor of the asker's
+// environment: its process was started with its channel's word alone, in
+// its person's own environment.
+TEST(RelayRun, TheNoticeHoldsNoWordOfTheCommand) {
+    TestDir dir(L"relay_run_secret");
+    const std::wstring text = L"Relay run secret";
+    Process launcher;
+    {
+        test::EnvScope env({{L"VELMO_ASKERS_OWN", L"only-the-asker-has-this"}});
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                     L"\"" + e2e::VelmoPath() + L"\" \"" + text + L"\" IT \"Information|NoButtons|Run\" 0 \"" +
+                                         e2e::ExeDir() + L"\\sleeper.exe\" 4000 0 /key=SECRET-1234"));
+    }
+    HWND box = e2e::FindBoxWithText(text, kBoxWait);
+    ASSERT_NE(box, nullptr) << "no relayed notice; the launcher " << launcher.State();
+    std::wstring cmdline;
+    std::vector<std::wstring> environment;
+    ASSERT_TRUE(e2e::StartedWith(OwnerPid(box), cmdline, environment));
+    EXPECT_EQ(cmdline.find(L"SECRET"), std::wstring::npos) << test::Narrow(cmdline);
+    EXPECT_EQ(cmdline.find(L"sleeper"), std::wstring::npos) << test::Narrow(cmdline);
+    EXPECT_NE(cmdline.find(L" -relayed:"), std::wstring::npos) << test::Narrow(cmdline);
+    EXPECT_FALSE(environment.empty());
+    for (const std::wstring& e : environment) {
+        EXPECT_EQ(e.find(L"SECRET"), std::wstring::npos) << test::Narrow(e);
+        EXPECT_EQ(e.find(L"only-the-asker-has-this"), std::wstring::npos) << test::Narrow(e);
+        EXPECT_NE(e.compare(0, 6, L"VELMO_"), 0) << test::Narrow(e);
+    }
+    EXPECT_EQ(launcher.WaitExit(kBoxWait), 0u);
+}
+
+// A notice through the session's own box, which cannot be ended when the
+// command ends: it waits a bounded time, and the command's code is velmo's.
+TEST(SessionMessage, ANoticeWaitsABoundedTime) {
+    if (!NotLocked().empty()) GTEST_SKIP() << NotLocked();
+    e2e::WtsDouble double_dll;
+    ASSERT_TRUE(double_dll.installed()) << "cannot put the double in the system folder: " << GetLastError();
+    TestDir dir(L"relay_message_notice");
+    Process launcher;
+    {
+        test::EnvScope env({{L"TMP", dir / L"no-temp"}, {L"TEMP", dir / L"no-temp"},
+                            {L"VELMO_WTS_RECORD", dir / L"record.txt"}, {L"VELMO_WTS_ANSWER", L"32000@30000"}});
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                     L"\"" + LockedDir() + L"\\velmo_wts.exe\" \"Installing\" IT \"NoButtons|Run\" 0 \"" +
+                                         e2e::ExeDir() + L"\\sleeper.exe\" 1500 5"));
+    }
+    EXPECT_EQ(launcher.WaitExit(kBoxWait), 5u);
+    const std::string record = TestDir::Read(dir / L"record.txt");
+    EXPECT_NE(record.find(" timeout=300 wait=1\n"), std::string::npos) << record;
 }
 
 }  // namespace

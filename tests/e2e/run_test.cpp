@@ -148,4 +148,51 @@ TEST(Run, VelmocPassesTheCommandsOutput) {
     EXPECT_EQ(out, "sleeper " + std::to_string(dir.CommandPid()) + " starts\r\n") << out;
 }
 
+// What the command leaves running when it ends by itself lives on after
+// velmo, as it would after the command alone: an installer's app, a start.
+TEST(Run, WhatTheCommandLeftRunningOutlivesVelmo) {
+    RunDir dir(L"run_leaves");
+    Process p;
+    ASSERT_TRUE(dir.Start(p, e2e::VelmoPath(),
+                          L"\"Run leaves\" IT \"NoButtons|Run\" 0 cmd /c start \"\" " + Sleeper() + L" 8000 0"));
+    EXPECT_EQ(p.WaitExit(kBoxWait), 0u);
+    const DWORD pid = dir.CommandPid();
+    ASSERT_NE(pid, 0u) << "the grandchild never ran";
+    kt::unique_handle grandchild(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    ASSERT_TRUE(grandchild);
+    EXPECT_EQ(WaitForSingleObject(grandchild.get(), 1000), static_cast<DWORD>(WAIT_TIMEOUT)) << "it went with velmo";
+    kt::unique_handle end(OpenProcess(PROCESS_TERMINATE, FALSE, pid));
+    if (end) TerminateProcess(end.get(), 0);
+}
+
+// A variable in the caller's environment makes no run relayed: the command
+// runs, and its code is velmo's.
+TEST(Run, TheEnvironmentMakesNoRunRelayed) {
+    RunDir dir(L"run_not_relayed");
+    test::EnvScope env({{L"VELMO_RELAYED_BY", L"0001"}, {L"VELMO_DEFER_LEFT", L"99"}});
+    Process p;
+    ASSERT_TRUE(dir.Start(p, e2e::VelmoPath(), L"\"Run not relayed\" IT \"NoButtons|Run\" 30 " + Sleeper() + L" 300 4"));
+    EXPECT_EQ(p.WaitExit(kBoxWait), 4u);
+    EXPECT_NE(dir.CommandPid(), 0u) << "the command was skipped";
+}
+
+// Only the command's end ends the notice: what another program posts of
+// the application's messages ends nothing.
+TEST(Run, OnlyTheCommandsEndEndsTheNotice) {
+    RunDir dir(L"run_posted");
+    const std::wstring text = L"Run posted";
+    Process p;
+    ASSERT_TRUE(dir.Start(p, e2e::VelmoPath(), L"\"" + text + L"\" IT \"NoButtons|Run\" 0 " + Sleeper() + L" 3000 6"));
+    HWND box = e2e::FindBoxWithText(text, kBoxWait);
+    ASSERT_NE(box, nullptr);
+    kt::unique_handle command(OpenProcess(SYNCHRONIZE, FALSE, dir.CommandPid()));
+    ASSERT_TRUE(command);
+    for (UINT m = WM_APP; m <= WM_APP + 0x3FF; ++m) PostMessageW(box, m, 0, 0);
+    EXPECT_FALSE(e2e::GoneWithin(box, 500)) << "a posted message ended the notice";
+    EXPECT_EQ(WaitForSingleObject(command.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    ASSERT_EQ(WaitForSingleObject(command.get(), kBoxWait), WAIT_OBJECT_0);
+    EXPECT_TRUE(e2e::GoneWithin(box, 2000));
+    EXPECT_EQ(p.WaitExit(kBoxWait), 6u);
+}
+
 }  // namespace

@@ -5,8 +5,10 @@
 
 namespace {
 
-kt::Question Box(uint32_t flags, uint32_t timeout = 0, bool no_buttons = false, bool report_timeout = false) {
+kt::Question Box(uint32_t flags, uint32_t timeout = 0, bool no_buttons = false, bool report_timeout = false,
+                 int refused = 0) {
     kt::Question q;
+    q.refused = refused;
     q.flags = flags;
     q.timeout = timeout;
     q.no_buttons = no_buttons;
@@ -31,6 +33,9 @@ TEST(Answer, TheBoxsOwnButtonsOnly) {
         {"cancel_try_continue", Box(MB_CANCELTRYCONTINUE), {IDCANCEL, IDTRYAGAIN, IDCONTINUE}},
         {"yes_no_report_timeout", Box(MB_YESNO | MB_DEFBUTTON2, 60, false, true), {IDYES, IDNO, 32000}},
         {"no_set", Box(7), {}},
+        // The greyed defer button's answer is nobody's, whoever sent it.
+        {"yes_no_later_greyed", Box(MB_YESNO | MB_DEFBUTTON2, 60, false, false, IDNO), {IDYES}},
+        {"ok_cancel_later_greyed", Box(MB_OKCANCEL, 0, false, false, IDCANCEL), {IDOK}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -41,29 +46,43 @@ TEST(Answer, TheBoxsOwnButtonsOnly) {
     }
 }
 
-// A relayed run's exit code carries the answer with a mark, a person's and
-// the countdown's apart; what ending the process from outside gives
-// carries none, nor does an answer the box cannot give.
-TEST(Answer, CodedSoThatAKillIsNoAnswer) {
-    const kt::Question q = Box(MB_YESNOCANCEL | MB_DEFBUTTON2, 60, false, true);
-    for (int answer : {IDYES, IDNO, IDCANCEL, 32000}) {
-        for (bool countdown : {false, true}) {
-            DWORD code = kt::CodeAnswer(answer, countdown);
-            kt::Outcome o = kt::DecodeAnswer(code, q);
-            EXPECT_EQ(o.ending, countdown ? kt::enCountdown : kt::enPerson) << answer;
-            EXPECT_EQ(o.answer, answer);
-            // An application's code, never an NTSTATUS error or warning.
-            EXPECT_EQ(code & 0xE0000000u, 0x20000000u);
+// What velmo saw end a box: the countdown's click; a person's answer of the
+// set; else nobody's: the box's end by its object (a command's end, a
+// broken channel), 0 from a box that failed, an answer not of the set or
+// refused.
+TEST(Answer, OnlyWhatAPersonWasSeenToGive) {
+    const kt::Question q = Box(MB_YESNO | MB_DEFBUTTON2, 60), locked = Box(MB_YESNO, 60, false, false, IDNO);
+    auto end = [](bool countdown, bool object) {
+        kt::BoxEnd e;
+        e.watched = true;
+        e.countdown = countdown;
+        e.object = object;
+        return e;
+    };
+    const struct {
+        const char* name;
+        const kt::Question* q;
+        int answer;
+        kt::BoxEnd end;
+        kt::Ending ending;
+    } cases[] = {
+        {"yes", &q, IDYES, end(false, false), kt::enPerson},
+        {"no", &q, IDNO, end(false, false), kt::enPerson},
+        {"the_countdown", &q, IDNO, end(true, false), kt::enCountdown},
+        {"ended_by_its_object", &q, IDCANCEL, end(false, true), kt::enNone},
+        {"ended_by_its_object_with_an_answer", &q, IDYES, end(false, true), kt::enNone},
+        {"a_failed_box", &q, 0, end(false, false), kt::enNone},
+        {"cancel_is_not_of_yes_no", &q, IDCANCEL, end(false, false), kt::enNone},
+        {"refused", &locked, IDNO, end(false, false), kt::enNone},
+        {"not_watched", &q, IDYES, kt::BoxEnd(), kt::enPerson},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const kt::Outcome o = kt::OutcomeOf(c.answer, c.end, *c.q);
+        EXPECT_EQ(o.ending, c.ending);
+        if (o.ending != kt::enNone) {
+            EXPECT_EQ(o.answer, c.answer);
         }
-    }
-    EXPECT_EQ(kt::CodeAnswer(IDNO), 0x20560007u);
-    EXPECT_EQ(kt::CodeAnswer(IDNO, true), 0x20570007u);
-    // Task Manager and taskkill (1), a deliberate kill with a button's code,
-    // Ctrl+C, a log-off, a crash, the help's 87, a plain answer, marked
-    // answers this box cannot give.
-    for (DWORD code : {1u, 2u, 6u, 7u, 32000u, 87u, 0u, 0xC000013Au, 0x40010004u, 0xC0000005u, 0x2055FFFFu, 0x20580006u,
-                       0xFFFFFFFFu, 0x20560001u, 0x20570000u, 0x2056000Bu}) {
-        EXPECT_EQ(kt::DecodeAnswer(code, q).ending, kt::enNone) << std::hex << code;
     }
 }
 

@@ -49,6 +49,11 @@ TEST(ChooseSessions, RecordedAnswers) {
         {"no_privilege_for_the_second", 1, {console_user, remote2}, kAll, {{1, 0}, {2, kNoRight}}, kt::whNoRight, {},
          kNoRight},
         {"access_denied_is_no_right", 1, {}, kAll, {{1, ERROR_ACCESS_DENIED}}, kt::whNoRight, {}, ERROR_ACCESS_DENIED},
+        // One session refused: the others are still asked.
+        {"access_denied_for_one_session", 1, {console_user, remote2, remote3}, kAll,
+         {{1, 0}, {2, ERROR_ACCESS_DENIED}, {3, 0}}, kt::whAsked, {1, 3}, 0},
+        {"access_denied_and_a_user_left", 1, {console_user, remote2}, kAll, {{1, kNoToken}, {2, ERROR_ACCESS_DENIED}},
+         kt::whNoRight, {}, ERROR_ACCESS_DENIED},
         // Session=Console: the remote users are not asked.
         {"console_with_remote_users", 1, {services, console_user, remote2, remote3}, kConsole,
          {{1, 0}, {2, 0}, {3, 0}}, kt::whAsked, {1}, 0},
@@ -124,41 +129,6 @@ TEST(StationSeen, FlagsAndSession) {
     }
     // The tests run on a display Wine shows, in its session 1.
     EXPECT_TRUE(kt::StationVisible());
-}
-
-// Blocks as CreateEnvironmentBlock gives them: entries ended by a zero each.
-std::wstring Block(std::initializer_list<const wchar_t*> entries) {
-    std::wstring b;
-    for (const wchar_t* e : entries) {
-        b += e;
-        b += L'\0';
-    }
-    return b + L'\0';
-}
-
-TEST(WithEntry, PutsTheMarkerInItsPlace) {
-    const wchar_t* kEntry = L"VELMO_RELAYED_BY=00A4";
-    struct {
-        const char* name;
-        std::wstring block;
-        std::wstring want;
-    } cases[] = {
-        {"empty", Block({}), Block({kEntry})},
-        {"sorted_between", Block({L"APPDATA=a", L"windir=C:\\windows"}),
-         Block({L"APPDATA=a", kEntry, L"windir=C:\\windows"})},
-        {"at_the_end", Block({L"APPDATA=a", L"TEMP=t"}), Block({L"APPDATA=a", L"TEMP=t", kEntry})},
-        {"replaces_any_case", Block({L"A=1", L"velmo_relayed_by=1234", L"Z=2"}), Block({L"A=1", kEntry, L"Z=2"})},
-        {"longer_name_is_another", Block({L"VELMO_RELAYED_BYX=1"}), Block({kEntry, L"VELMO_RELAYED_BYX=1"})},
-        {"drive_entries_stay_first", Block({L"=C:=C:\\", L"=D:=D:\\x", L"Z=1"}),
-         Block({L"=C:=C:\\", L"=D:=D:\\x", kEntry, L"Z=1"})},
-        {"value_with_equals", Block({L"A=x=y", L"W=1"}), Block({L"A=x=y", kEntry, L"W=1"})},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(kt::WithEntry(c.block.c_str(), kEntry), c.want);
-    }
-    EXPECT_EQ(kt::WithEntry(nullptr, kEntry), Block({kEntry}));
-    EXPECT_EQ(kt::WithEntry(Block({L"A=1"}).c_str(), L""), Block({L"A=1"}));
 }
 
 }  // namespace

@@ -81,7 +81,11 @@ TEST(PrivateCopy, TheFoldersSecurity) {
         EXPECT_EQ(ace->Mask, want[i]) << i;
     }
     // The user may read and run what it holds, and write nothing.
-    EXPECT_EQ(want[2] & (FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER), 0u);
+    ACCESS_ALLOWED_ACE* user_ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, 2, reinterpret_cast<void**>(&user_ace)));
+    EXPECT_EQ(user_ace->Mask & (FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES | DELETE |
+                                FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER),
+              0u);
 }
 
 // One copy for every asked user who may not run the exe where it is: one

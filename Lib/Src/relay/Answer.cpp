@@ -28,18 +28,16 @@ bool IsAnswerOf(int code, const Question& q) {
     return false;
 }
 
-DWORD CodeAnswer(int answer, bool by_countdown) {
-    return (by_countdown ? kCountdownMark : kAnswerMark) | (static_cast<DWORD>(answer) & 0xFFFF);
-}
-
-Outcome DecodeAnswer(DWORD exit_code, const Question& q) {
+Outcome OutcomeOf(int answer, const BoxEnd& end, const Question& q) {
     Outcome o;
-    const DWORD mark = exit_code & 0xFFFF0000u;
-    if (mark != kAnswerMark && mark != kCountdownMark) return o;
-    const int answer = static_cast<int>(exit_code & 0xFFFF);
-    if (!IsAnswerOf(answer, q)) return o;
-    o.ending = mark == kAnswerMark ? enPerson : enCountdown;
-    o.answer = answer;
+    if (end.object) return o;
+    if (end.countdown) {
+        o.ending = enCountdown;
+        o.answer = answer;
+    } else if (IsAnswerOf(answer, q)) {
+        o.ending = enPerson;
+        o.answer = answer;
+    }
     return o;
 }
 

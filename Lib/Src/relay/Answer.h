@@ -6,6 +6,7 @@
 #include <string>
 
 #include "lib/kt.h"
+#include "win32gui/BoxLook.h"
 
 namespace kt {
 
@@ -24,6 +25,11 @@ struct Question {
     // A button's answer that does not count (its button greyed: no
     // deferral left); 0: none.
     int refused = 0;
+    // The defer button's answer: a person's is theirs only with a deferral
+    // taken for it; 0: none.
+    int deferral = 0;
+    // A notice while a command runs, not a question.
+    bool notice = false;
 };
 
 // What the box ends with when nobody can answer: the countdown's answer at
@@ -41,16 +47,6 @@ bool CountdownEnds(const Question& q);
 // log-off's status) is nobody's answer.
 bool IsAnswerOf(int code, const Question& q);
 
-// A relayed run reports its box's answer as an exit code that ending the
-// process from outside does not give (Task Manager and taskkill end it
-// with 1, a log-off with its own status): the mark, an application's code
-// (bit 29), with the answer in the low 16 bits. A person's answer and the
-// countdown's click have marks of their own: only a person's answer ends
-// the asking of the others.
-const DWORD kAnswerMark = 0x20560000;
-const DWORD kCountdownMark = 0x20570000;
-DWORD CodeAnswer(int answer, bool by_countdown = false);
-
 // What ended one asked box: a person's answer, the countdown's click, or
 // nothing that counts (ended from outside, a log-off, a failure).
 enum Ending : int { enPerson = 0, enCountdown, enNone };
@@ -58,9 +54,10 @@ struct Outcome {
     Ending ending = enNone;
     int answer = 0;  // with enPerson and enCountdown
 };
-// The outcome in a relayed run's exit code: enNone when it carries no mark,
-// or an answer that is not one of q's.
-Outcome DecodeAnswer(DWORD exit_code, const Question& q);
+// How a box of q ended as velmo saw it: the countdown's click; an answer of
+// q that a person gave; else nobody's (0 from a failed box, an end by its
+// object, an answer not of q).
+Outcome OutcomeOf(int answer, const BoxEnd& end, const Question& q);
 
 // How the outcomes of several asked boxes combine, as they come: the first
 // person's answer wins at once (done, with it); the others are waited for

@@ -9,7 +9,11 @@ DWORD SessionMessageStyle(const Question& q) {
            MB_SETFOREGROUND;
 }
 
-DWORD SessionMessageTimeout(const Question& q) { return CountdownEnds(q) ? q.timeout : 0; }
+DWORD SessionMessageTimeout(const Question& q) {
+    if (CountdownEnds(q)) return q.timeout;
+    // A notice cannot be ended from here when its command ends.
+    return q.notice ? kNoticeMessageS : 0;
+}
 
 int SessionAnswer(DWORD response, const Question& q) {
     if (response == IDTIMEOUT) return SessionMessageTimeout(q) ? NobodyAnswer(q) : -1;

@@ -14,8 +14,11 @@ class RelayDlls;
 // The style passed: the set, icon and default button, the text's alignment
 // and reading order, top-most and in front (NoButtons shows OK).
 DWORD SessionMessageStyle(const Question& q);
-// Its timeout in seconds: the countdown's while it ends the box; else 0,
-// which waits for the person.
+// How long the session's box shows a notice without a countdown: it cannot
+// be ended when the command ends.
+const DWORD kNoticeMessageS = 300;
+// Its timeout in seconds: the countdown's while it ends the box; else, for
+// a notice, kNoticeMessageS; else 0, which waits for the person.
 DWORD SessionMessageTimeout(const Question& q);
 // The answer for the box's response: IDTIMEOUT (32000) as the countdown's
 // answer (the default button, or 32000 with ReportTimeout), a button of the

@@ -9,6 +9,7 @@
 #include "io/security.h"
 #include "relay/Dlls.h"
 #include "relay/Message.h"
+#include "threads/job.h"
 
 namespace kt {
 
@@ -16,80 +17,30 @@ namespace {
 
 const wchar_t kCategory[] = L"RLY";
 
-// The completion keys of the port: the job's messages, and the session
-// boxes' answers.
-const ULONG_PTR kJobKey = 1, kMessageKey = 2, kStopKey = 3;
-// How long an ended run is waited for, so that its copy can go.
-const DWORD kEndWaitMs = 5000;
-
-// A job that ends its processes when its last handle closes (when this
-// process ends, however it ends), and tells port when one of them ends.
-result KillOnCloseJob(HANDLE port, unique_handle& job) {
-    job.reset(CreateJobObjectW(nullptr, nullptr));
-    if (!job) return LastErrorResult(L"CreateJobObjectW");
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    JOBOBJECT_ASSOCIATE_COMPLETION_PORT associate{reinterpret_cast<PVOID>(kJobKey), port};
-    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
-        !SetInformationJobObject(job.get(), JobObjectAssociateCompletionPortInformation, &associate,
-                                 sizeof associate)) {
-        result r = LastErrorResult(L"SetInformationJobObject");
-        job.reset();
-        return r;
-    }
-    return {};
-}
-
-struct Started {
-    unique_handle process;
-    DWORD id = 0;
-};
-
-// Starts the process suspended, puts it into the job and lets it run. A
-// process that cannot be put into the job is ended before it ran: Windows 7
-// allows one job per process, so a caller's job is left then.
-result StartInJob(HANDLE token, const std::wstring& exe, const std::wstring& cmdline, const std::wstring& env,
-                  const std::wstring& dir, HANDLE job, Started& started) {
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    wchar_t desktop[] = L"WinSta0\\Default";
-    si.lpDesktop = desktop;
-    const DWORD kBreakaway[] = {0, CREATE_BREAKAWAY_FROM_JOB};
-    result r;
-    for (DWORD breakaway : kBreakaway) {
-        std::wstring line = cmdline;
-        PROCESS_INFORMATION pi{};
-        // The environment block is read, not written, but the call takes it
-        // as a plain pointer.
-        void* block = const_cast<wchar_t*>(env.c_str());
-        if (!CreateProcessAsUserW(token, exe.c_str(), &line[0], nullptr, nullptr, FALSE,
-                                  CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW | breakaway, block,
-                                  dir.c_str(), &si, &pi))
-            return LastErrorResult(L"CreateProcessAsUserW");
-        unique_handle process(pi.hProcess);
-        unique_handle thread(pi.hThread);
-        if (AssignProcessToJobObject(job, process.get())) {
-            ResumeThread(thread.get());
-            started.process = std::move(process);
-            started.id = pi.dwProcessId;
-            return {};
-        }
-        r = LastErrorResult(L"AssignProcessToJobObject");
-        TerminateProcess(process.get(), ERROR_CANCELLED);
-    }
-    return r;
-}
+// The completion keys of the port: the session boxes' answers, the
+// command's end, the channels' operations, the runs' ends.
+const ULONG_PTR kMessageKey = 2, kStopKey = 3, kChannelKey = 4, kExitKey = 5;
+// How long an ended run is waited for, so that its copy can go; how long the
+// channels' last operations are waited for when the relay ends.
+const DWORD kEndWaitMs = 5000, kDrainMs = 5000;
+// How long the runs have to go by themselves once their channels are closed.
+const DWORD kGoMs = 1000;
 
 // One asked session: its person, and how they are asked.
 struct Person {
     DWORD session = kNoSession;
     unique_handle token;
     std::wstring sid, name;
+    std::wstring language;  // once asked for
+    bool language_read = false;
     Attempts attempts;
     Way way = wyNobody;     // how they are asked, once a way worked
     unique_handle process;  // their relayed run
     DWORD pid = 0;
+    JobPlace place = jpInJob;
     bool asking = false;    // their box may still answer
+    std::unique_ptr<PortChannel> channel;
+    std::unique_ptr<EndWatch> end;  // tells the port when the run ends
 };
 
 // A session's message box on a thread of its own, which owns this: the
@@ -124,16 +75,44 @@ DWORD WINAPI MessageThread(LPVOID param) {
     return 0;
 }
 
+// A list of attributes for CreateProcess*: the one handle the run inherits.
+class InheritOnly {
+public:
+    explicit InheritOnly(HANDLE h) : handle_(h) {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.assign(size, '\0');
+        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(&buffer_[0]);
+        ok_ = size && InitializeProcThreadAttributeList(list_, 1, 0, &size) &&
+              UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof handle_, nullptr,
+                                        nullptr);
+        if (!ok_) error_ = GetLastError();
+    }
+    InheritOnly(const InheritOnly&) = delete;
+    InheritOnly& operator=(const InheritOnly&) = delete;
+    ~InheritOnly() {
+        if (ok_) DeleteProcThreadAttributeList(list_);
+    }
+    LPPROC_THREAD_ATTRIBUTE_LIST get() const { return ok_ ? list_ : nullptr; }
+    DWORD error() const { return error_; }
+
+private:
+    HANDLE handle_;
+    std::string buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+    bool ok_ = false;
+    DWORD error_ = 0;
+};
+
 // The relayed runs and the session boxes of one relay, and their ends
 // through one completion port.
 class Relay {
 public:
-    Relay(const RelayDlls& dlls, const std::wstring& cmdline, const std::vector<std::wstring>& entries,
-          const Question& q)
-        : dlls_(dlls), cmdline_(cmdline), entries_(entries), q_(q), log_(get_log()) {}
+    Relay(const RelayDlls& dlls, const RelayAsk& ask, const RelayEnd& end, std::vector<Person>& people)
+        : dlls_(dlls), ask_(ask), end_(end), people_(people), log_(get_log()), start_(GetTickCount()) {}
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
-    ~Relay() { Drain(); }
+    ~Relay() { End(); }
 
     // The port and the job; made once.
     result Open() {
@@ -141,16 +120,56 @@ public:
         opened_ = true;
         port_.reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1));
         if (!port_) return open_result_ = LastErrorResult(L"CreateIoCompletionPort");
-        return open_result_ = KillOnCloseJob(port_.get(), job_);
+        if (DWORD e = job_.create()) return open_result_ = result(e, L"CreateJobObjectW");
+        return open_result_;
     }
 
-    // Starts exe as the person in dir; 0 or the error, logged.
-    DWORD Start(Person& p, Way way, const std::wstring& exe, const std::wstring& dir) {
+    // Whether the command the notice is for has ended: nothing more is sent.
+    bool Over() const { return end_.until && WaitForSingleObject(end_.until, 0) == WAIT_OBJECT_0; }
+
+    // The person's user interface language, read once.
+    const std::wstring& Language(Person& p) {
+        if (!p.language_read) p.language = UserUiLanguage(p.token.get());
+        p.language_read = true;
+        return p.language;
+    }
+
+    // Starts exe as the person in dir, with its end of a new channel, and
+    // sends it its question; 0 or the error, logged.
+    DWORD Start(size_t index, Way way, const std::wstring& exe, const std::wstring& dir) {
+        Person& p = people_[index];
         result r = Open();
+        ChannelPipe pipe;
+        if (r.ok()) r = MakeChannel(pipe);
         std::wstring env;
         if (r.ok()) r = Environment(p.token.get(), env);
-        Started started;
-        if (r.ok()) r = StartInJob(p.token.get(), exe, cmdline_, env, dir, job_.get(), started);
+        StartedProcess started;
+        if (r.ok()) {
+            InheritOnly inherit(pipe.run.get());
+            STARTUPINFOEXW si{};
+            si.StartupInfo.cb = sizeof si;
+            wchar_t desktop[] = L"WinSta0\\Default";
+            si.StartupInfo.lpDesktop = desktop;
+            si.lpAttributeList = inherit.get();
+            const std::wstring cmdline = L"\"" + exe + L"\" " + RelayedWord(pipe.run.get());
+            auto create = [&](DWORD flags, PROCESS_INFORMATION& pi) {
+                std::wstring line = cmdline;
+                // The environment block is read, not written, but the call
+                // takes it as a plain pointer.
+                void* block = const_cast<wchar_t*>(env.c_str());
+                return ErrorUnless(CreateProcessAsUserW(p.token.get(), exe.c_str(), &line[0], nullptr, nullptr, TRUE,
+                                                        CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW |
+                                                            EXTENDED_STARTUPINFO_PRESENT | flags,
+                                                        block, dir.c_str(), &si.StartupInfo, &pi));
+            };
+            if (!si.lpAttributeList) {
+                r = result(inherit.error(), L"UpdateProcThreadAttribute");
+            } else if (DWORD e = StartInJob(job_.get(), create, started)) {
+                r = result(e, L"CreateProcessAsUserW");
+            }
+        }
+        // The run holds its own copy of its end now.
+        pipe.run.reset();
         if (!r.ok()) {
             log_wprintf(log_, kCategory, L"start %s for session %u refused: %s", WayText(way),
                         static_cast<unsigned>(p.session), r.str().c_str());
@@ -158,16 +177,30 @@ public:
         }
         p.process = std::move(started.process);
         p.pid = started.id;
+        p.place = started.place;
         p.way = way;
         p.asking = true;
-        log_wprintf(log_, kCategory, L"relayed process PID=%04X of session %u started %s on WinSta0\\Default: %s",
-                    static_cast<unsigned>(p.pid), static_cast<unsigned>(p.session), WayText(way), exe.c_str());
+        log_wprintf(log_, kCategory, L"relayed process PID=%04X of session %u started %s on WinSta0\\Default%s: %s",
+                    static_cast<unsigned>(p.pid), static_cast<unsigned>(p.session), WayText(way),
+                    started.place == jpInJob ? L"" : (std::wstring(L", ") + JobPlaceText(started.place)).c_str(),
+                    exe.c_str());
+        const uint32_t remaining = Remaining();
+        p.channel = std::make_unique<PortChannel>(std::move(pipe.asker), index);
+        p.channel->Send(ask_.run_question(Language(p), remaining));
+        if (DWORD e = p.channel->Open(port_.get(), kChannelKey))
+            log_wprintf(log_, kCategory, L"the channel of session %u failed: %s", static_cast<unsigned>(p.session),
+                        ErrorText(e).c_str());
+        p.end = std::make_unique<EndWatch>();
+        if (DWORD e = p.end->watch(p.process.get(), port_.get(), kExitKey, index))
+            log_wprintf(log_, kCategory, L"the end of session %u's run is not watched: %s", static_cast<unsigned>(p.session),
+                        ErrorText(e).c_str());
         return 0;
     }
 
     // Asks through the session's message box, on a thread of its own; 0 or
     // why it could not be started.
-    DWORD AskByMessage(Person& p, size_t index, const Question& asked) {
+    DWORD AskByMessage(size_t index) {
+        Person& p = people_[index];
         result r = Open();
         if (!r.ok()) return r.code() ? r.code() : ERROR_INTERNAL_ERROR;
         log_wprintf(log_, kCategory, L"asking through the session's message box of session %u",
@@ -184,7 +217,7 @@ public:
         task->port.reset(port);
         task->send = dlls_.send_message;
         task->session = p.session;
-        task->q = asked;
+        task->q = ask_.session_question ? ask_.session_question(Language(p)) : ask_.q;
         task->person = index;
         unique_handle thread(CreateThread(nullptr, 0, MessageThread, task.get(), 0, nullptr));
         if (!thread) return GetLastError();
@@ -195,120 +228,212 @@ public:
     }
 
     // Waits until a person answers (the others are then ended), every box
-    // has ended without one, or RelayWaitMs has passed (what runs is then
-    // ended).
-    void Wait(std::vector<Person>& people, RelayRun& run, const RelayEnd& end) {
+    // has ended without one, the command has ended, or RelayWaitMs has
+    // passed (what runs is then ended).
+    void Wait(RelayRun& run) {
         size_t asking = 0;
-        for (const Person& p : people) asking += p.asking;
-        const DWORD limit = RelayWaitMs(q_), start = GetTickCount();
+        for (const Person& p : people_) asking += p.asking;
+        const DWORD limit = RelayWaitMs(ask_.q);
         // What ends the relay from outside comes through the port too.
         HANDLE stop_wait = nullptr;
-        if (end.until && asking &&
-            !RegisterWaitForSingleObject(&stop_wait, end.until, Stop, port_.get(), INFINITE,
+        if (end_.until && asking &&
+            !RegisterWaitForSingleObject(&stop_wait, end_.until, Stop, port_.get(), INFINITE,
                                          WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD))
             log_wprintf(log_, kCategory, L"no wait for the command's end: %s", result(GetLastError()).str().c_str());
         auto unwait = scope_exit([&] {
             if (stop_wait) UnregisterWaitEx(stop_wait, INVALID_HANDLE_VALUE);
         });
         while (asking > 0) {
-            const DWORD elapsed = TicksSince(start);
+            const DWORD elapsed = TicksSince(start_);
             if (limit != INFINITE && elapsed >= limit) {
-                EndRuns(people, L"no answer within the countdown and 30 s");
+                EndRuns(L"no answer within the countdown and 30 s");
                 return;
             }
-            DWORD message = 0;
+            DWORD bytes = 0;
             ULONG_PTR key = 0;
             LPOVERLAPPED overlapped = nullptr;
-            if (!GetQueuedCompletionStatus(port_.get(), &message, &key, &overlapped,
+            DWORD error = 0;
+            if (!GetQueuedCompletionStatus(port_.get(), &bytes, &key, &overlapped,
                                            limit == INFINITE ? INFINITE : limit - elapsed)) {
-                if (overlapped || GetLastError() == WAIT_TIMEOUT) continue;
-                log_wprintf(log_, kCategory, L"cannot wait for the relayed runs: %s", result(GetLastError()).str().c_str());
-                EndRuns(people, L"the wait failed");
-                return;
+                error = GetLastError();
+                // A failed operation of a channel comes with its Io.
+                if (!overlapped) {
+                    if (error == WAIT_TIMEOUT) continue;
+                    log_wprintf(log_, kCategory, L"cannot wait for the relayed runs: %s", result(error).str().c_str());
+                    EndRuns(L"the wait failed");
+                    return;
+                }
             }
             if (key == kStopKey) {
-                EndRuns(people, L"the command has ended");
+                EndRuns(L"the command has ended");
                 return;
             }
+            Person* p = nullptr;
             Outcome o;
-            Person* p = Ended(people, key, message, overlapped, o);
+            if (key == kMessageKey && overlapped) {
+                std::unique_ptr<MessageDone> done(reinterpret_cast<MessageDone*>(overlapped));
+                p = done->person < people_.size() ? &people_[done->person] : nullptr;
+                if (p && p->asking) o = MessageEnded(*p, *done);
+                else p = nullptr;
+            } else if (key == kExitKey) {
+                RunExited(reinterpret_cast<size_t>(overlapped));
+            } else if (key == kChannelKey && overlapped) {
+                p = ChannelDone(reinterpret_cast<PortChannel::Io*>(overlapped), bytes, error, o, run);
+                if (run.answered) return;
+            }
             if (!p) continue;
             p->asking = false;
             --asking;
-            const Combined c = Combine(o, asking, q_);
+            if (o.ending == enPerson && o.answer == ask_.q.deferral && !run.taken) o = Take(*p, o, run);
+            const Combined c = Combine(o, asking, ask_.q);
             // A person who closes a notice closes only their own.
-            if (end.notice || !c.by_person) continue;
-            run.answered = true;
-            run.answer = c.answer;
-            run.session = p->session;
-            run.who = p->name;
-            run.way = p->way;
-            log_wprintf(log_, kCategory, L"session %u (%s) answered %d first, asked %s", static_cast<unsigned>(p->session),
-                        p->name.c_str(), c.answer, WayText(p->way));
-            EndRuns(people, L"another person answered");
+            if (end_.notice || !c.by_person) continue;
+            Decide(*p, c.answer, run);
             return;
         }
     }
 
-    // Ends every run (at once, with the job) and waits for them to go.
-    void End(std::vector<Person>& people) {
-        job_.reset();
-        for (Person& p : people) {
-            if (p.process) WaitForSingleObject(p.process.get(), kEndWaitMs);
-            p.process.reset();
+    // Ends every run: their channels closed first, so that each run ends
+    // its box and goes by itself; what is left after kGoMs goes with the
+    // job. Then waits for them to go, and for what the port still owes.
+    void End() {
+        if (ended_) return;
+        ended_ = true;
+        for (Person& p : people_) {
+            if (p.channel) p.channel->Close();
         }
+        const DWORD start = GetTickCount();
+        for (Person& p : people_) {
+            const DWORD spent = TicksSince(start);
+            if (p.process) WaitForSingleObject(p.process.get(), spent < kGoMs ? kGoMs - spent : 0);
+        }
+        job_.reset();
+        for (Person& p : people_) {
+            // Not in the job (Windows 7 and a caller's job): ended by hand.
+            if (p.process && p.place != jpInJob && WaitForSingleObject(p.process.get(), 0) == WAIT_TIMEOUT)
+                TerminateProcess(p.process.get(), ERROR_CANCELLED);
+        }
+        for (Person& p : people_) {
+            if (p.process) WaitForSingleObject(p.process.get(), kEndWaitMs);
+            // Its callback may run now: waited for, since it names the port.
+            p.end.reset();
+        }
+        Drain();
+        for (Person& p : people_) p.process.reset();
     }
 
 private:
     static void CALLBACK Stop(PVOID port, BOOLEAN) { PostQueuedCompletionStatus(static_cast<HANDLE>(port), 0, kStopKey, nullptr); }
 
-    // The person's own environment with the entries.
+    // The countdown's seconds left now (at least 1); 0 without a countdown.
+    uint32_t Remaining() const {
+        if (!ask_.q.timeout) return 0;
+        const uint32_t spent = TicksSince(start_) / 1000;
+        return spent < ask_.q.timeout ? ask_.q.timeout - spent : 1;
+    }
+
+    // The person's own environment, and nothing of this process's.
     result Environment(HANDLE token, std::wstring& env) const {
         LPVOID block = nullptr;
         if (!dlls_.create_env(&block, token, FALSE)) return LastErrorResult(L"CreateEnvironmentBlock");
-        env = WithEntry(static_cast<const wchar_t*>(block), entries_.empty() ? std::wstring() : entries_[0]);
+        const wchar_t* end = static_cast<const wchar_t*>(block);
+        while (*end) end += wcslen(end) + 1;
+        env.assign(static_cast<const wchar_t*>(block), end + 1);
         dlls_.destroy_env(block);
-        for (size_t i = 1; i < entries_.size(); ++i) env = WithEntry(env.c_str(), entries_[i]);
         return {};
     }
 
-    // The person whose box a packet of the port tells the end of, and how
-    // it ended; null for anything else (a process not asked, a box that
-    // was already done).
-    Person* Ended(std::vector<Person>& people, ULONG_PTR key, DWORD message, LPOVERLAPPED overlapped, Outcome& o) {
-        if (key == kMessageKey && overlapped) {
-            std::unique_ptr<MessageDone> done(reinterpret_cast<MessageDone*>(overlapped));
-            Person* p = done->person < people.size() ? &people[done->person] : nullptr;
-            if (!p || !p->asking) return nullptr;
-            o = MessageEnded(*p, *done);
-            return p;
-        }
-        if (key != kJobKey || (message != JOB_OBJECT_MSG_EXIT_PROCESS && message != JOB_OBJECT_MSG_ABNORMAL_EXIT_PROCESS))
-            return nullptr;
-        const DWORD pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(overlapped));
-        for (Person& p : people) {
-            if (p.asking && p.pid == pid && p.way != wyMessage) {
-                o = RunEnded(p);
-                return &p;
-            }
-        }
-        return nullptr;
+    // A run has ended: its channel is closed, so that what it still holds
+    // is read and then its end told (a run that duplicated its end away
+    // holds nobody up).
+    void RunExited(size_t index) {
+        if (index >= people_.size()) return;
+        Person& p = people_[index];
+        if (p.asking && p.channel && !p.channel->closed()) p.channel->Close();
     }
 
-    Outcome RunEnded(const Person& p) {
-        DWORD code = 0;
-        GetExitCodeProcess(p.process.get(), &code);
-        Outcome o = DecodeAnswer(code, q_);
-        if (o.ending == enNone) {
+    // An operation of a channel has completed: the person whose box it
+    // tells the end of, and how it ended; null while their box asks.
+    Person* ChannelDone(PortChannel::Io* io, DWORD bytes, DWORD error, Outcome& o, RelayRun& run) {
+        PortChannel* channel = io->owner;
+        std::vector<ChannelMessage> messages;
+        const PortChannel::Event event = channel->Completed(io, bytes, error, messages);
+        Person& p = people_[channel->tag()];
+        if (!p.asking) return nullptr;
+        for (const ChannelMessage& m : messages) {
+            if (m.type() == ctTake) {
+                TakeAtClick(p, run);
+                if (run.answered) return nullptr;
+            } else if (m.type() == ctAnswer && ReadAnswer(m, o)) {
+                if (o.ending == enPerson && !IsAnswerOf(o.answer, ask_.q)) o = Outcome();
+                if (o.ending == enNone) {
+                    log_wprintf(log_, kCategory, L"relayed process PID=%04X of session %u: no answer",
+                                static_cast<unsigned>(p.pid), static_cast<unsigned>(p.session));
+                } else {
+                    log_wprintf(log_, kCategory, L"relayed process PID=%04X of session %u: answer %d%s",
+                                static_cast<unsigned>(p.pid), static_cast<unsigned>(p.session), o.answer,
+                                o.ending == enCountdown ? L" of the countdown" : L"");
+                }
+                return &p;
+            } else {
+                log_wprintf(log_, kCategory, L"session %u sent what is no report (type %u)",
+                            static_cast<unsigned>(p.session), static_cast<unsigned>(m.type()));
+            }
+        }
+        if (event != PortChannel::evClosed) return nullptr;
+        // Its process goes with its end of the channel: its code is told.
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(p.process.get(), kGoMs) == WAIT_OBJECT_0) GetExitCodeProcess(p.process.get(), &code);
+        if (code == STILL_ACTIVE) {
+            log_wprintf(log_, kCategory, L"relayed process PID=%04X of session %u: its channel ended without an answer (%s)",
+                        static_cast<unsigned>(p.pid), static_cast<unsigned>(p.session), channel->why().c_str());
+        } else {
             log_wprintf(log_, kCategory, L"relayed process PID=%04X of session %u ended with %u (0x%08X) without an answer",
                         static_cast<unsigned>(p.pid), static_cast<unsigned>(p.session), static_cast<unsigned>(code),
                         static_cast<unsigned>(code));
-        } else {
-            log_wprintf(log_, kCategory, L"relayed process PID=%04X of session %u ended with 0x%08X: answer %d%s",
-                        static_cast<unsigned>(p.pid), static_cast<unsigned>(p.session), static_cast<unsigned>(code),
-                        o.answer, o.ending == enCountdown ? L" of the countdown" : L"");
         }
-        return o;
+        o = Outcome();
+        return &p;
+    }
+
+    // A person's click of the defer button, asked by their run: a deferral
+    // given is their answer at once.
+    void TakeAtClick(Person& p, RelayRun& run) {
+        int left = 0;
+        const bool given = ask_.take && !end_.notice && ask_.take(p.name, left);
+        p.channel->Send(TakenMessage(given, left));
+        log_wprintf(log_, kCategory, L"session %u (%s) chose to defer: %s", static_cast<unsigned>(p.session),
+                    p.name.c_str(), given ? L"a deferral taken" : L"none given, the box stays");
+        if (!given) return;
+        run.taken = true;
+        run.left = left;
+        p.asking = false;
+        Decide(p, ask_.q.deferral, run);
+    }
+
+    // A person's defer answer that no click asked for (the session's own
+    // box): theirs with a deferral, else nobody's.
+    Outcome Take(const Person& p, const Outcome& o, RelayRun& run) {
+        int left = 0;
+        if (ask_.take && ask_.take(p.name, left)) {
+            run.taken = true;
+            run.left = left;
+            return o;
+        }
+        log_wprintf(log_, kCategory, L"session %u (%s) answered %d, but no deferral is left: nobody's answer",
+                    static_cast<unsigned>(p.session), p.name.c_str(), o.answer);
+        return Outcome();
+    }
+
+    void Decide(const Person& p, int answer, RelayRun& run) {
+        run.answered = true;
+        run.answer = answer;
+        run.session = p.session;
+        run.who = p.name;
+        run.way = p.way;
+        log_wprintf(log_, kCategory, L"session %u (%s) answered %d first, asked %s", static_cast<unsigned>(p.session),
+                    p.name.c_str(), answer, WayText(p.way));
+        EndRuns(L"another person answered");
     }
 
     Outcome MessageEnded(const Person& p, const MessageDone& done) {
@@ -317,17 +442,17 @@ private:
                         result(done.error).str().c_str());
             return Outcome();
         }
-        Outcome o = SessionOutcome(done.response, q_);
+        Outcome o = SessionOutcome(done.response, ask_.q);
         log_wprintf(log_, kCategory, L"the session's message box answered %u in session %u%s",
                     static_cast<unsigned>(done.response), static_cast<unsigned>(p.session),
                     o.ending == enNone ? L": no answer of this box" : o.ending == enCountdown ? L": its timeout" : L"");
         return o;
     }
 
-    // Says which runs end, and why: all of them go at once with the job in
-    // End; a session's box cannot be ended.
-    void EndRuns(std::vector<Person>& people, const wchar_t* why) {
-        for (Person& p : people) {
+    // Says which runs end, and why: all of them go at once in End; a
+    // session's box cannot be ended.
+    void EndRuns(const wchar_t* why) {
+        for (Person& p : people_) {
             if (!p.asking) continue;
             if (p.way == wyMessage) {
                 log_wprintf(log_, kCategory, L"the session's message box of session %u stays until its own timeout (%s)",
@@ -340,27 +465,49 @@ private:
         }
     }
 
-    // What is left in the port when the relay ends.
+    // What the port still owes when the relay ends: the channels' last
+    // operations (their Io lives in the channel), within kDrainMs; a channel
+    // whose operation never completes is left to the process.
     void Drain() {
         if (!port_) return;
-        DWORD message = 0;
-        ULONG_PTR key = 0;
-        LPOVERLAPPED overlapped = nullptr;
-        while (GetQueuedCompletionStatus(port_.get(), &message, &key, &overlapped, 0) || overlapped) {
+        const DWORD start = GetTickCount();
+        auto busy = [&] {
+            for (const Person& p : people_) {
+                if (p.channel && !p.channel->idle()) return true;
+            }
+            return false;
+        };
+        for (;;) {
+            const bool owed = busy();
+            const DWORD spent = TicksSince(start);
+            if (owed && spent >= kDrainMs) break;
+            DWORD bytes = 0;
+            ULONG_PTR key = 0;
+            LPOVERLAPPED overlapped = nullptr;
+            BOOL got = GetQueuedCompletionStatus(port_.get(), &bytes, &key, &overlapped, owed ? kDrainMs - spent : 0);
+            if (!got && !overlapped) break;
             if (key == kMessageKey) delete reinterpret_cast<MessageDone*>(overlapped);
-            overlapped = nullptr;
+            if (key == kChannelKey && overlapped) {
+                auto* io = reinterpret_cast<PortChannel::Io*>(overlapped);
+                std::vector<ChannelMessage> ignored;
+                io->owner->Completed(io, bytes, got ? 0 : GetLastError(), ignored);
+            }
+        }
+        for (Person& p : people_) {
+            if (p.channel && !p.channel->idle()) p.channel.release();
         }
     }
 
     const RelayDlls& dlls_;
-    const std::wstring& cmdline_;
-    const std::vector<std::wstring>& entries_;
-    const Question& q_;
+    const RelayAsk& ask_;
+    const RelayEnd& end_;
+    std::vector<Person>& people_;
     Log* log_;
-    bool opened_ = false;
+    DWORD start_;
+    bool opened_ = false, ended_ = false;
     result open_result_;
     unique_handle port_;
-    unique_handle job_;
+    KillOnCloseJob job_;
 };
 
 // The user's profile folder, which they can open; empty when unknown.
@@ -411,34 +558,7 @@ void RemoveCopy(PrivateCopy& copy) {
 
 }  // namespace
 
-std::wstring WithEntry(const wchar_t* block, const std::wstring& entry) {
-    std::wstring name = entry.substr(0, entry.find(L'=') + 1);
-    std::wstring out;
-    bool placed = entry.empty();
-    for (const wchar_t* p = block; p && *p; p += wcslen(p) + 1) {
-        std::wstring e = p;
-        // "=C:=C:\dir" and the like start with '=': never the variable.
-        int order = e[0] == L'=' ? -1 : _wcsnicmp(e.c_str(), name.c_str(), name.size());
-        if (!placed && order >= 0) {
-            out += entry;
-            out += L'\0';
-            placed = true;
-            if (order == 0) continue;
-        }
-        out += e;
-        out += L'\0';
-    }
-    if (!placed) {
-        out += entry;
-        out += L'\0';
-    }
-    out += L'\0';
-    return out;
-}
-
-RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstring>& environment, const Question& q,
-                      SessionScope scope, const std::function<Question(const std::wstring&)>& in_language,
-                      const RelayEnd& end) {
+RelayRun RelayToUsers(const RelayAsk& ask, SessionScope scope, const RelayEnd& end) {
     Log* log = get_log();
     RelayRun run;
     RelayDlls dlls;
@@ -461,7 +581,6 @@ RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstrin
         Person& p = people[i];
         p.session = tokens[i].first;
         p.token = std::move(tokens[i].second);
-        p.sid = TokenUserSid(p.token.get());
         const SessionReport::Session* listed = nullptr;
         for (const SessionReport::Session& s : report.sessions) {
             if (s.id == p.session) listed = &s;
@@ -478,7 +597,7 @@ RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstrin
     CopiesFolder copies;
     OpenCopies(copies, root, false);
     PrivateCopy copy;
-    Relay relay(dlls, cmdline, environment, q);
+    Relay relay(dlls, ask, end, people);
     const std::wstring exe = module().FileName();
     for (Person& p : people) {
         DWORD error = 0;
@@ -494,18 +613,25 @@ RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstrin
         }
     }
     // Each way in its order, for every person it is next for: one after the
-    // other, none waited for.
-    for (Person& p : people) {
+    // other, none waited for; nothing more once the command has ended.
+    bool said = false;
+    auto over = [&] {
+        if (!relay.Over()) return false;
+        if (!std::exchange(said, true)) log_wprintf(log, kCategory, L"the command has ended: nobody more is asked");
+        return true;
+    };
+    for (size_t i = 0; i < people.size() && !over(); ++i) {
+        Person& p = people[i];
         if (NextWay(p.attempts) != wyInPlace) continue;
         std::wstring dir = ProfileFolder(dlls, p.token.get());
         if (dir.empty()) dir = exe.substr(0, exe.find_last_of(L'\\'));
-        p.attempts.in_place = relay.Start(p, wyInPlace, exe, dir);
+        p.attempts.in_place = relay.Start(i, wyInPlace, exe, dir);
     }
     std::vector<std::wstring> copy_users;
     for (const Person& p : people) {
-        if (NextWay(p.attempts) == wyCopy) copy_users.push_back(p.sid);
+        if (NextWay(p.attempts) == wyCopy) copy_users.push_back(TokenUserSid(p.token.get()));
     }
-    if (!copy_users.empty()) {
+    if (!copy_users.empty() && !over()) {
         // One copy that each of them may read and run, and nobody else.
         result made = exe.empty() ? result(ERROR_BAD_PATHNAME, L"module::FileName") : OpenCopies(copies, root, true);
         if (made.ok()) made = copy.make(exe, copy_users, copies.path());
@@ -515,20 +641,20 @@ RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstrin
             log_wprintf(log, kCategory, L"no private copy in %s: %s", root.c_str(), made.str().c_str());
         }
         bool started = false;
-        for (Person& p : people) {
+        for (size_t i = 0; i < people.size(); ++i) {
+            Person& p = people[i];
             if (NextWay(p.attempts) != wyCopy) continue;
             p.attempts.copy = !made.ok() ? (made.code() ? made.code() : ERROR_INTERNAL_ERROR)
-                                         : relay.Start(p, wyCopy, copy.exe(), copy.folder());
+                                         : relay.Start(i, wyCopy, copy.exe(), copy.folder());
             started |= p.attempts.copy == 0;
         }
         // Not left behind while the session's boxes wait for the persons.
         if (!started) RemoveCopy(copy);
     }
-    for (size_t i = 0; i < people.size(); ++i) {
+    for (size_t i = 0; i < people.size() && !over(); ++i) {
         Person& p = people[i];
         if (NextWay(p.attempts) != wyMessage) continue;
-        const Question asked = in_language ? in_language(UserUiLanguage(p.token.get())) : q;
-        p.attempts.message = relay.AskByMessage(p, i, asked);
+        p.attempts.message = relay.AskByMessage(i);
         if (p.attempts.message)
             log_wprintf(log, kCategory, L"cannot ask session %u through its message box: %s",
                         static_cast<unsigned>(p.session), result(p.attempts.message).str().c_str());
@@ -537,8 +663,8 @@ RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstrin
         if (NextWay(p.attempts) == wyNobody)
             log_wprintf(log, kCategory, L"no way to ask session %u", static_cast<unsigned>(p.session));
     }
-    relay.Wait(people, run, end);
-    relay.End(people);
+    relay.Wait(run);
+    relay.End();
     RemoveCopy(copy);
     return run;
 }

@@ -10,15 +10,11 @@
 #include <vector>
 
 #include "relay/Answer.h"
+#include "relay/Channel.h"
 #include "relay/Session.h"
 #include "relay/Start.h"
 
 namespace kt {
-
-// An environment block (entries "name=value", each ended by a zero, the
-// block by one more) with entry ("name=value") put in: in place of the
-// variable of that name, or where its name sorts, without letter case.
-std::wstring WithEntry(const wchar_t* block, const std::wstring& entry);
 
 struct RelayRun {
     SessionChoice choice;
@@ -27,32 +23,49 @@ struct RelayRun {
     DWORD session = kNoSession;     // whose
     std::wstring who;               // "DOMAIN\user" of that session
     Way way = wyNobody;             // and how they were asked
+    int left = 0;                   // with a deferral taken for the answer: what is left after it
+    bool taken = false;
 };
 
-// Asks q of every person ChooseSessions names for scope, at once. A relayed
-// run is this exe with cmdline, on WinSta0\Default of its session, with that
-// user's token and environment (plus the entries), inheriting no handles;
-// all runs are in one job that ends them when this process ends, and
-// report their ends through one completion port (no limit on their
-// number). A run reports its answer as CodeAnswer does. The first person's
-// answer ends every other run (their boxes go) and is the answer; a
-// countdown's click, or a run that ends without an answer, drops out while
-// others ask. After RelayWaitMs every run left is ended. Where no program
-// may start for a person, the session's message box asks, on a thread of
-// its own (it cannot be ended: it stays until its own timeout), in
-// in_language(that person's UI language) when given, else q. WTSAPI32.dll
-// and USERENV.dll are loaded from System32 alone.
+// What is asked, and of whom in which words.
+struct RelayAsk {
+    // The box as asked: its answers' rules and the wait's bound.
+    Question q;
+    // A person's words, by their user interface language: the question a
+    // relayed run is sent (remaining: the countdown's seconds left, 0 for
+    // none), and the session's own box.
+    std::function<ChannelMessage(const std::wstring& language, uint32_t remaining)> run_question;
+    std::function<Question(const std::wstring& language)> session_question;
+    // A person's choice of the defer button (q.deferral), who: "DOMAIN\user":
+    // whether a deferral is taken for it, and what is left. Null: none is.
+    std::function<bool(const std::wstring& who, int& left)> take;
+};
+
 // How a relay ends besides its answers.
 struct RelayEnd {
     // Once this is signalled (a command that ended), every run left is
-    // ended and the relay returns. Null: never.
+    // ended and the relay returns; nobody more is asked. Null: never.
     HANDLE until = nullptr;
     // A notice, not a question: a person's answer closes their box alone.
     bool notice = false;
 };
 
-RelayRun RelayToUsers(const std::wstring& cmdline, const std::vector<std::wstring>& environment, const Question& q,
-                      SessionScope scope, const std::function<Question(const std::wstring&)>& in_language = nullptr,
-                      const RelayEnd& end = RelayEnd());
+// Asks of every person ChooseSessions names for scope, at once. A relayed
+// run is this exe on WinSta0\Default of its session, with that user's token
+// and own environment; its command line names one handle, its end of a
+// channel (see Channel.h), the only handle it inherits. It is sent its
+// question there and reports its box's end there; a run whose channel
+// breaks ends its box (nobody's answer). All runs are in one job that ends
+// them when this process ends; their ends, and the channels' traffic, come
+// through one completion port (no limit on their number). The first
+// person's answer ends every other run (their boxes go) and is the answer;
+// a countdown's click, or a run that ends without an answer, drops out
+// while others ask. A person's choice of the defer button is theirs only
+// once ask.take gives them a deferral (a relayed run asks at the click,
+// and its box stays without one). After RelayWaitMs every run left is
+// ended. Where no program may start for a person, the session's message
+// box asks, on a thread of its own (it cannot be ended: it stays until its
+// own timeout). WTSAPI32.dll and USERENV.dll are loaded from System32 alone.
+RelayRun RelayToUsers(const RelayAsk& ask, SessionScope scope, const RelayEnd& end = RelayEnd());
 
 }  // namespace kt

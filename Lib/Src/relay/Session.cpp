@@ -48,9 +48,12 @@ SessionChoice ChooseSessions(const SessionReport& report, SessionScope scope,
     }
     if (!console_listed && report.console != kNoSession && report.console != 0)
         candidates.insert(candidates.begin(), report.console);
+    bool denied = false;
     for (DWORD id : candidates) {
         DWORD e = token_error(id);
-        if (e == ERROR_PRIVILEGE_NOT_HELD || e == ERROR_ACCESS_DENIED) {
+        // No privilege is no right to any session; a refusal for one
+        // session passes that one over.
+        if (e == ERROR_PRIVILEGE_NOT_HELD) {
             choice.sessions.clear();
             choice.whom = whNoRight;
             choice.error = e;
@@ -59,6 +62,7 @@ SessionChoice ChooseSessions(const SessionReport& report, SessionScope scope,
         if (e == 0) {
             choice.sessions.push_back(id);
         } else {
+            denied |= e == ERROR_ACCESS_DENIED;
             choice.error = e;
         }
     }
@@ -66,7 +70,7 @@ SessionChoice ChooseSessions(const SessionReport& report, SessionScope scope,
         choice.whom = whAsked;
         choice.error = 0;
     } else {
-        choice.whom = scope == scConsole ? whNoConsoleUser : whNoUser;
+        choice.whom = denied ? whNoRight : scope == scConsole ? whNoConsoleUser : whNoUser;
     }
     return choice;
 }

@@ -61,8 +61,10 @@ struct SessionChoice {
 // screen. A console session that the report does not list (Wine lists
 // none) counts when its user's token can be taken. token_error(id) is
 // WTSQueryUserToken's answer for a session: 0; ERROR_NO_TOKEN (its user
-// left meanwhile: passed over); ERROR_PRIVILEGE_NOT_HELD or
-// ERROR_ACCESS_DENIED (the caller has no right to any: nobody is asked).
+// left meanwhile) or ERROR_ACCESS_DENIED (refused for that session):
+// passed over, and no right when every session was refused;
+// ERROR_PRIVILEGE_NOT_HELD (the caller has no right to any: nobody is
+// asked).
 SessionChoice ChooseSessions(const SessionReport& report, SessionScope scope,
                              const std::function<DWORD(DWORD)>& token_error);
 

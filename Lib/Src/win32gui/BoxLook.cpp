@@ -134,10 +134,13 @@ struct BoxCall {
     std::vector<HWND> greyed;    // the buttons the guard disabled
     HWND focus = nullptr;        // the keyboard focus when the guard began
     HANDLE ending = nullptr;     // the wait for look->ends_with, while the box is up
+    int locked = -1;             // the button greyed for good (look->locked, or a deferral refused)
+    BoxEnd end;
 };
 thread_local BoxCall* t_call = nullptr;
 
 const UINT_PTR kGuardTimer = 0x6775;
+const UINT_PTR kDeadlineTimer = 0x6776;
 
 bool IsDialog(HWND w) {
     wchar_t cls[16] = {};
@@ -209,7 +212,8 @@ void StartGuard(BoxCall& call) {
     SetTimer(call.box, kGuardTimer, kGuardMs, GuardTimerProc);
 }
 
-// Posted to the box by the wait for what ends it.
+// Posted to the box by the wait for what ends it. Anybody may post it: it
+// ends the box only when that object is signalled.
 const UINT kEndMessage = WM_APP + 0x56;
 
 void CALLBACK EndsWith(PVOID box, BOOLEAN) { PostMessageW(static_cast<HWND>(box), kEndMessage, 0, 0); }
@@ -224,20 +228,83 @@ void WaitForTheEnd(HWND box, BoxCall& call) {
 
 // Greys the locked button for good.
 void Lock(HWND box, const BoxCall& call) {
-    HWND b = ButtonWindow(box, call.flags, static_cast<unsigned>(call.look->locked));
+    HWND b = ButtonWindow(box, call.flags, static_cast<unsigned>(call.locked));
     if (b) EnableWindow(b, FALSE);
-    log_printf(get_log(), "UB\xB7", "button %d greyed for good", call.look->locked + 1);
+    log_printf(get_log(), "UB\xB7", "button %d greyed for good", call.locked + 1);
 }
 
-// Whether a message would answer with the locked button, or close the box
-// (which may answer with any): dropped, not kept.
+// The defer button greyed while the box is up (none left at the click, the
+// deadline passed): its labels as for none left, the default and the focus
+// moved to button 1 where they were on it.
+void LockDeferral(HWND box, BoxCall& call) {
+    if (call.locked >= 0) return;
+    call.locked = call.look->deferral;
+    KillTimer(box, kDeadlineTimer);
+    const uint32_t item = ButtonItem(call.flags, static_cast<unsigned>(call.locked));
+    HWND greyed = ButtonWindow(box, call.flags, static_cast<unsigned>(call.locked));
+    HWND first = ButtonWindow(box, call.flags, 0);
+    LRESULT def = SendMessageW(box, DM_GETDEFID, 0, 0);
+    if (HIWORD(def) == DC_HASDEFID && LOWORD(def) == item) SendMessageW(box, DM_SETDEFID, ButtonItem(call.flags, 0), 0);
+    if (greyed && GetFocus() == greyed && first) SendMessageW(box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+    for (unsigned i = 0; i < kMaxButtons; ++i) {
+        HWND b = ButtonWindow(box, call.flags, i);
+        if (b && !call.look->none_left[i].empty()) SetWindowTextW(b, call.look->none_left[i].c_str());
+    }
+    Lock(box, call);
+}
+
+// The current UTC time in FILETIME units.
+uint64_t UtcNow() {
+    FILETIME f;
+    GetSystemTimeAsFileTime(&f);
+    return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
+
+// Sets the timer for the deadline: at most what a timer can wait, again
+// until the deadline is reached.
+void ArmDeadline(HWND box, const BoxCall& call) {
+    const uint64_t now = UtcNow(), until = call.look->deferral_until;
+    const uint64_t ms = until > now ? (until - now + 9999) / 10000 : 0;
+    SetTimer(box, kDeadlineTimer, static_cast<UINT>(ms < USER_TIMER_MAXIMUM ? ms : USER_TIMER_MAXIMUM), nullptr);
+}
+
+// Whether a command would answer with the locked button, or a close (which
+// may answer with any): dropped, not kept.
 bool Refused(const BoxCall& call, UINT message, WPARAM wparam) {
-    const uint32_t item = ButtonItem(call.flags, static_cast<unsigned>(call.look->locked));
+    const uint32_t item = ButtonItem(call.flags, static_cast<unsigned>(call.locked));
     const bool refused = (message == WM_COMMAND && LOWORD(wparam) == item) ||
                          message == WM_CLOSE || (message == WM_SYSCOMMAND && (wparam & 0xFFF0) == SC_CLOSE);
     if (refused) log_printf(get_log(), "UB\xB7", "answer %u dropped: button %d is greyed", static_cast<unsigned>(item),
-                            call.look->locked + 1);
+                            call.locked + 1);
     return refused;
+}
+
+// A command before the box sees it: the countdown's click is told apart (on
+// a greyed button it clicks button 1 instead); a person's click of the
+// defer button asks take(). False: dropped.
+bool Command(HWND box, BoxCall& call, WPARAM& wparam) {
+    const MsgBoxLook& look = *call.look;
+    const uint32_t id = LOWORD(wparam);
+    const bool by_countdown = look.countdown && id == look.countdown->load() && InSendMessage();
+    if (call.locked >= 0 && id == ButtonItem(call.flags, static_cast<unsigned>(call.locked))) {
+        if (!by_countdown) return !Refused(call, WM_COMMAND, wparam);
+        wparam = MAKEWPARAM(ButtonItem(call.flags, 0), BN_CLICKED);
+        log_printf(get_log(), "UB\xB7", "the countdown clicks button 1: button %d is greyed", call.locked + 1);
+    } else if (!by_countdown && look.deferral >= 0 && id == ButtonItem(call.flags, static_cast<unsigned>(look.deferral))) {
+        bool granted = false;
+        // A window procedure: nothing may escape it.
+        try {
+            granted = look.take ? look.take() : true;
+        } catch (...) {
+        }
+        if (!granted) {
+            LockDeferral(box, call);
+            return false;
+        }
+        call.end.taken = true;
+    }
+    call.end.countdown = by_countdown;
+    return true;
 }
 
 // Sees the box's messages after its own procedure: once its WM_INITDIALOG
@@ -255,18 +322,32 @@ LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
         if (call->ending) UnregisterWaitEx(std::exchange(call->ending, nullptr), INVALID_HANDLE_VALUE);
     }
     if (message == kEndMessage) {
-        log_printf(get_log(), "UB\xB7", "the box ends with what it waited for");
-        EndDialog(w, IDCANCEL);
+        if (call->look->ends_with && WaitForSingleObject(call->look->ends_with, 0) == WAIT_OBJECT_0) {
+            log_printf(get_log(), "UB\xB7", "the box ends with what it waited for");
+            call->end.object = true;
+            EndDialog(w, IDCANCEL);
+        }
         return 0;
     }
-    if (call->look->locked >= 0 && Refused(*call, message, wparam)) return 0;
+    if (message == WM_COMMAND && !Command(w, *call, wparam)) return 0;
+    if (message != WM_COMMAND && call->locked >= 0 && Refused(*call, message, wparam)) return 0;
+    if (message == WM_TIMER && wparam == kDeadlineTimer) {
+        if (UtcNow() >= call->look->deferral_until) {
+            log_printf(get_log(), "UB\xB7", "the deadline has passed while the box is up");
+            LockDeferral(w, *call);
+        } else {
+            ArmDeadline(w, *call);
+        }
+        return 0;
+    }
     LRESULT r = CallWindowProcW(own, w, message, wparam, lparam);
     // A window procedure: nothing may escape it.
     try {
         if (message == WM_INITDIALOG) {
             call->laid_out = true;
             if (call->look->any()) Dress(w, call->flags, *call->look);
-            if (call->look->locked >= 0) Lock(w, *call);
+            if (call->locked >= 0) Lock(w, *call);
+            if (call->locked < 0 && call->look->deferral >= 0 && call->look->deferral_until) ArmDeadline(w, *call);
             if (call->look->ends_with) WaitForTheEnd(w, *call);
             if (call->look->fit_text) FitTextToScreen(w);
             if (call->look->topmost) {
@@ -376,19 +457,27 @@ RowFit FitRow(const ButtonRow& row, int width, int max_client_width) {
 }
 
 int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
-               const MsgBoxLook& look) {
-    if (!look.any() && !look.guard && !look.fit_text && !look.topmost && look.locked < 0 && !look.ends_with)
+               const MsgBoxLook& look, BoxEnd* end) {
+    if (end) *end = BoxEnd();
+    if (!look.any() && !look.guard && !look.fit_text && !look.topmost && look.locked < 0 && !look.ends_with &&
+        look.deferral < 0)
         return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
     BoxCall call;
     call.look = &look;
     call.flags = flags;
+    call.locked = look.locked;
+    call.end.watched = true;
     BoxCall* outer = std::exchange(t_call, &call);
     auto restore = scope_exit([&] { t_call = outer; });
     // Without the hooks the box would show the system's words or take an
     // early answer: better a box than none, and the log says why.
     call.creation.reset(SetWindowsHookExW(WH_CBT, CreationProc, nullptr, GetCurrentThreadId()));
     if (!call.creation) log_printf(get_log(), "UB\xB7", "no hook for the labels and the guard: %lu", GetLastError());
-    return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    const int answer = MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    // Without the subclass nothing was seen but the answer.
+    call.end.watched = call.box_proc != nullptr;
+    if (end) *end = call.end;
+    return answer;
 }
 
 }  // namespace kt

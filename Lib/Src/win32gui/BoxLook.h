@@ -2,6 +2,8 @@
 // is first shown, with the button row widened to fit them.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,8 +47,21 @@ struct MsgBoxLook {
     // close. -1: none.
     int locked = -1;
     // The box goes by itself once this object is signalled (a process that
-    // ends): a notice while a command runs. Null: never.
+    // ends, a relayed run's channel that broke), and by nothing else. Null:
+    // never.
     HANDLE ends_with = nullptr;
+    // The defer button (0-based index of the set): a person's click of it
+    // counts only once take() has granted it (a deferral taken then, under
+    // its lock); refused, the box stays, the button greyed for good and the
+    // labels those of none_left that are set. At deferral_until (UTC, in
+    // FILETIME units; 0: never) it greys by itself the same way. -1: none.
+    int deferral = -1;
+    std::function<bool()> take;
+    uint64_t deferral_until = 0;
+    std::wstring none_left[kMaxButtons];
+    // The countdown's click as it sends it (MsgBoxAC): a command of that
+    // button sent from another thread is the countdown's, not a person's.
+    const std::atomic<uint32_t>* countdown = nullptr;
     // The countdown, where there is one, keeps the title as it is.
     bool quiet_title = false;
     // Whether any label is set.
@@ -82,10 +97,19 @@ struct RowFit {
 // max_client_width, beyond which the buttons are narrowed to fit.
 RowFit FitRow(const ButtonRow& row, int width, int max_client_width);
 
+// What ended a box besides its answer, where the box was watched (watched:
+// a look that needs its messages; else only the answer is known).
+struct BoxEnd {
+    bool watched = false;
+    bool countdown = false;  // the countdown's click (look.countdown)
+    bool object = false;     // look.ends_with was signalled
+    bool taken = false;      // a person's defer click that take() granted
+};
+
 // MessageBoxW with look applied: the labels once the system has laid the box
 // out and before it is shown, the guard from then on (a subclass of the box,
-// set by a hook of this thread when the box is created).
+// set by a hook of this thread when the box is created). end: how it ended.
 int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
-               const MsgBoxLook& look);
+               const MsgBoxLook& look, BoxEnd* end = nullptr);
 
 }  // namespace kt

@@ -114,8 +114,9 @@ std::wstring FmtCountdown(uint32_t seconds) {
 }
 
 int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
-             uint32_t timeout_sec, bool no_buttons, bool* closed_at_zero, const MsgBoxLook& look) {
+             uint32_t timeout_sec, bool no_buttons, bool* closed_at_zero, const MsgBoxLook& look, BoxEnd* end) {
     if (closed_at_zero) *closed_at_zero = false;
+    BoxEnd how;
     // Heap objects: a worker that does not end in time keeps using them, so
     // they are then left to it instead of being destroyed under it.
     auto closer = std::make_unique<TMsgBoxAutoCloser>();
@@ -137,13 +138,16 @@ int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, 
         started = worker->start(false) == 0;
         if (!started) Sleep(kRetryMs);
     }
-    if (!started) return ShowMsgBox(owner, text, caption, flags, look);
+    if (!started) return ShowMsgBox(owner, text, caption, flags, look, end);
+    // The box tells the countdown's click from a person's where it watches.
+    MsgBoxLook watched = look;
+    watched.countdown = closer->click();
 
     // The box is shown once the worker has a queue, or when it has ended
     // without ever getting one.
     worker->post_when_ready(WM_NULL, 0, 0);
 
-    int answer = ShowMsgBox(owner, text, caption, flags, look);
+    int answer = ShowMsgBox(owner, text, caption, flags, watched, &how);
 
     // A worker that has ended (1444) needs no WM_QUIT; a failed post is
     // retried, a successful one waited for at once.
@@ -156,13 +160,15 @@ int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, 
         Sleep(kRetryMs);
     }
     bool ended = worker->wait(kWorkerWaitMs) == 0;
-    if (closed_at_zero) {
+    if (!how.watched) {
         // The click ended the box when the box answered with it; an OK-only
         // box answers its one button's click with IDOK on Windows and with
         // IDCANCEL on Wine, and has no other answer a person could give.
         uint32_t clicked = closer->clicked();
-        *closed_at_zero = clicked != 0 && (static_cast<uint32_t>(answer) == clicked || (flags & MB_TYPEMASK) == MB_OK);
+        how.countdown = clicked != 0 && (static_cast<uint32_t>(answer) == clicked || (flags & MB_TYPEMASK) == MB_OK);
     }
+    if (closed_at_zero) *closed_at_zero = how.countdown;
+    if (end) *end = how;
     if (!ended) {
         // Still running: both objects stay alive until the process ends.
         worker.release();

@@ -31,6 +31,8 @@ public:
     uint32_t def_button_id() const;
     // The button that the countdown clicked at zero; 0 until it has.
     uint32_t clicked() const { return clicked_; }
+    // The same as the box sees it (MsgBoxLook::countdown).
+    const std::atomic<uint32_t>* click() const { return &clicked_; }
     // Searches until a window is found, time_limit ms pass or WM_QUIT waits.
     result wait_for_box(HWND& found, DWORD time_limit);
     result count_down(HWND dlg);
@@ -60,9 +62,9 @@ std::wstring FmtCountdown(uint32_t seconds);
 // Shows the box and counts down timeout_sec seconds; returns MessageBoxW's
 // result. closed_at_zero (may be null) tells whether the countdown's click
 // closed the box rather than a person's answer. look: the caller's words on
-// the buttons and the guard.
+// the buttons and the guard; end: how the box ended, as ShowMsgBox tells.
 int MsgBoxAC(HWND owner, const std::wstring& text, const std::wstring& caption, uint32_t flags,
              uint32_t timeout_sec, bool no_buttons, bool* closed_at_zero = nullptr,
-             const MsgBoxLook& look = MsgBoxLook());
+             const MsgBoxLook& look = MsgBoxLook(), BoxEnd* end = nullptr);
 
 }  // namespace kt
