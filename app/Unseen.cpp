@@ -41,6 +41,7 @@ namespace {
 kt::RelayAsk Ask(const MsgBoxParams& p, const MsgBoxParams& asked, int left) {
     kt::RelayAsk ask;
     ask.q = AskedOf(asked);
+    ask.by_language = !p.texts.empty() || p.defer.has_deadline;
     ask.run_question = [&p, left](const std::wstring& language, uint32_t remaining) {
         return QuestionMessage(ForPerson(p, language, left), remaining);
     };

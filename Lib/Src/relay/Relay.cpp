@@ -127,9 +127,10 @@ public:
     // Whether the command the notice is for has ended: nothing more is sent.
     bool Over() const { return end_.until && WaitForSingleObject(end_.until, 0) == WAIT_OBJECT_0; }
 
-    // The person's user interface language, read once.
+    // The person's user interface language, read once where the words
+    // depend on it.
     const std::wstring& Language(Person& p) {
-        if (!p.language_read) p.language = UserUiLanguage(p.token.get());
+        if (!p.language_read && ask_.by_language) p.language = UserUiLanguage(p.token.get());
         p.language_read = true;
         return p.language;
     }

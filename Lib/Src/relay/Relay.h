@@ -36,6 +36,9 @@ struct RelayAsk {
     // none), and the session's own box.
     std::function<ChannelMessage(const std::wstring& language, uint32_t remaining)> run_question;
     std::function<Question(const std::wstring& language)> session_question;
+    // Whether the words depend on the language (a texts file, a date in
+    // them): else it is not read, and empty.
+    bool by_language = true;
     // A person's choice of the defer button (q.deferral), who: "DOMAIN\user":
     // whether a deferral is taken for it, and what is left. Null: none is.
     std::function<bool(const std::wstring& who, int& left)> take;
