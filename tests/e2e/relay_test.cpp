@@ -14,6 +14,7 @@ namespace {
 
 using e2e::kBoxWait;
 using e2e::Process;
+using test::EnvScope;
 
 // The copies of velmo that the user may not read (lock_exes.sh), or why
 // there are none.
@@ -49,32 +50,6 @@ std::vector<std::wstring> CopyFolders() {
 }
 // Whether a process image is a private copy.
 bool IsCopy(const std::wstring& image) { return image.compare(0, Copies().size() + 12, Copies() + L"velmo-relay-") == 0; }
-
-// Environment variables of this process (and so of what it starts) for a scope.
-class EnvScope {
-public:
-    EnvScope(std::initializer_list<std::pair<const wchar_t*, std::wstring>> vars) {
-        for (const auto& v : vars) {
-            wchar_t old[MAX_PATH] = {};
-            DWORD n = GetEnvironmentVariableW(v.first, old, MAX_PATH);
-            saved_.push_back({v.first, n ? std::wstring(old) : std::wstring(), n != 0});
-            SetEnvironmentVariableW(v.first, v.second.c_str());
-        }
-    }
-    EnvScope(const EnvScope&) = delete;
-    EnvScope& operator=(const EnvScope&) = delete;
-    ~EnvScope() {
-        for (const Saved& s : saved_) SetEnvironmentVariableW(s.name, s.had ? s.value.c_str() : nullptr);
-    }
-
-private:
-    struct Saved {
-        const wchar_t* name;
-        std::wstring value;
-        bool had;
-    };
-    std::vector<Saved> saved_;
-};
 
 enum Act { actClick, actCountdown, actGuard };
 
