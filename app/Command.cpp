@@ -1,5 +1,7 @@
 #include "app/Command.h"
 
+#include "app/CmdSearch.h"
+
 #include "Log/Log.h"
 
 namespace {
@@ -62,6 +64,14 @@ std::wstring ArgsAfter(const wchar_t* cmdline, int n) {
 
 DWORD Command::Start(const std::wstring& command) {
     kt::Log* log = kt::get_log();
+    // The program as cmd finds it: CreateProcessW left to search would look
+    // in velmo's own folder first.
+    const CmdLaunch launch = ResolveCommand(command);
+    if (launch.application.empty()) {
+        kt::log_wprintf(log, kCategory, L"cannot start the command: %s: %s", launch.sought.c_str(), command.c_str());
+        return ERROR_FILE_NOT_FOUND;
+    }
+    kt::log_wprintf(log, kCategory, L"the command's program: %s", launch.application.c_str());
     // Its standard handles are velmo's (velmoc's output is the command's).
     kt::unique_handle in = Inheritable(STD_INPUT_HANDLE), out = Inheritable(STD_OUTPUT_HANDLE),
                       err = Inheritable(STD_ERROR_HANDLE);
@@ -75,8 +85,8 @@ DWORD Command::Start(const std::wstring& command) {
     // none, rather than a window of its own.
     const DWORD console = GetConsoleWindow() ? 0 : CREATE_NO_WINDOW;
     auto create = [&](DWORD flags, PROCESS_INFORMATION& pi) {
-        std::wstring line = command;
-        return kt::ErrorUnless(CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE,
+        std::wstring line = launch.line;
+        return kt::ErrorUnless(CreateProcessW(launch.application.c_str(), &line[0], nullptr, nullptr, TRUE,
                                               CREATE_SUSPENDED | console | flags, nullptr, nullptr, &si, &pi));
     };
     // What the command starts may leave its job, as it could without velmo.

@@ -24,7 +24,8 @@ public:
     Command(const Command&) = delete;
     Command& operator=(const Command&) = delete;
 
-    // Starts it as this process's caller: the same account, window station,
+    // Starts it as this process's caller, its program found as cmd finds
+    // it (see CmdSearch.h): the same account, window station,
     // environment, current directory and standard handles; a console
     // program gets no console window of its own (it shares velmoc's). In a
     // job that ends it, and what it started, when this process ends

@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace test {
@@ -33,6 +35,53 @@ inline bool IsOpen(HANDLE h) {
     DWORD flags = 0;
     return GetHandleInformation(h, &flags) != 0;
 }
+
+// Environment variables of this process (and so of what it starts) for a
+// scope, the old values (or their absence) back afterwards.
+class EnvScope {
+public:
+    EnvScope(std::initializer_list<std::pair<const wchar_t*, std::wstring>> vars) {
+        for (const auto& v : vars) {
+            // PATH may be longer than MAX_PATH: asked once for its size.
+            const DWORD n = GetEnvironmentVariableW(v.first, nullptr, 0);
+            std::wstring old(n, L'\0');
+            const bool had = n && GetEnvironmentVariableW(v.first, &old[0], n) == n - 1;
+            old.resize(had ? n - 1 : 0);
+            saved_.push_back({v.first, old, had});
+            SetEnvironmentVariableW(v.first, v.second.c_str());
+        }
+    }
+    EnvScope(const EnvScope&) = delete;
+    EnvScope& operator=(const EnvScope&) = delete;
+    ~EnvScope() {
+        for (const Saved& s : saved_) SetEnvironmentVariableW(s.name, s.had ? s.value.c_str() : nullptr);
+    }
+
+private:
+    struct Saved {
+        const wchar_t* name;
+        std::wstring value;
+        bool had;
+    };
+    std::vector<Saved> saved_;
+};
+
+// This process's current folder (and so what it starts in) for a scope.
+class FolderScope {
+public:
+    explicit FolderScope(const std::wstring& folder) {
+        wchar_t old[MAX_PATH] = {};
+        GetCurrentDirectoryW(MAX_PATH, old);
+        old_ = old;
+        SetCurrentDirectoryW(folder.c_str());
+    }
+    FolderScope(const FolderScope&) = delete;
+    FolderScope& operator=(const FolderScope&) = delete;
+    ~FolderScope() { SetCurrentDirectoryW(old_.c_str()); }
+
+private:
+    std::wstring old_;
+};
 
 }  // namespace test
 
@@ -123,31 +172,5 @@ inline bool RemoveUnix(const std::wstring& path) {
     return !unix_path.empty() && RunUnix("/bin/rm -rf " + unix_path) &&
            Eventually([&] { return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
-
-// Environment variables of this process (and so of what it starts) for a scope.
-class EnvScope {
-public:
-    EnvScope(std::initializer_list<std::pair<const wchar_t*, std::wstring>> vars) {
-        for (const auto& v : vars) {
-            wchar_t old[MAX_PATH] = {};
-            DWORD n = GetEnvironmentVariableW(v.first, old, MAX_PATH);
-            saved_.push_back({v.first, n ? std::wstring(old) : std::wstring(), n != 0});
-            SetEnvironmentVariableW(v.first, v.second.c_str());
-        }
-    }
-    EnvScope(const EnvScope&) = delete;
-    EnvScope& operator=(const EnvScope&) = delete;
-    ~EnvScope() {
-        for (const Saved& s : saved_) SetEnvironmentVariableW(s.name, s.had ? s.value.c_str() : nullptr);
-    }
-
-private:
-    struct Saved {
-        const wchar_t* name;
-        std::wstring value;
-        bool had;
-    };
-    std::vector<Saved> saved_;
-};
 
 }  // namespace test

@@ -15,6 +15,7 @@ namespace {
 
 using e2e::kBoxWait;
 using e2e::Process;
+using test::EnvScope;
 
 // The copies of velmo that the user may not read (lock_exes.sh), or why
 // there are none.

@@ -26,7 +26,8 @@ public:
                                           CREATE_ALWAYS, 0, nullptr));
         return p.Start(L"\"" + exe + L"\" " + args, out.get());
     }
-    // The record's lines: the command line as it came, the pid, the station.
+    // The record's lines: the command line as it came, the pid, the station,
+    // the command's own path.
     std::vector<std::string> Record() const {
         std::vector<std::string> lines;
         test::Eventually([&] {
@@ -34,14 +35,41 @@ public:
             lines.clear();
             for (size_t at = 0, end; r != "<missing>" && (end = r.find('\n', at)) != std::string::npos; at = end + 1)
                 lines.push_back(r.substr(at, end - at));
-            return lines.size() == 3;
+            return lines.size() == kRecordLines;
         });
         return lines;
     }
     DWORD CommandPid() const {
         std::vector<std::string> r = Record();
-        return r.size() == 3 ? strtoul(r[1].c_str(), nullptr, 10) : 0;
+        return r.size() == kRecordLines ? strtoul(r[1].c_str(), nullptr, 10) : 0;
     }
+    static constexpr size_t kRecordLines = 4;
+};
+
+// Where a bare command is looked for: a copy of velmo (its log on) with a
+// tool.exe planted beside it, the current folder "here" and "bin" first on
+// PATH. Every tool.exe is a copy of sleeper.exe, which records its path.
+class SearchDir : public RunDir {
+public:
+    explicit SearchDir(const wchar_t* name) : RunDir(name) {
+        for (const wchar_t* folder : {L"velmo", L"here", L"bin"}) CreateDirectoryW((*this / folder).c_str(), nullptr);
+        CopyFileW(e2e::VelmoPath().c_str(), velmo().c_str(), FALSE);
+        Write(*this / L"velmo\\velmo.wli", "[Prms]\r\n[Evts]\r\nRUN=\r\n");
+        Plant(L"velmo");
+    }
+    std::wstring velmo() const { return *this / L"velmo\\velmo.exe"; }
+    std::wstring Tool(const wchar_t* folder) const { return *this / folder + L"\\tool.exe"; }
+    void Plant(const wchar_t* folder) const { CopyFileW((e2e::ExeDir() + L"\\sleeper.exe").c_str(), Tool(folder).c_str(), FALSE); }
+    // Starts velmo with args in "here", with "bin" first on PATH.
+    bool StartHere(Process& p, const std::wstring& args) {
+        const DWORD n = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+        std::wstring path(n, L'\0');
+        path.resize(GetEnvironmentVariableW(L"PATH", &path[0], n));
+        test::FolderScope here(*this / L"here");
+        test::EnvScope env({{L"PATH", *this / L"bin;" + path}});
+        return Start(p, velmo(), args);
+    }
+    std::vector<e2e::Line> Log() const { return e2e::ParseLog(Read(*this / L"velmo\\velmo.log")); }
 };
 
 // The notice shows while the command runs, without a countdown in its
@@ -80,7 +108,7 @@ TEST(Run, TheCommandAsWritten) {
     ASSERT_TRUE(dir.Start(p, e2e::VelmoPath(), L"\"Run as written\" IT \"NoButtons|Run\" 30   " + command));
     EXPECT_EQ(p.WaitExit(kBoxWait), 0u);
     std::vector<std::string> record = dir.Record();
-    ASSERT_EQ(record.size(), 3u);
+    ASSERT_EQ(record.size(), RunDir::kRecordLines);
     EXPECT_EQ(record[0], test::Narrow(command));
 }
 
@@ -97,6 +125,61 @@ TEST(Run, ACommandThatCannotStart) {
         EXPECT_LT(GetTickCount() - start, 5000u) << "not at once";
         EXPECT_TRUE(e2e::HasLineStarting(e2e::ParseLog(TestDir::Read(dir.log())), L"cannot start the command: "));
     }
+}
+
+// A tool.exe planted beside velmo never runs: the current folder's does,
+// else the one on PATH, else none (9009, and the log says where velmo
+// looked).
+TEST(Run, APlantedToolBesideVelmoIsNotRun) {
+    struct Case {
+        const char* name;
+        std::vector<const wchar_t*> tools;  // the folders with a tool.exe besides velmo's
+        const wchar_t* ran;                 // null: none
+    };
+    const Case cases[] = {
+        {"the current folder's", {L"here", L"bin"}, L"here"},
+        {"the one on PATH", {L"bin"}, L"bin"},
+        {"none", {}, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SearchDir dir(L"run_planted");
+        for (const wchar_t* folder : c.tools) dir.Plant(folder);
+        Process p;
+        ASSERT_TRUE(dir.StartHere(p, L"\"Run planted\" IT \"NoButtons|Run\" 30 tool 0 21"));
+        if (!c.ran) {
+            EXPECT_EQ(p.WaitExit(kBoxWait), 9009u);
+            EXPECT_EQ(TestDir::Read(dir / L"record.txt"), "<missing>") << "a tool ran";
+            const std::wstring start = L"cannot start the command: not found: tool with ";
+            bool said = false;
+            for (const e2e::Line& l : dir.Log()) {
+                said |= l.text.compare(0, start.size(), start) == 0 &&
+                        l.text.find(L" in " + (dir / L"here") + L"; " + (dir / L"bin") + L"; ") != std::wstring::npos &&
+                        l.text.find(dir / L"velmo") == std::wstring::npos;
+            }
+            EXPECT_TRUE(said) << "no log line that names where velmo looked";
+            continue;
+        }
+        EXPECT_EQ(p.WaitExit(kBoxWait), 21u);
+        std::vector<std::string> record = dir.Record();
+        ASSERT_EQ(record.size(), RunDir::kRecordLines);
+        EXPECT_EQ(CompareStringOrdinal(e2e::FromUtf8(record[3]).c_str(), -1, dir.Tool(c.ran).c_str(), -1, TRUE),
+                  CSTR_EQUAL)
+            << record[3];
+    }
+}
+
+// "install" is install.cmd in the current folder (not the one beside
+// velmo), run by cmd with the rest of the line as written; its exit code is
+// velmo's.
+TEST(Run, InstallIsInstallCmd) {
+    SearchDir dir(L"run_install");
+    TestDir::Write(dir / L"here\\install.cmd", "@echo off\r\necho %*> \"%~dp0args.txt\"\r\nexit /b 7\r\n");
+    TestDir::Write(dir / L"velmo\\install.cmd", "@exit /b 99\r\n");
+    Process p;
+    ASSERT_TRUE(dir.StartHere(p, L"\"Run install\" IT \"NoButtons|Run\" 30 install /quiet  \"a b\""));
+    EXPECT_EQ(p.WaitExit(kBoxWait), 7u);
+    EXPECT_EQ(TestDir::Read(dir / L"here\\args.txt"), "/quiet  \"a b\"\r\n");
 }
 
 // The countdown limits the notice, never the command; a person's close of

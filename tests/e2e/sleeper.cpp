@@ -2,8 +2,9 @@
 // given code.
 //   sleeper.exe <milliseconds> <exit code> [anything]
 // Writes "sleeper <pid> starts" to stdout, and where VELMO_SLEEPER_RECORD
-// names a file, records there (UTF-8) its raw command line, its process id
-// and whether its window station is shown ("visible" or "unseen").
+// names a file, records there (UTF-8) its raw command line, its process id,
+// whether its window station is shown ("visible" or "unseen") and its own
+// path (which of several copies ran).
 #include <windows.h>
 
 #include <cstdio>
@@ -21,8 +22,10 @@ int wmain(int argc, wchar_t** argv) {
         USEROBJECTFLAGS flags{};
         DWORD needed = 0;
         GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags, &needed);
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
         std::wstring text = std::wstring(GetCommandLineW()) + L"\n" + std::to_wstring(GetCurrentProcessId()) + L"\n" +
-                            ((flags.dwFlags & WSF_VISIBLE) ? L"visible" : L"unseen") + L"\n";
+                            ((flags.dwFlags & WSF_VISIBLE) ? L"visible" : L"unseen") + L"\n" + self + L"\n";
         std::string bytes(text.size() * 3 + 1, '\0');
         int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0],
                                     static_cast<int>(bytes.size()), nullptr, nullptr);
