@@ -1,5 +1,6 @@
 #include "app/Deferral.h"
 
+#include <atomic>
 #include <cwchar>
 
 #include "Log/Log.h"
@@ -138,67 +139,99 @@ std::wstring WithDeferral(const std::wstring& text, int left, const DeferralTerm
 
 bool DeferralsOfTheMachine(bool service_account, bool elevated) { return service_account || elevated; }
 
-DeferralStore::DeferralStore(const std::wstring& key)
-    : machine_(DeferralsOfTheMachine(kt::RunsAsServiceAccount(), kt::Elevated())), key_(key) {}
+const wchar_t kDeferralLockSddl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
-std::wstring DeferralStore::Where() const {
-    return std::wstring(machine_ ? L"HKLM\\" : L"HKCU\\") + (machine_ ? kMachineKey : kUserKey) + key_;
-}
+namespace {
+const wchar_t kCategory[] = L"DFR";
+// The private namespace of the machine's locks: its boundary's name and
+// its alias (the prefix of the names inside it).
+const wchar_t kBoundaryName[] = L"velmo-deferrals";
+const wchar_t kNamespaceAlias[] = L"velmo-deferrals";
+}  // namespace
 
-DeferralRecord DeferralStore::Read() const {
-    DeferralRecord record;
-    HKEY k = nullptr;
-    LONG e = RegOpenKeyExW(machine_ ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                           (std::wstring(machine_ ? kMachineKey : kUserKey) + key_).c_str(), 0,
-                           KEY_QUERY_VALUE | KEY_WOW64_64KEY, &k);
-    kt::unique_hkey opened(e == ERROR_SUCCESS ? k : nullptr);
-    if (e == ERROR_FILE_NOT_FOUND) return record;
-    if (e != ERROR_SUCCESS) {
-        record.state = DeferralRecord::rsUnusable;
-        record.why = kt::result(static_cast<uint32_t>(e)).str();
-        return record;
-    }
-    DWORD type = 0, value = 0, bytes = sizeof value;
-    e = RegQueryValueExW(opened.get(), L"Left", nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
-    opened.reset();
-    if (e == ERROR_FILE_NOT_FOUND) return record;  // no count kept (none was asked for)
-    if (e == ERROR_SUCCESS && type == REG_DWORD && bytes == sizeof value) {
-        record.state = DeferralRecord::rsGood;
-        record.left = value;
-    } else {
-        record.state = DeferralRecord::rsUnusable;
-        record.why = e == ERROR_SUCCESS || e == ERROR_MORE_DATA ? L"Left is not a REG_DWORD"
-                                                                 : kt::result(static_cast<uint32_t>(e)).str();
-    }
-    return record;
+std::wstring DeferralLockName(const std::wstring& key, const std::wstring& owner_sid, bool in_namespace) {
+    // Registry keys ignore letter case: so does their lock.
+    std::wstring upper = key;
+    for (wchar_t& c : upper) c = kt::UpperAscii(c);
+    if (owner_sid.empty() && in_namespace) return std::wstring(kNamespaceAlias) + L"\\" + upper;
+    return L"Global\\velmo-deferral-" + (owner_sid.empty() ? std::wstring(L"machine") : owner_sid) + L"-" + upper;
 }
 
 namespace {
 
-// The mutex of one key in one store: every run that changes it takes it.
-// A mutex that cannot be had (another run that hangs, or a name squatted)
-// does not stop the change: losing a lock loses less than losing the count.
+// The namespace of the machine's locks, created or opened; empty where
+// there is none (the reason in *why). Wine 8 has none: its
+// CreateBoundaryDescriptorW gives no handle, and its
+// AddSIDToBoundaryDescriptor and CreatePrivateNamespaceW end the process
+// when called, so nothing goes on without a boundary.
+kt::unique_private_namespace LockNamespace(kt::unique_boundary& boundary, std::wstring& why) {
+    boundary.reset(CreateBoundaryDescriptorW(kBoundaryName, 0));
+    if (!boundary) {
+        why = kt::LastErrorResult(L"CreateBoundaryDescriptorW").str();
+        return {};
+    }
+    // Administrators: SYSTEM's token holds it too; a standard user's (and
+    // an unelevated administrator's, deny-only) does not, and only who is
+    // within the boundary may create the namespace.
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD bytes = sizeof admins;
+    HANDLE grown = boundary.release();  // the call may move the descriptor
+    const BOOL added = CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &bytes) &&
+                       AddSIDToBoundaryDescriptor(&grown, admins);
+    boundary.reset(grown);
+    if (!added) {
+        why = kt::LastErrorResult(L"AddSIDToBoundaryDescriptor").str();
+        return {};
+    }
+    kt::unique_local sd = kt::SdFromSddl(kDeferralLockSddl);
+    SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
+    kt::unique_private_namespace ns(CreatePrivateNamespaceW(&sa, boundary.get(), kNamespaceAlias));
+    if (ns) return ns;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+        why = kt::LastErrorResult(L"CreatePrivateNamespaceW").str();
+        return ns;
+    }
+    ns.reset(OpenPrivateNamespaceW(boundary.get(), kNamespaceAlias));
+    if (!ns) why = kt::LastErrorResult(L"OpenPrivateNamespaceW").str();
+    return ns;
+}
+
+// The mutex of one key in one store: every run that changes the record
+// takes it. One that cannot be had within kLockMs (another run that hangs)
+// does not stop the change: losing a lock loses less than losing the
+// count.
 class KeyLock {
 public:
     KeyLock(bool machine, const std::wstring& key) {
-        std::wstring upper = key;
-        for (wchar_t& c : upper) c = kt::UpperAscii(c);
-        const std::wstring owner = machine ? L"machine" : kt::TokenUserSid(kt::OwnToken().get());
-        if (mutex_.create(false, L"Global\\velmo-deferral-" + owner + L"-" + upper) == 0) {
-            DWORD w = WaitForSingleObject(mutex_.get(), kLockMs);
-            held_ = w == WAIT_OBJECT_0 || w == WAIT_ABANDONED;
+        std::wstring why;
+        if (machine) namespace_ = LockNamespace(boundary_, why);
+        if (machine && !namespace_) {
+            static std::atomic<bool> told{false};
+            if (!told.exchange(true))
+                kt::log_wprintf(kt::get_log(), kCategory, L"no private namespace for the keys' locks (%s): global names",
+                                why.c_str());
         }
+        // SYSTEM's mutex opens for an elevated administrator too: both have
+        // full control of the machine's; only what a wait needs is asked.
+        kt::unique_local sd = machine ? kt::SdFromSddl(kDeferralLockSddl) : kt::unique_local();
+        SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
+        const std::wstring name =
+            DeferralLockName(key, machine ? L"" : kt::TokenUserSid(kt::OwnToken().get()), !!namespace_);
+        mutex_.reset(CreateMutexExW(sd ? &sa : nullptr, name.c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE));
+        if (!mutex_) return;
+        const DWORD w = WaitForSingleObject(mutex_.get(), kLockMs);
+        if (w == WAIT_OBJECT_0 || w == WAIT_ABANDONED) hold_.reset(mutex_.get());
     }
     KeyLock(const KeyLock&) = delete;
     KeyLock& operator=(const KeyLock&) = delete;
-    ~KeyLock() {
-        if (held_) mutex_.release();
-    }
-    bool held() const { return held_; }
+    bool held() const { return !!hold_; }
 
 private:
-    kt::Mutex mutex_;
-    bool held_ = false;
+    // Declared in the order they are needed: released in reverse.
+    kt::unique_boundary boundary_;
+    kt::unique_private_namespace namespace_;
+    kt::unique_handle mutex_;
+    kt::unique_mutex_hold hold_;
 };
 
 std::wstring UtcNow() {
@@ -216,6 +249,51 @@ LONG SetText(HKEY k, const wchar_t* name, const std::wstring& value) {
 
 }  // namespace
 
+DeferralStore::DeferralStore(const std::wstring& key)
+    : machine_(DeferralsOfTheMachine(kt::RunsAsServiceAccount(), kt::Elevated())),
+      key_(key),
+      place_{machine_ ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, (machine_ ? kMachineKey : kUserKey) + key,
+             KEY_WOW64_64KEY} {}
+
+std::wstring DeferralStore::Where() const { return (machine_ ? L"HKLM\\" : L"HKCU\\") + place_.path; }
+
+kt::unique_hkey DeferralStore::Open(REGSAM access, LONG* error) const {
+    HKEY k = nullptr;
+    *error = RegOpenKeyExW(place_.hive, place_.path.c_str(), 0, access | place_.view, &k);
+    return kt::unique_hkey(*error == ERROR_SUCCESS ? k : nullptr);
+}
+
+kt::unique_hkey DeferralStore::Create(LONG* error) const {
+    HKEY k = nullptr;
+    *error = RegCreateKeyExW(place_.hive, place_.path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | place_.view, nullptr, &k,
+                             nullptr);
+    return kt::unique_hkey(*error == ERROR_SUCCESS ? k : nullptr);
+}
+
+DeferralRecord DeferralStore::Read() const {
+    DeferralRecord record;
+    LONG e = 0;
+    kt::unique_hkey opened = Open(KEY_QUERY_VALUE, &e);
+    if (e == ERROR_FILE_NOT_FOUND) return record;
+    if (e != ERROR_SUCCESS) {
+        record.state = DeferralRecord::rsUnusable;
+        record.why = kt::result(static_cast<uint32_t>(e)).str();
+        return record;
+    }
+    DWORD type = 0, value = 0, bytes = sizeof value;
+    e = RegQueryValueExW(opened.get(), L"Left", nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
+    if (e == ERROR_FILE_NOT_FOUND) return record;  // no count kept (none was asked for)
+    if (e == ERROR_SUCCESS && type == REG_DWORD && bytes == sizeof value) {
+        record.state = DeferralRecord::rsGood;
+        record.left = value;
+    } else {
+        record.state = DeferralRecord::rsUnusable;
+        record.why = e == ERROR_SUCCESS || e == ERROR_MORE_DATA ? L"Left is not a REG_DWORD"
+                                                                 : kt::result(static_cast<uint32_t>(e)).str();
+    }
+    return record;
+}
+
 kt::result DeferralStore::Use(const DeferralTerms& terms, const std::wstring& who, int* left) {
     KeyLock lock(machine_, key_);
     // Another run may have used one since this run read the record.
@@ -224,12 +302,9 @@ kt::result DeferralStore::Use(const DeferralTerms& terms, const std::wstring& wh
     LeftNow before = DeferralsLeft(terms, Read(), now);
     if (left) *left = before.left;
     if (before.left == 0) return kt::result(ERROR_NOT_FOUND, L"no deferral left any more");
-    HKEY k = nullptr;
-    LONG e = RegCreateKeyExW(machine_ ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                             (std::wstring(machine_ ? kMachineKey : kUserKey) + key_).c_str(), 0, nullptr, 0,
-                             KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &k, nullptr);
+    LONG e = 0;
+    kt::unique_hkey record = Create(&e);
     if (e != ERROR_SUCCESS) return kt::result(static_cast<uint32_t>(e), L"RegCreateKeyExW " + Where());
-    kt::unique_hkey record(k);
     const int after = before.left == kUnlimited ? kUnlimited : before.left - 1;
     DWORD value = static_cast<DWORD>(after);
     if (after != kUnlimited)
@@ -245,15 +320,13 @@ kt::result DeferralStore::Use(const DeferralTerms& terms, const std::wstring& wh
 
 kt::result DeferralStore::Remove() {
     KeyLock lock(machine_, key_);
-    LONG e = RegDeleteKeyExW(machine_ ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                             (std::wstring(machine_ ? kMachineKey : kUserKey) + key_).c_str(), KEY_WOW64_64KEY, 0);
+    LONG e = RegDeleteKeyExW(place_.hive, place_.path.c_str(), place_.view, 0);
     if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND)
         return kt::result(static_cast<uint32_t>(e), L"RegDeleteKeyExW " + Where());
     return {};
 }
 
 namespace {
-const wchar_t kCategory[] = L"DFR";
 const wchar_t kLeftVariable[] = L"VELMO_DEFER_LEFT";
 const int kNotHanded = -2;
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "lib/kt.h"
+#include "lib/owner.h"
 #include "relay/Answer.h"
 
 // What Defer= and DeferUntil= ask.
@@ -63,12 +64,25 @@ std::wstring FormatUntil(const DeferralTerms& terms, const wchar_t* locale);
 // always the registry's 64-bit view, so that both builds share one count.
 bool DeferralsOfTheMachine(bool service_account, bool elevated);
 
-// One key's record in the store, changed under a named mutex per key so
-// that two runs at once lose no deferral.
+// The key's lock: a mutex named by DeferralLockName. The machine's store
+// names it in a private namespace that only SYSTEM and Administrators can
+// create (its boundary: BUILTIN\Administrators), so that no user can
+// create it first; where there is no such namespace (Wine), by the global
+// name. A user's store names it per user.
+// owner_sid: empty for the machine's store.
+std::wstring DeferralLockName(const std::wstring& key, const std::wstring& owner_sid, bool in_namespace);
+// The security of the namespace and of the machine's mutexes, as SDDL:
+// SYSTEM and Administrators full control, nobody else any access.
+extern const wchar_t kDeferralLockSddl[];
+
+// One key's record in the store, changed under the key's lock so that two
+// runs at once lose no deferral.
 class DeferralStore {
 public:
     explicit DeferralStore(const std::wstring& key);
-    DeferralRecord Read() const;
+    virtual ~DeferralStore() = default;
+    // The record as it stands (Use reads it again under the key's lock).
+    virtual DeferralRecord Read() const;
     // Uses one deferral: the record read again under the lock, then Left
     // written one less (none written without a count), with when (UTC, ISO
     // 8601) and who. *left: what is left after it; the result says why not.
@@ -79,8 +93,17 @@ public:
     std::wstring Where() const;
 
 private:
+    // The record's place: the one spelling of its hive, path and view.
+    struct Place {
+        HKEY hive;
+        std::wstring path;
+        REGSAM view;
+    };
+    kt::unique_hkey Open(REGSAM access, LONG* error) const;
+    kt::unique_hkey Create(LONG* error) const;
     bool machine_;
     std::wstring key_;
+    Place place_;
 };
 
 struct MsgBoxParams;

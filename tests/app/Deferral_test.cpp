@@ -2,7 +2,9 @@
 // (under Wine the tests run elevated: the machine's store).
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "app/CmdLine.h"
@@ -147,6 +149,62 @@ TEST(Deferral, TheBoxsWords) {
     }
 }
 
+// The key's lock: one per key in any letter case, per user in a user's
+// store; in the machine's store inside the namespace where there is one.
+TEST(DeferralLock, Names) {
+    const struct {
+        const wchar_t* key;
+        const wchar_t* sid;
+        bool in_namespace;
+        const wchar_t* name;
+    } cases[] = {
+        {L"Office365", L"", true, L"velmo-deferrals\\OFFICE365"},
+        {L"office365", L"", true, L"velmo-deferrals\\OFFICE365"},
+        {L"a.b-c_D", L"", false, L"Global\\velmo-deferral-machine-A.B-C_D"},
+        {L"office365", L"S-1-5-21-1-2-3-1001", false, L"Global\\velmo-deferral-S-1-5-21-1-2-3-1001-OFFICE365"},
+        // A user's store never uses the machine's namespace.
+        {L"office365", L"S-1-5-21-1-2-3-1001", true, L"Global\\velmo-deferral-S-1-5-21-1-2-3-1001-OFFICE365"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DeferralLockName(c.key, c.sid, c.in_namespace), c.name) << Narrow(c.name);
+}
+
+// The namespace's and the machine's mutexes' security: full control for
+// SYSTEM and Administrators; a token whose Administrators is deny-only (a
+// standard user's, an unelevated administrator's) gets nothing.
+TEST(DeferralLock, OnlySystemAndAdministrators) {
+    kt::unique_local sd = kt::SdFromSddl(std::wstring(L"O:SYG:SY") + kDeferralLockSddl);
+    ASSERT_TRUE(sd) << GetLastError();
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(sd.get(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "inherits what its parent allows";
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD bytes = sizeof admins;
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &bytes));
+    kt::unique_handle own = kt::OwnToken(TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY);
+    ASSERT_TRUE(own);
+    HANDLE restricted = nullptr;
+    SID_AND_ATTRIBUTES deny_only{admins, 0};
+    ASSERT_TRUE(CreateRestrictedToken(own.get(), 0, 1, &deny_only, 0, nullptr, 0, nullptr, &restricted))
+        << GetLastError();
+    kt::unique_handle standard(restricted);
+    GENERIC_MAPPING mapping = {STANDARD_RIGHTS_READ | MUTANT_QUERY_STATE, STANDARD_RIGHTS_WRITE,
+                               STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, MUTANT_ALL_ACCESS};
+    auto granted = [&](HANDLE token) {
+        HANDLE i = nullptr;
+        if (!DuplicateToken(token, SecurityIdentification, &i)) return ~0UL;
+        kt::unique_handle identity(i);
+        PRIVILEGE_SET privileges{};
+        DWORD size = sizeof privileges, access = 0;
+        BOOL allowed = FALSE;
+        if (!AccessCheck(sd.get(), identity.get(), MAXIMUM_ALLOWED, &mapping, &privileges, &size, &access, &allowed))
+            return ~0UL;
+        return allowed ? static_cast<unsigned long>(access) : 0UL;
+    };
+    EXPECT_EQ(granted(own.get()), static_cast<unsigned long>(MUTANT_ALL_ACCESS)) << "an elevated administrator";
+    EXPECT_EQ(granted(standard.get()), 0UL) << "Administrators deny-only";
+}
+
 // The store, as this run's account has it: a key of the test's own.
 class Store : public ::testing::Test {
 protected:
@@ -209,23 +267,73 @@ TEST_F(Store, ABrokenRecordCountsAsNew) {
     EXPECT_EQ(left, 2) << "out of range is new";
 }
 
-// Runs at once lose no deferral: each change reads the record again under
-// the key's mutex.
+// A store whose reads wait, once the record is read, until another run has
+// read it too (or 100 ms have passed): without the key's lock both would
+// write what they read less one, and one deferral would be lost.
+class MeetingStore : public DeferralStore {
+public:
+    struct Meeting {
+        std::mutex m;
+        std::condition_variable cv;
+        int reads = 0;
+    };
+    MeetingStore(const std::wstring& key, Meeting& meeting) : DeferralStore(key), meeting_(meeting) {}
+    DeferralRecord Read() const override {
+        DeferralRecord record = DeferralStore::Read();
+        std::unique_lock<std::mutex> lock(meeting_.m);
+        const int mine = ++meeting_.reads;
+        meeting_.cv.notify_all();
+        meeting_.cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return meeting_.reads > mine; });
+        return record;
+    }
+
+private:
+    Meeting& meeting_;
+};
+
+// Runs at once lose no deferral: each take reads the record again under
+// the key's lock.
 TEST_F(Store, ChangesAtOnceLoseNothing) {
     terms_.times = 40;
+    MeetingStore::Meeting meeting;
     std::vector<std::thread> runs;
-    std::atomic<int> used{0};
-    for (int i = 0; i < 8; ++i) {
-        runs.emplace_back([&] {
+    std::vector<int> given(2, 0);
+    for (int i = 0; i < 2; ++i) {
+        runs.emplace_back([&, i] {
             for (int n = 0; n < 4; ++n) {
-                DeferralStore store(key_);
-                if (store.Use(terms_, L"WINE\\ann", nullptr).ok()) ++used;
+                if (MeetingStore(key_, meeting).Use(terms_, L"WINE\\ann", nullptr).ok()) ++given[i];
             }
         });
     }
     for (std::thread& t : runs) t.join();
-    EXPECT_EQ(used, 32);
-    EXPECT_EQ(DeferralStore(key_).Read().left, 8u);
+    EXPECT_EQ(given[0] + given[1], 8);
+    EXPECT_EQ(DeferralStore(key_).Read().left, 32u) << "a deferral was lost";
+}
+
+// Where there is no private namespace (Wine), the machine's lock is the
+// global name: a take waits while another holds it.
+TEST_F(Store, WithoutANamespaceTheGlobalName) {
+    {
+        kt::unique_boundary probe(CreateBoundaryDescriptorW(L"velmo-test", 0));
+        if (probe) GTEST_SKIP() << "this system has private namespaces";
+    }
+    if (DeferralStore(key_).Where().compare(0, 4, L"HKLM") != 0) GTEST_SKIP() << "not the machine's store";
+    kt::unique_handle held(CreateMutexW(nullptr, TRUE, DeferralLockName(key_, L"", false).c_str()));
+    ASSERT_TRUE(held);
+    kt::result taken;
+    int left = 0;
+    kt::unique_handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread run([&] {
+        taken = DeferralStore(key_).Use(terms_, L"WINE\\ann", &left);
+        SetEvent(done.get());
+    });
+    EXPECT_EQ(WaitForSingleObject(done.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT)) << "the take did not wait";
+    ReleaseMutex(held.get());
+    EXPECT_EQ(WaitForSingleObject(done.get(), 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    run.join();
+    EXPECT_TRUE(taken.ok());
+    EXPECT_EQ(taken.text(), L"") << "kept without the lock";
+    EXPECT_EQ(left, 2);
 }
 
 }  // namespace
