@@ -17,6 +17,8 @@ const wchar_t kMachineKey[] = L"SOFTWARE\\velmo\\Deferrals\\";
 const wchar_t kUserKey[] = L"Software\\velmo\\Deferrals\\";
 // How long a change waits for another run's change of the same key.
 const DWORD kLockMs = 10000;
+const ULONGLONG kTicksPerMinute = 60ULL * 10000000;
+const ULONGLONG kTicksPerDay = 24 * 60 * kTicksPerMinute;
 
 bool Digits(const std::wstring& s, size_t from, size_t n) {
     if (from + n > s.size()) return false;
@@ -36,10 +38,26 @@ ULONGLONG Ticks(const SYSTEMTIME& t) {
     return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
 }
 
-// The end of the deadline: the next day's start for a date alone.
-ULONGLONG DeadlineEnd(const DeferralTerms& terms) {
-    const ULONGLONG day = 24ULL * 60 * 60 * 10000000;
-    return Ticks(terms.deadline) + (terms.date_only ? day : 0);
+SYSTEMTIME TimeOf(ULONGLONG ticks) {
+    FILETIME f{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME t{};
+    FileTimeToSystemTime(&f, &t);
+    return t;
+}
+
+// Z, or +hh:mm / -hh:mm: minutes east of UTC.
+bool ParseOffset(const std::wstring& zone, int& minutes) {
+    if (zone == L"Z") {
+        minutes = 0;
+        return true;
+    }
+    if (zone.size() != 6 || (zone[0] != L'+' && zone[0] != L'-') || !Digits(zone, 1, 2) || zone[3] != L':' ||
+        !Digits(zone, 4, 2))
+        return false;
+    const int hours = Number(zone, 1, 2), rest = Number(zone, 4, 2);
+    if (hours > 23 || rest > 59) return false;
+    minutes = (zone[0] == L'-' ? -1 : 1) * (hours * 60 + rest);
+    return true;
 }
 
 void Replace(std::wstring& text, const std::wstring& what, const std::wstring& with) {
@@ -65,21 +83,27 @@ bool ParseDeferValue(const std::wstring& value, std::wstring& key, int& times) {
     return times >= 1;
 }
 
-bool ParseDeadline(const std::wstring& value, SYSTEMTIME& deadline, bool& date_only) {
-    deadline = SYSTEMTIME{};
-    const bool with_time = value.size() == 16;
-    if ((value.size() != 10 && !with_time) || !Digits(value, 0, 4) || value[4] != L'-' || !Digits(value, 5, 2) ||
-        value[7] != L'-' || !Digits(value, 8, 2))
+bool ParseDeadline(const std::wstring& value, DeferralTerms& terms) {
+    SYSTEMTIME deadline{};
+    if (value.size() < 10 || !Digits(value, 0, 4) || value[4] != L'-' || !Digits(value, 5, 2) || value[7] != L'-' ||
+        !Digits(value, 8, 2))
         return false;
     deadline.wYear = Number(value, 0, 4);
     deadline.wMonth = Number(value, 5, 2);
     deadline.wDay = Number(value, 8, 2);
-    if (with_time) {
-        if (value[10] != L'T' || !Digits(value, 11, 2) || value[13] != L':' || !Digits(value, 14, 2)) return false;
+    const bool date_only = value.size() == 10;
+    int offset = 0;
+    bool zoned = false;
+    if (!date_only) {
+        // A zone only after a time: a date alone ends with the local day.
+        if (value.size() < 16 || value[10] != L'T' || !Digits(value, 11, 2) || value[13] != L':' ||
+            !Digits(value, 14, 2))
+            return false;
         deadline.wHour = Number(value, 11, 2);
         deadline.wMinute = Number(value, 14, 2);
+        zoned = value.size() > 16;
+        if (zoned && !ParseOffset(value.substr(16), offset)) return false;
     }
-    date_only = !with_time;
     // 2027-02-29 and 24:00 are no times (Wine's SystemTimeToFileTime takes
     // the 29th of February of any year).
     static const WORD kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -91,12 +115,61 @@ bool ParseDeadline(const std::wstring& value, SYSTEMTIME& deadline, bool& date_o
     FILETIME f{};
     if (!SystemTimeToFileTime(&deadline, &f)) return false;
     FileTimeToSystemTime(&f, &deadline);  // the day of the week
+    terms.has_deadline = true;
+    terms.written = value;
+    terms.deadline = deadline;
+    terms.date_only = date_only;
+    terms.zoned = zoned;
+    terms.offset_minutes = offset;
     return true;
 }
 
-LeftNow DeferralsLeft(const DeferralTerms& terms, const DeferralRecord& record, const SYSTEMTIME& now) {
+ULONGLONG UtcNow() {
+    FILETIME f{};
+    GetSystemTimeAsFileTime(&f);
+    return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
+
+std::wstring UtcText(ULONGLONG utc) {
+    const SYSTEMTIME t = TimeOf(utc);
+    wchar_t s[32];
+    swprintf(s, 32, L"%04u-%02u-%02uT%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);
+    return s;
+}
+
+bool MachineLocalToUtc(const SYSTEMTIME& local, SYSTEMTIME& utc) {
+    return TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) != 0;
+}
+
+bool MachineUtcToLocal(const SYSTEMTIME& utc, SYSTEMTIME& local) {
+    return SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) != 0;
+}
+
+ULONGLONG DeadlineInstant(const DeferralTerms& terms, const TimeConversion& local_to_utc) {
+    if (!terms.has_deadline) return 0;
+    const ULONGLONG wall = Ticks(terms.deadline) + (terms.date_only ? kTicksPerDay : 0);
+    if (terms.zoned) {
+        // East of UTC the instant is earlier; never before 1601.
+        const long long offset = static_cast<long long>(terms.offset_minutes) * static_cast<long long>(kTicksPerMinute);
+        return offset > 0 && static_cast<ULONGLONG>(offset) > wall ? 0 : wall - offset;
+    }
+    const SYSTEMTIME local = TimeOf(wall);
+    SYSTEMTIME utc{};
+    return local_to_utc && local_to_utc(local, utc) ? Ticks(utc) : wall;
+}
+
+bool FixedDeadline(const DeferralTerms& terms, const std::wstring& as_written, const std::wstring& deadline,
+                   ULONGLONG* utc) {
+    DeferralTerms fixed;
+    if (as_written != terms.written || !ParseDeadline(deadline, fixed) || !fixed.zoned) return false;
+    if (utc) *utc = DeadlineInstant(fixed, nullptr);
+    return true;
+}
+
+LeftNow DeferralsLeft(const DeferralTerms& terms, const DeferralRecord& record, ULONGLONG now_utc,
+                      ULONGLONG deadline_utc) {
     LeftNow l;
-    if (terms.has_deadline && Ticks(now) >= DeadlineEnd(terms)) {
+    if (terms.has_deadline && now_utc >= deadline_utc) {
         l.deadline_passed = true;
         l.left = 0;
         return l;
@@ -120,20 +193,27 @@ RecordChange AfterEnding(kt::Ending ending, int answer, int defer_answer, int le
     return left != 0 ? rcUse : rcNothing;
 }
 
-std::wstring FormatUntil(const DeferralTerms& terms, const wchar_t* locale) {
+std::wstring FormatUntil(const DeferralTerms& terms, ULONGLONG deadline_utc, const wchar_t* locale,
+                         const TimeConversion& utc_to_local) {
     if (!terms.has_deadline) return L"";
+    SYSTEMTIME local{};
+    if (!utc_to_local || !utc_to_local(TimeOf(deadline_utc), local)) local = TimeOf(deadline_utc);
+    // A date alone ends at the next day's start: shown as its own day
+    // wherever that start is the viewer's midnight.
+    const bool day = terms.date_only && local.wHour == 0 && local.wMinute == 0;
+    if (day) local = TimeOf(Ticks(local) - kTicksPerDay);
     wchar_t date[96] = {}, time[96] = {};
-    if (!GetDateFormatEx(locale, DATE_SHORTDATE, &terms.deadline, nullptr, date, 96, nullptr)) return L"";
-    if (terms.date_only) return date;
-    if (!GetTimeFormatEx(locale, TIME_NOSECONDS, &terms.deadline, nullptr, time, 96)) return date;
+    if (!GetDateFormatEx(locale, DATE_SHORTDATE, &local, nullptr, date, 96, nullptr)) return L"";
+    if (day) return date;
+    if (!GetTimeFormatEx(locale, TIME_NOSECONDS, &local, nullptr, time, 96)) return date;
     return std::wstring(date) + L" " + time;
 }
 
-std::wstring WithDeferral(const std::wstring& text, int left, const DeferralTerms& terms, const wchar_t* locale) {
+std::wstring WithDeferral(const std::wstring& text, int left, const std::wstring& until) {
     std::wstring out = text;
     if (out.find(L'{') == std::wstring::npos) return out;
     Replace(out, L"{left}", left == kUnlimited ? std::wstring(L"\u221E") : std::to_wstring(left));
-    Replace(out, L"{until}", FormatUntil(terms, locale));
+    Replace(out, L"{until}", until);
     return out;
 }
 
@@ -234,18 +314,23 @@ private:
     kt::unique_mutex_hold hold_;
 };
 
-std::wstring UtcNow() {
-    SYSTEMTIME t;
-    GetSystemTime(&t);
-    wchar_t s[32];
-    swprintf(s, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
-    return s;
-}
-
 LONG SetText(HKEY k, const wchar_t* name, const std::wstring& value) {
     return RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
+
+// A REG_SZ value; empty when missing or of another type.
+std::wstring GetText(HKEY k, const wchar_t* name) {
+    wchar_t text[64] = {};
+    DWORD bytes = sizeof text - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return L"";
+    return text;
+}
+
+std::wstring ErrorText(LONG e, const std::wstring& call) { return kt::result(static_cast<uint32_t>(e), call).str(); }
 
 }  // namespace
 
@@ -294,28 +379,73 @@ DeferralRecord DeferralStore::Read() const {
     return record;
 }
 
-kt::result DeferralStore::Use(const DeferralTerms& terms, const std::wstring& who, int* left) {
+ULONGLONG DeferralStore::Deadline(const DeferralTerms& terms, const TimeConversion& local_to_utc) {
+    if (!terms.has_deadline) return 0;
+    const ULONGLONG now_rule = DeadlineInstant(terms, local_to_utc);
+    // The same instant everywhere: nothing to fix.
+    if (terms.zoned) return now_rule;
+    kt::Log* log = kt::get_log();
     KeyLock lock(machine_, key_);
-    // Another run may have used one since this run read the record.
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    LeftNow before = DeferralsLeft(terms, Read(), now);
-    if (left) *left = before.left;
-    if (before.left == 0) return kt::result(ERROR_NOT_FOUND, L"no deferral left any more");
+    LONG e = 0;
+    kt::unique_hkey record = Open(KEY_QUERY_VALUE, &e);
+    ULONGLONG fixed = 0;
+    if (record && FixedDeadline(terms, GetText(record.get(), L"DeadlineAsWritten"), GetText(record.get(), L"Deadline"),
+                                &fixed)) {
+        kt::log_wprintf(log, kCategory, L"deadline %s as fixed on first sight: %s", terms.written.c_str(),
+                        UtcText(fixed).c_str());
+        return fixed;
+    }
+    record = Create(&e);
+    if (e == ERROR_SUCCESS) e = SetText(record.get(), L"DeadlineAsWritten", terms.written);
+    if (e == ERROR_SUCCESS) e = SetText(record.get(), L"Deadline", UtcText(now_rule));
+    if (e != ERROR_SUCCESS) {
+        kt::log_wprintf(log, kCategory, L"deadline %s not fixed in %s: %s: this run's instant %s", terms.written.c_str(),
+                        Where().c_str(), ErrorText(e, L"RegSetValueExW").c_str(), UtcText(now_rule).c_str());
+        return now_rule;
+    }
+    kt::log_wprintf(log, kCategory, L"deadline %s fixed as %s%s", terms.written.c_str(), UtcText(now_rule).c_str(),
+                    lock.held() ? L"" : L" (without the key's lock)");
+    return now_rule;
+}
+
+Taken DeferralStore::Take(const DeferralTerms& terms, ULONGLONG deadline_utc, const std::wstring& who) {
+    KeyLock lock(machine_, key_);
+    // Another run may have taken one since this run read the record.
+    const LeftNow before = DeferralsLeft(terms, Read(), UtcNow(), deadline_utc);
+    Taken taken;
+    if (before.deadline_passed) {
+        taken.why = L"the deadline has passed";
+        return taken;
+    }
+    if (before.left == 0) {
+        taken.why = L"none left";
+        return taken;
+    }
+    taken.left = before.left;
     LONG e = 0;
     kt::unique_hkey record = Create(&e);
-    if (e != ERROR_SUCCESS) return kt::result(static_cast<uint32_t>(e), L"RegCreateKeyExW " + Where());
+    if (e != ERROR_SUCCESS) {
+        taken.why = ErrorText(e, L"RegCreateKeyExW " + Where());
+        return taken;
+    }
     const int after = before.left == kUnlimited ? kUnlimited : before.left - 1;
-    DWORD value = static_cast<DWORD>(after);
+    const DWORD value = static_cast<DWORD>(after);
+    SYSTEMTIME t;
+    GetSystemTime(&t);
+    wchar_t when[32];
+    swprintf(when, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     if (after != kUnlimited)
         e = RegSetValueExW(record.get(), L"Left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    if (e == ERROR_SUCCESS) e = SetText(record.get(), L"LastDeferred", UtcNow());
+    if (e == ERROR_SUCCESS) e = SetText(record.get(), L"LastDeferred", when);
     if (e == ERROR_SUCCESS) e = SetText(record.get(), L"LastDeferredBy", who);
-    record.reset();
-    if (e != ERROR_SUCCESS) return kt::result(static_cast<uint32_t>(e), L"RegSetValueExW " + Where());
-    if (left) *left = after;
-    if (!lock.held()) return kt::result(0, L"kept without the key's lock", kt::lvlWarning);
-    return {};
+    if (e != ERROR_SUCCESS) {
+        taken.why = ErrorText(e, L"RegSetValueExW " + Where());
+        return taken;
+    }
+    taken.given = true;
+    taken.left = after;
+    if (!lock.held()) taken.why = L"without the key's lock";
+    return taken;
 }
 
 kt::result DeferralStore::Remove() {
@@ -328,46 +458,66 @@ kt::result DeferralStore::Remove() {
 
 namespace {
 const wchar_t kLeftVariable[] = L"VELMO_DEFER_LEFT";
-const int kNotHanded = -2;
+const wchar_t kUntilVariable[] = L"VELMO_DEFER_UNTIL";
 
-std::wstring Counted(int left, const DeferralTerms& terms) {
-    if (left == kUnlimited) return L"as often as wanted until " + FormatUntil(terms, LOCALE_NAME_USER_DEFAULT);
+std::wstring Counted(int left, const DeferralTerms& terms, ULONGLONG deadline_utc) {
+    if (left == kUnlimited)
+        return L"as often as wanted until " + FormatUntil(terms, deadline_utc, LOCALE_NAME_USER_DEFAULT);
     return std::to_wstring(left) + L" of " + std::to_wstring(terms.times) + L" left";
+}
+
+// A variable of this process's environment; empty when it is not set.
+std::wstring Variable(const wchar_t* name) {
+    wchar_t value[32] = {};
+    const DWORD n = GetEnvironmentVariableW(name, value, 32);
+    return n == 0 || n >= 32 ? std::wstring() : std::wstring(value, n);
 }
 }  // namespace
 
-std::wstring DeferralEntry(int left) {
-    return std::wstring(kLeftVariable) + L"=" + (left == kUnlimited ? std::wstring(L"unlimited") : std::to_wstring(left));
+std::vector<std::wstring> DeferralEntries(const DeferralTerms& terms, const DeferralsNow& now) {
+    std::vector<std::wstring> entries = {
+        std::wstring(kLeftVariable) + L"=" +
+        (now.left == kUnlimited ? std::wstring(L"unlimited") : std::to_wstring(now.left))};
+    // The instant the asker fixed: the relayed run's zone may read it otherwise.
+    if (terms.has_deadline) entries.push_back(std::wstring(kUntilVariable) + L"=" + UtcText(now.deadline_utc));
+    return entries;
 }
 
-int HandedDeferrals() {
-    wchar_t value[16] = {};
-    DWORD n = GetEnvironmentVariableW(kLeftVariable, value, 16);
-    if (n == 0 || n >= 16) return kNotHanded;
-    if (wcscmp(value, L"unlimited") == 0) return kUnlimited;
-    if (!Digits(value, 0, n) || n > 2) return kNotHanded;
-    return static_cast<int>(wcstoul(value, nullptr, 10));
+bool HandedDeferrals(const DeferralTerms& terms, DeferralsNow& now) {
+    DeferralTerms handed;
+    now.deadline_utc = ParseDeadline(Variable(kUntilVariable), handed) && handed.zoned
+                           ? DeadlineInstant(handed, nullptr)
+                           : DeadlineInstant(terms, MachineLocalToUtc);
+    const std::wstring left = Variable(kLeftVariable);
+    now.left = 0;
+    if (left == L"unlimited") {
+        now.left = kUnlimited;
+    } else if (!left.empty() && left.size() <= 2 && Digits(left, 0, left.size())) {
+        now.left = static_cast<int>(wcstoul(left.c_str(), nullptr, 10));
+    } else {
+        return false;
+    }
+    return true;
 }
 
-int DeferralsBefore(const MsgBoxParams& p, bool relayed) {
+DeferralsNow DeferralsBefore(const MsgBoxParams& p, bool relayed) {
     kt::Log* log = kt::get_log();
     const DeferralTerms& terms = p.defer;
+    DeferralsNow now;
     if (relayed) {
-        int left = HandedDeferrals();
         // Without the asker's count nothing is offered that might not be left.
-        if (left == kNotHanded) {
+        if (!HandedDeferrals(terms, now)) {
             kt::log_printf(log, "DFR", "no count handed over by the asking velmo: none left");
-            return 0;
+            return now;
         }
         kt::log_wprintf(log, kCategory, L"deferrals of %s from the asking velmo: %s", terms.key.c_str(),
-                        Counted(left, terms).c_str());
-        return left;
+                        Counted(now.left, terms, now.deadline_utc).c_str());
+        return now;
     }
     DeferralStore store(terms.key);
+    now.deadline_utc = store.Deadline(terms);
     DeferralRecord record = store.Read();
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    LeftNow l = DeferralsLeft(terms, record, now);
+    LeftNow l = DeferralsLeft(terms, record, UtcNow(), now.deadline_utc);
     if (l.fresh && record.state == DeferralRecord::rsUnusable) {
         kt::log_wprintf(log, kCategory, L"record of %s unreadable: %s: counted as new", terms.key.c_str(), record.why.c_str());
     } else if (l.fresh) {
@@ -375,33 +525,36 @@ int DeferralsBefore(const MsgBoxParams& p, bool relayed) {
                         static_cast<unsigned>(record.left), terms.times);
     }
     if (l.deadline_passed) {
-        kt::log_wprintf(log, kCategory, L"no deferral left: the deadline has passed (%s)",
-                        FormatUntil(terms, LOCALE_NAME_USER_DEFAULT).c_str());
+        kt::log_wprintf(log, kCategory, L"no deferral left: the deadline has passed (%s, %s)", terms.written.c_str(),
+                        UtcText(now.deadline_utc).c_str());
     } else if (l.left == 0) {
         kt::log_wprintf(log, kCategory, L"no deferral left: 0 of %d (%s)", terms.times, store.Where().c_str());
     } else {
-        kt::log_wprintf(log, kCategory, L"deferrals of %s: %s (%s)", terms.key.c_str(), Counted(l.left, terms).c_str(),
-                        store.Where().c_str());
+        kt::log_wprintf(log, kCategory, L"deferrals of %s: %s (%s)", terms.key.c_str(),
+                        Counted(l.left, terms, now.deadline_utc).c_str(), store.Where().c_str());
     }
-    return l.left;
+    now.left = l.left;
+    return now;
 }
 
-void ApplyDeferral(MsgBoxParams& p, int left, const wchar_t* locale) {
+void ApplyDeferral(MsgBoxParams& p, const DeferralsNow& now, const wchar_t* locale) {
     if (!p.defer.given()) return;
-    p.text = WithDeferral(p.text, left, p.defer, locale);
-    p.caption = WithDeferral(p.caption, left, p.defer, locale);
-    for (std::wstring& label : p.look.labels) label = WithDeferral(label, left, p.defer, locale);
-    if (left != 0) return;
+    const std::wstring until = FormatUntil(p.defer, now.deadline_utc, locale);
+    p.text = WithDeferral(p.text, now.left, until);
+    p.caption = WithDeferral(p.caption, now.left, until);
+    for (std::wstring& label : p.look.labels) label = WithDeferral(label, now.left, until);
+    if (now.left != 0) return;
     p.look.locked = 1;
     // The countdown never clicks the greyed button: button 1 instead.
     if ((p.flags & MB_DEFMASK) == MB_DEFBUTTON2) p.flags = (p.flags & ~MB_DEFMASK) | MB_DEFBUTTON1;
 }
 
-void KeepDeferrals(const MsgBoxParams& p, kt::Ending ending, int answer, int left, const std::wstring& who) {
+void KeepDeferrals(const MsgBoxParams& p, kt::Ending ending, int answer, const DeferralsNow& now,
+                   const std::wstring& who) {
     if (!p.defer.given()) return;
     kt::Log* log = kt::get_log();
     const int defer_answer = static_cast<int>(kt::ButtonItem(p.flags, 1));
-    switch (AfterEnding(ending, answer, defer_answer, left)) {
+    switch (AfterEnding(ending, answer, defer_answer, now.left)) {
         case rcNothing:
             if (ending == kt::enCountdown)
                 kt::log_wprintf(log, kCategory, L"the countdown's answer %d uses no deferral", answer);
@@ -409,15 +562,13 @@ void KeepDeferrals(const MsgBoxParams& p, kt::Ending ending, int answer, int lef
                 kt::log_printf(log, "DFR", "nobody answered: no deferral used");
             break;
         case rcUse: {
-            DeferralStore store(p.defer.key);
-            int after = left;
-            kt::result kept = store.Use(p.defer, who, &after);
-            // A warning (kept without the key's lock) follows in brackets.
-            if (kept.ok())
-                kt::log_wprintf(log, kCategory, L"deferral used by %s: %s%s", who.c_str(), Counted(after, p.defer).c_str(),
-                                kept.text().empty() ? L"" : (L" (" + kept.text() + L")").c_str());
+            Taken taken = DeferralStore(p.defer.key).Take(p.defer, now.deadline_utc, who);
+            if (taken.given)
+                kt::log_wprintf(log, kCategory, L"deferral used by %s: %s%s", who.c_str(),
+                                Counted(taken.left, p.defer, now.deadline_utc).c_str(),
+                                taken.why.empty() ? L"" : (L" (" + taken.why + L")").c_str());
             else
-                kt::log_wprintf(log, kCategory, L"deferral of %s not kept: %s", who.c_str(), kept.str().c_str());
+                kt::log_wprintf(log, kCategory, L"deferral of %s not kept: %s", who.c_str(), taken.why.c_str());
             break;
         }
         case rcRemove: {

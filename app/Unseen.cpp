@@ -45,12 +45,15 @@ int NobodyAnswer(const MsgBoxParams& p) { return kt::NobodyAnswer(AskedOf(p)); }
 
 namespace {
 
-// What each relayed run is handed: the marker, the deferrals left (the
-// asker keeps the count), the texts file's content (the person may not be
-// able to read the file).
-std::vector<std::wstring> RelayEntries(const MsgBoxParams& p, int left) {
+// What each relayed run is handed: the marker, the deferrals left and the
+// deadline's instant (the asker keeps the count and fixes the deadline),
+// the texts file's content (the person may not be able to read the file).
+std::vector<std::wstring> RelayEntries(const MsgBoxParams& p, const DeferralsNow& deferrals) {
     std::vector<std::wstring> entries = {std::wstring(kRelayedVariable) + L"=" + Hex(GetCurrentProcessId())};
-    if (p.defer.given()) entries.push_back(DeferralEntry(left));
+    if (p.defer.given()) {
+        std::vector<std::wstring> handed = DeferralEntries(p.defer, deferrals);
+        entries.insert(entries.end(), handed.begin(), handed.end());
+    }
     if (!p.texts.empty()) {
         std::vector<std::wstring> texts = TextsEntries(p.texts_content);
         entries.insert(entries.end(), texts.begin(), texts.end());
@@ -60,35 +63,35 @@ std::vector<std::wstring> RelayEntries(const MsgBoxParams& p, int left) {
 
 // The session's own box is shown for this process: in the asked person's
 // language.
-std::function<kt::Question(const std::wstring&)> InLanguage(const MsgBoxParams& p, int left) {
-    return [&p, left](const std::wstring& language) {
+std::function<kt::Question(const std::wstring&)> InLanguage(const MsgBoxParams& p, const DeferralsNow& deferrals) {
+    return [&p, deferrals](const std::wstring& language) {
         MsgBoxParams asked = p;
         kt::SectionChoice choice;
         ApplyTexts(asked, language, &choice);
         if (!p.texts.empty())
             kt::log_wprintf(kt::get_log(), L"TXT", L"the session's box: section [%s] for %s (%s)", choice.tag.c_str(),
                             language.c_str(), kt::SectionMatchText(choice.how));
-        ApplyDeferral(asked, left, language.c_str());
+        ApplyDeferral(asked, deferrals, language.c_str());
         return AskedOf(asked);
     };
 }
 
 }  // namespace
 
-int AskUser(const MsgBoxParams& p, int left) {
+int AskUser(const MsgBoxParams& p, const DeferralsNow& deferrals) {
     // The box as asked: where no deferral is left, its default moved and the
     // defer button's answer refused.
     MsgBoxParams deferred = p;
-    ApplyDeferral(deferred, left, LOCALE_NAME_USER_DEFAULT);
-    kt::RelayRun run =
-        kt::RelayToUsers(GetCommandLineW(), RelayEntries(p, left), AskedOf(deferred), p.session, InLanguage(p, left));
+    ApplyDeferral(deferred, deferrals, LOCALE_NAME_USER_DEFAULT);
+    kt::RelayRun run = kt::RelayToUsers(GetCommandLineW(), RelayEntries(p, deferrals), AskedOf(deferred), p.session,
+                                        InLanguage(p, deferrals));
     if (run.answered) {
-        KeepDeferrals(deferred, kt::enPerson, run.answer, left, run.who);
+        KeepDeferrals(deferred, kt::enPerson, run.answer, deferrals, run.who);
         return run.answer;
     }
     int code = NobodyAnswer(deferred);
     kt::log_printf(kt::get_log(), "RLY", "nobody answered: %d", code);
-    KeepDeferrals(deferred, kt::enNone, code, left, L"");
+    KeepDeferrals(deferred, kt::enNone, code, deferrals, L"");
     return code;
 }
 
@@ -97,7 +100,8 @@ void NoticeToUsers(const MsgBoxParams& p, HANDLE command) {
     end.until = command;
     end.notice = true;
     kt::RelayRun run =
-        kt::RelayToUsers(GetCommandLineW(), RelayEntries(p, 0), AskedOf(p), p.session, InLanguage(p, 0), end);
+        kt::RelayToUsers(GetCommandLineW(), RelayEntries(p, DeferralsNow()), AskedOf(p), p.session,
+                                        InLanguage(p, DeferralsNow()), end);
     if (run.choice.whom != kt::whAsked)
         kt::log_wprintf(kt::get_log(), L"RUN", L"nobody sees the notice (%s): the command runs all the same",
                         kt::WhomText(run.choice.whom));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/CmdLine.h"
+#include "app/Deferral.h"
 #include "relay/Answer.h"
 
 // The variable that marks a relayed run. A relayed velmo never relays again.
@@ -23,9 +24,9 @@ int NobodyAnswer(const MsgBoxParams& p);
 // nobody answered. p holds the command line's own words and a texts file's
 // content: the relayed run, and the session's box, take the words of the
 // person's language.
-// With Defer=, left is the deferrals left: handed to each relayed run, and
-// the count kept after the first person's answer.
-int AskUser(const MsgBoxParams& p, int left = 0);
+// With Defer=, deferrals are those left and the deadline: handed to each
+// relayed run, and the count kept after the first person's answer.
+int AskUser(const MsgBoxParams& p, const DeferralsNow& deferrals = DeferralsNow());
 
 // Run from where nobody sees it: the notice relayed to the persons at the
 // screen (see kt::RelayToUsers) while the command runs; every relayed

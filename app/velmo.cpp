@@ -129,11 +129,12 @@ int Run() {
                         kt::SectionMatchText(choice.how));
     }
     if (!parsed.ok() && !params.texts.empty()) kt::log_wprintf(log, L"TXT", L"%s", parsed.text().c_str());
-    // The deferrals left, from the store or (a relayed run) from the asker.
-    int left = 0;
+    // The deferrals left and the deadline, from the store or (a relayed
+    // run) from the asker.
+    DeferralsNow deferrals;
     if (parsed.ok() && params.defer.given()) {
-        left = DeferralsBefore(params, !relayed_by.empty());
-        ApplyDeferral(params, left, LOCALE_NAME_USER_DEFAULT);
+        deferrals = DeferralsBefore(params, !relayed_by.empty());
+        ApplyDeferral(params, deferrals, LOCALE_NAME_USER_DEFAULT);
     }
     if (parsed.ok() && params.run) {
         exit_code = RunWithNotice(params, given, seen, !relayed_by.empty(), process_code);
@@ -152,13 +153,13 @@ int Run() {
         } else if (seen) {
             bool by_countdown = false;
             exit_code = ShowBox(params, &by_countdown);
-            KeepDeferrals(params, by_countdown ? kt::enCountdown : kt::enPerson, exit_code, left, kt::OwnUser());
+            KeepDeferrals(params, by_countdown ? kt::enCountdown : kt::enPerson, exit_code, deferrals, kt::OwnUser());
         } else if (!relayed_by.empty()) {
             // Never relayed twice: nobody answers.
             exit_code = NobodyAnswer(params);
             kt::log_printf(log, "RLY", "relayed, yet not visible: nobody answers %d", exit_code);
         } else {
-            exit_code = AskUser(given, left);
+            exit_code = AskUser(given, deferrals);
         }
 #ifdef VELMO_CONSOLE
         // The asking velmoc writes the word. A relayed run's standard handles
