@@ -147,9 +147,8 @@ kt::result ReadDefer(const std::wstring& piece, unsigned, const std::wstring& va
 
 kt::result ReadDeferUntil(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
     if (!v.until_piece.empty()) return Fail(L"ERROR: DeferUntil= given twice '" + piece + L"'");
-    if (!ParseDeadline(value, v.defer.deadline, v.defer.date_only))
-        return Fail(L"ERROR: not a date YYYY-MM-DD or YYYY-MM-DDThh:mm '" + piece + L"'");
-    v.defer.has_deadline = true;
+    if (!ParseDeadline(value, v.defer))
+        return Fail(L"ERROR: not a date YYYY-MM-DD or YYYY-MM-DDThh:mm[Z|+hh:mm|-hh:mm] '" + piece + L"'");
     v.until_piece = piece;
     return {};
 }

@@ -24,41 +24,45 @@ kt::Question AskedOf(const MsgBoxParams& p) {
 
 int NobodyAnswer(const MsgBoxParams& p) { return kt::NobodyAnswer(AskedOf(p)); }
 
-MsgBoxParams ForPerson(const MsgBoxParams& p, const std::wstring& language, int left) {
+MsgBoxParams ForPerson(const MsgBoxParams& p, const std::wstring& language, const DeferralsNow& deferrals) {
     MsgBoxParams asked = p;
     kt::SectionChoice choice;
     ApplyTexts(asked, language, &choice);
     if (!p.texts.empty())
         kt::log_wprintf(kt::get_log(), L"TXT", L"asked in section [%s] for %s (%s)", choice.tag.c_str(),
                         language.c_str(), kt::SectionMatchText(choice.how));
-    ApplyDeferral(asked, left, language.c_str());
+    ApplyDeferral(asked, deferrals, language.c_str());
     return asked;
 }
 
 namespace {
 
 // The relay's question in each person's words.
-kt::RelayAsk Ask(const MsgBoxParams& p, const MsgBoxParams& asked, int left) {
+kt::RelayAsk Ask(const MsgBoxParams& p, const MsgBoxParams& asked, const DeferralsNow& deferrals) {
     kt::RelayAsk ask;
     ask.q = AskedOf(asked);
     ask.by_language = !p.texts.empty() || p.defer.has_deadline;
-    ask.run_question = [&p, left](const std::wstring& language, uint32_t remaining) {
-        return QuestionMessage(ForPerson(p, language, left), remaining);
+    ask.run_question = [&p, deferrals](const std::wstring& language, uint32_t remaining) {
+        return QuestionMessage(ForPerson(p, language, deferrals), remaining);
     };
-    ask.session_question = [&p, left](const std::wstring& language) { return AskedOf(ForPerson(p, language, left)); };
+    ask.session_question = [&p, deferrals](const std::wstring& language) {
+        return AskedOf(ForPerson(p, language, deferrals));
+    };
     return ask;
 }
 
 }  // namespace
 
-int AskUser(const MsgBoxParams& p, int left) {
+int AskUser(const MsgBoxParams& p, const DeferralsNow& deferrals) {
     // The box as asked: where no deferral is left, its default moved and the
     // defer button's answer refused.
     MsgBoxParams deferred = p;
-    ApplyDeferral(deferred, left, LOCALE_NAME_USER_DEFAULT);
-    kt::RelayAsk ask = Ask(p, deferred, left);
+    ApplyDeferral(deferred, deferrals, LOCALE_NAME_USER_DEFAULT);
+    kt::RelayAsk ask = Ask(p, deferred, deferrals);
     if (p.defer.given()) {
-        ask.take = [&deferred](const std::wstring& who, int& after) { return TakeDeferral(deferred, who, after); };
+        ask.take = [&deferred, &deferrals](const std::wstring& who, int& after) {
+            return TakeDeferral(deferred, deferrals, who, after);
+        };
     }
     kt::RelayRun run = kt::RelayToUsers(ask, p.session);
     if (run.answered) {
@@ -75,7 +79,7 @@ void NoticeToUsers(const MsgBoxParams& p, HANDLE command) {
     kt::RelayEnd end;
     end.until = command;
     end.notice = true;
-    kt::RelayRun run = kt::RelayToUsers(Ask(p, p, 0), p.session, end);
+    kt::RelayRun run = kt::RelayToUsers(Ask(p, p, DeferralsNow()), p.session, end);
     if (run.choice.whom != kt::whAsked)
         kt::log_wprintf(kt::get_log(), L"RUN", L"nobody sees the notice (%s): the command runs all the same",
                         kt::WhomText(run.choice.whom));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/CmdLine.h"
+#include "app/Deferral.h"
 #include "relay/Answer.h"
 
 // The box of the command line, as the relay asks it.
@@ -12,17 +13,17 @@ kt::Question AskedOf(const MsgBoxParams& p);
 int NobodyAnswer(const MsgBoxParams& p);
 
 // The box as a person of that user interface language sees it: the texts
-// file's section for them, and left (with Defer=) in their words.
-MsgBoxParams ForPerson(const MsgBoxParams& p, const std::wstring& language, int left);
+// file's section for them, and the deferrals (with Defer=) in their words.
+MsgBoxParams ForPerson(const MsgBoxParams& p, const std::wstring& language, const DeferralsNow& deferrals);
 
 // Shows the box on the desktops of the persons at the screen (see
 // kt::RelayToUsers); the first answer, or NobodyAnswer when nobody can be asked or
 // nobody answered. p holds the command line's own words and a texts file's
 // content: each person is asked in the words of their language. With
-// Defer=, left is the deferrals left: shown to each person, a deferral
-// taken at a person's click, and the count kept after the first person's
-// answer.
-int AskUser(const MsgBoxParams& p, int left = 0);
+// Defer=, deferrals are those left and the deadline: shown to each person,
+// a deferral taken at a person's click, and the count kept after the first
+// person's answer.
+int AskUser(const MsgBoxParams& p, const DeferralsNow& deferrals = DeferralsNow());
 
 // Run from where nobody sees it: the notice relayed to the persons at the
 // screen (see kt::RelayToUsers) while the command runs; every relayed

@@ -72,12 +72,12 @@ int RunWithNotice(MsgBoxParams& params, const MsgBoxParams& given, bool seen) {
 
 // A question on this desktop: a person's click of the defer button takes a
 // deferral then; the count is kept once the box has ended.
-int Ask(MsgBoxParams& params) {
+int Ask(MsgBoxParams& params, const DeferralsNow& deferrals) {
     const std::wstring who = kt::OwnUser();
     if (params.look.deferral >= 0) {
-        params.look.take = [&params, &who] {
+        params.look.take = [&params, &deferrals, &who] {
             int left = 0;
-            return TakeDeferral(params, who, left);
+            return TakeDeferral(params, deferrals, who, left);
         };
     }
     const Shown shown = ShowBox(params);
@@ -118,16 +118,16 @@ int Run() {
                         choice.tag.c_str(), language.c_str(), kt::SectionMatchText(choice.how));
     }
     if (!parsed.ok() && !params.texts.empty()) kt::log_wprintf(log, L"TXT", L"%s", parsed.text().c_str());
-    // The deferrals left, from the store.
-    int left = 0;
+    // The deferrals left and the deadline, from the store.
+    DeferralsNow deferrals;
     if (parsed.ok() && params.defer.given()) {
-        left = DeferralsBefore(params);
-        ApplyDeferral(params, left, LOCALE_NAME_USER_DEFAULT);
+        deferrals = DeferralsBefore(params);
+        ApplyDeferral(params, deferrals, LOCALE_NAME_USER_DEFAULT);
     }
     if (parsed.ok() && params.run) {
         exit_code = RunWithNotice(params, given, seen);
     } else if (parsed.ok()) {
-        exit_code = seen ? Ask(params) : AskUser(given, left);
+        exit_code = seen ? Ask(params, deferrals) : AskUser(given, deferrals);
 #ifdef VELMO_CONSOLE
         if (const char* name = AnswerName(exit_code)) WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kt::AnsiToWide(name) + L"\n");
 #endif

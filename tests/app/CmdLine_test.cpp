@@ -240,7 +240,7 @@ TEST(ParseCmdLine, TextsWord) {
 // The valued words Session=, Defer= and DeferUntil=: what each sets, and
 // every way each is a bad command line.
 #define BAD_DEFER L"ERROR: not <key>[:<times>] (1 to 64 letters, digits, . - _; 1 to 99 times) "
-#define BAD_DATE L"ERROR: not a date YYYY-MM-DD or YYYY-MM-DDThh:mm "
+#define BAD_DATE L"ERROR: not a date YYYY-MM-DD or YYYY-MM-DDThh:mm[Z|+hh:mm|-hh:mm] "
 TEST(ParseCmdLine, ValuedWords) {
     const struct {
         const wchar_t* flags;
@@ -248,7 +248,7 @@ TEST(ParseCmdLine, ValuedWords) {
         kt::SessionScope scope = kt::scAll;
         const wchar_t* key = L"";
         int times = 0;
-        bool deadline = false, date_only = false;
+        bool deadline = false, date_only = false, zoned = false;
     } cases[] = {
         {L"YesNo", nullptr},
         {L"YesNo|Session=Console", nullptr, kt::scConsole},
@@ -292,6 +292,10 @@ TEST(ParseCmdLine, ValuedWords) {
         {L"YesNo|Defer=x:3|DeferUntil=2026-12-00", BAD_DATE L"'DeferUntil=2026-12-00'"},
         {L"YesNo|Defer=x:3|DeferUntil=2028-02-29", nullptr, kt::scAll, L"x", 3, true, true},
         {L"YesNo|Defer=x:3|DeferUntil=2000-02-29T00:00", nullptr, kt::scAll, L"x", 3, true, false},
+        {L"YesNo|Defer=x:3|DeferUntil=2026-12-31T18:00Z", nullptr, kt::scAll, L"x", 3, true, false, true},
+        {L"YesNo|Defer=x:3|DeferUntil=2026-12-31T18:00-05:30", nullptr, kt::scAll, L"x", 3, true, false, true},
+        {L"YesNo|Defer=x:3|DeferUntil=2026-12-31T18:00+24:00", BAD_DATE L"'DeferUntil=2026-12-31T18:00+24:00'"},
+        {L"YesNo|Defer=x:3|DeferUntil=2026-12-31Z", BAD_DATE L"'DeferUntil=2026-12-31Z'"},
         // The words together, and a box that can defer.
         {L"YesNo|DeferUntil=2026-12-31", L"ERROR: DeferUntil= without Defer= 'DeferUntil=2026-12-31'"},
         {L"YesNo|Defer=x", L"ERROR: neither times nor DeferUntil= for 'Defer=x'"},
@@ -313,6 +317,7 @@ TEST(ParseCmdLine, ValuedWords) {
         EXPECT_EQ(p.defer.times, c.times);
         EXPECT_EQ(p.defer.has_deadline, c.deadline);
         EXPECT_EQ(p.defer.date_only, c.date_only);
+        EXPECT_EQ(p.defer.zoned, c.zoned);
     }
     MsgBoxParams p;
     ASSERT_TRUE(ParseCmdLine(p, L"velmo.exe t c \"YesNo|Defer=x|DeferUntil=2027-02-28T17:30\"").ok());

@@ -1,8 +1,11 @@
-// Deferrals: the record's rules, the box's words, and the store
-// (under Wine the tests run elevated: the machine's store).
+// Deferrals: the deadline's forms and instant, the record's rules, the box's
+// words, the store and its lock (under Wine the tests run elevated: the
+// machine's store).
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "app/CmdLine.h"
@@ -14,39 +17,107 @@ namespace {
 
 using test::Narrow;
 
-SYSTEMTIME At(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0) {
+const ULONGLONG kMinute = 60ULL * 10000000;
+
+// The instant of a UTC wall time.
+ULONGLONG Utc(WORD year, WORD month, WORD day, WORD hour = 0, WORD minute = 0) {
     SYSTEMTIME t{};
     t.wYear = year;
     t.wMonth = month;
     t.wDay = day;
     t.wHour = hour;
     t.wMinute = minute;
-    return t;
+    FILETIME f{};
+    SystemTimeToFileTime(&t, &f);
+    return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
 }
 
-// What is left before the box, by the record and the deadline.
+// A time zone of a fixed offset (minutes east of UTC), both ways, as the
+// machine's conversions would be in it.
+TimeConversion LocalToUtcAt(int east) {
+    return [east](const SYSTEMTIME& local, SYSTEMTIME& utc) {
+        FILETIME f{};
+        if (!SystemTimeToFileTime(&local, &f)) return false;
+        ULONGLONG t = (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+        t -= static_cast<long long>(east) * static_cast<long long>(kMinute);
+        f = {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+        return FileTimeToSystemTime(&f, &utc) != 0;
+    };
+}
+TimeConversion UtcToLocalAt(int east) { return LocalToUtcAt(-east); }
+
+DeferralTerms Until(const wchar_t* value, int times = 3) {
+    DeferralTerms terms;
+    terms.key = L"k";
+    terms.times = times;
+    EXPECT_TRUE(ParseDeadline(value, terms)) << Narrow(value);
+    return terms;
+}
+
+// DeferUntil='s forms: the instant each names (the machine's zone one hour
+// east of UTC for those without a zone), and what is no deadline.
+TEST(Deferral, TheDeadlinesForms) {
+    const struct {
+        const wchar_t* value;
+        const wchar_t* instant;  // null: refused
+        bool zoned = false;
+    } cases[] = {
+        {L"2026-12-31T18:00Z", L"2026-12-31T18:00Z", true},
+        {L"2026-12-31T18:00+01:00", L"2026-12-31T17:00Z", true},
+        {L"2026-12-31T18:00-05:30", L"2026-12-31T23:30Z", true},
+        {L"2026-12-31T20:00-05:00", L"2027-01-01T01:00Z", true},
+        {L"2027-01-01T01:00+05:45", L"2026-12-31T19:15Z", true},
+        {L"2026-12-31T18:00+00:00", L"2026-12-31T18:00Z", true},
+        {L"2026-12-31T18:00+23:59", L"2026-12-30T18:01Z", true},
+        // In the machine's zone: the time, or through the end of the day.
+        {L"2026-12-31T18:00", L"2026-12-31T17:00Z"},
+        {L"2026-12-31", L"2026-12-31T23:00Z"},
+        {L"2028-02-29", L"2028-02-29T23:00Z"},
+        {L"2026-12-31T18:00+24:00", nullptr},
+        {L"2026-12-31T18:00+1:00", nullptr},
+        {L"2026-12-31T18:00+01:60", nullptr},
+        {L"2026-12-31T18:00+0100", nullptr},
+        {L"2026-12-31T18:00+01", nullptr},
+        {L"2026-12-31T18:00+01:00Z", nullptr},
+        {L"2026-12-31T18:00z", nullptr},
+        {L"2026-12-31T18:00 Z", nullptr},
+        {L"2026-12-31T18:00UTC", nullptr},
+        {L"2026-12-31T18:00:00Z", nullptr},
+        {L"2026-12-31Z", nullptr},
+        {L"2026-12-31+01:00", nullptr},
+        {L"2027-02-29T18:00Z", nullptr},
+        {L"2026-12-31T24:00Z", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.value));
+        DeferralTerms terms;
+        ASSERT_EQ(ParseDeadline(c.value, terms), c.instant != nullptr);
+        if (!c.instant) {
+            EXPECT_FALSE(terms.has_deadline) << "a refused value set the deadline";
+            continue;
+        }
+        EXPECT_EQ(terms.written, c.value);
+        EXPECT_EQ(terms.zoned, c.zoned);
+        EXPECT_EQ(UtcText(DeadlineInstant(terms, LocalToUtcAt(60))), c.instant);
+    }
+}
+
+// What is left before the box, by the record, now and the deadline's instant.
 TEST(Deferral, WhatIsLeft) {
     DeferralTerms three;
     three.key = L"k";
     three.times = 3;
-    DeferralTerms until = three;
-    until.has_deadline = true;
-    until.date_only = true;
-    until.deadline = At(2026, 12, 31);
-    DeferralTerms until_time = until;
-    until_time.date_only = false;
-    until_time.deadline = At(2026, 12, 31, 17, 30);
-    DeferralTerms unlimited = until;
-    unlimited.times = 0;
+    DeferralTerms until = Until(L"2026-12-31T17:30Z");
+    DeferralTerms unlimited = Until(L"2026-12-31T17:30Z", 0);
+    const ULONGLONG deadline = Utc(2026, 12, 31, 17, 30);
     const DeferralRecord none, two{DeferralRecord::rsGood, 2, L""}, zero{DeferralRecord::rsGood, 0, L""},
         seven{DeferralRecord::rsGood, 7, L""}, broken{DeferralRecord::rsUnusable, 0, L"Left is not a REG_DWORD"};
-    const SYSTEMTIME before = At(2026, 12, 10, 9), last_minute = At(2026, 12, 31, 23, 59),
-                     after = At(2027, 1, 1, 0, 0), half_past = At(2026, 12, 31, 17, 30);
+    const ULONGLONG before = Utc(2026, 12, 10, 9);
     const struct {
         const char* name;
         const DeferralTerms* terms;
         const DeferralRecord* record;
-        SYSTEMTIME now;
+        ULONGLONG now;
         int left;
         bool fresh, passed;
     } cases[] = {
@@ -55,16 +126,14 @@ TEST(Deferral, WhatIsLeft) {
         {"none_left", &three, &zero, before, 0, false, false},
         {"out_of_range_is_new", &three, &seven, before, 3, true, false},
         {"unreadable_is_new", &three, &broken, before, 3, true, false},
-        {"through_the_last_day", &until, &two, last_minute, 2, false, false},
-        {"the_day_after", &until, &two, after, 0, false, true},
-        {"until_a_time", &until_time, &two, At(2026, 12, 31, 17, 29), 2, false, false},
-        {"at_that_time", &until_time, &two, half_past, 0, false, true},
-        {"unlimited_until_the_date", &unlimited, &none, before, kUnlimited, false, false},
-        {"unlimited_after_the_date", &unlimited, &none, after, 0, false, true},
+        {"a_minute_before", &until, &two, deadline - kMinute, 2, false, false},
+        {"at_the_instant", &until, &two, deadline, 0, false, true},
+        {"unlimited_before", &unlimited, &none, before, kUnlimited, false, false},
+        {"unlimited_after", &unlimited, &none, deadline + kMinute, 0, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        LeftNow l = DeferralsLeft(*c.terms, *c.record, c.now);
+        LeftNow l = DeferralsLeft(*c.terms, *c.record, c.now, deadline);
         EXPECT_EQ(l.left, c.left);
         EXPECT_EQ(l.fresh, c.fresh);
         EXPECT_EQ(l.deadline_passed, c.passed);
@@ -96,55 +165,120 @@ TEST(Deferral, WhatAnEndingDoes) {
     EXPECT_FALSE(DeferralsOfTheMachine(false, false));
 }
 
-// {left} and {until} in the person's own format; other braces stay.
-TEST(Deferral, TheBoxsWords) {
-    DeferralTerms terms;
-    terms.key = L"k";
-    terms.times = 3;
-    terms.has_deadline = true;
-    terms.deadline = At(2026, 12, 31, 17, 30);
-    DeferralTerms day = terms;
-    day.date_only = true;
+// {until}: the instant in the viewer's zone and format; a date alone as its
+// day where its end is the viewer's midnight.
+TEST(Deferral, TheDeadlineAsEachViewerReadsIt) {
     const struct {
+        const wchar_t* written;
+        int fixed_east;   // the machine's zone when the deadline was fixed
+        int viewer_east;  // the viewer's zone
         const wchar_t* locale;
-        const wchar_t* until;  // with the time
-        const wchar_t* day;
+        const wchar_t* until;
     } cases[] = {
-        {L"en-US", L"12/31/2026 5:30 PM", L"12/31/2026"},
-        {L"de-DE", L"31.12.2026 17:30", L"31.12.2026"},
-        {L"ru-RU", L"31.12.2026 17:30", L"31.12.2026"},
-        {L"fi-FI", L"31.12.2026 17.30", L"31.12.2026"},
+        {L"2026-12-31T17:30", 60, 60, L"en-US", L"12/31/2026 5:30 PM"},
+        {L"2026-12-31T17:30", 60, 60, L"de-DE", L"31.12.2026 17:30"},
+        {L"2026-12-31T17:30", 60, 60, L"ru-RU", L"31.12.2026 17:30"},
+        {L"2026-12-31T17:30", 60, 60, L"fi-FI", L"31.12.2026 17.30"},
+        // A zoned deadline reads right in every zone.
+        {L"2026-12-31T18:00+01:00", 0, 60, L"de-DE", L"31.12.2026 18:00"},
+        {L"2026-12-31T18:00+01:00", 0, -300, L"en-US", L"12/31/2026 12:00 PM"},
+        {L"2026-12-31T18:00Z", 0, 540, L"en-US", L"1/1/2027 3:00 AM"},
+        // A local deadline fixed in one zone, read in another.
+        {L"2026-12-31T17:30", 60, -300, L"en-US", L"12/31/2026 11:30 AM"},
+        {L"2026-12-31", 60, 60, L"en-US", L"12/31/2026"},
+        {L"2026-12-31", 60, 60, L"de-DE", L"31.12.2026"},
+        {L"2026-12-31", 60, -300, L"en-US", L"12/31/2026 6:00 PM"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Narrow(c.locale));
-        EXPECT_EQ(FormatUntil(terms, c.locale), c.until);
-        EXPECT_EQ(FormatUntil(day, c.locale), c.day);
-        EXPECT_EQ(WithDeferral(L"Later ({left} left, until {until}) {other}", 2, terms, c.locale),
-                  L"Later (2 left, until " + std::wstring(c.until) + L") {other}");
+        SCOPED_TRACE(Narrow(c.written) + " " + Narrow(c.locale) + " " + std::to_string(c.viewer_east));
+        const DeferralTerms terms = Until(c.written);
+        const ULONGLONG instant = DeadlineInstant(terms, LocalToUtcAt(c.fixed_east));
+        EXPECT_EQ(FormatUntil(terms, instant, c.locale, UtcToLocalAt(c.viewer_east)), c.until);
     }
-    EXPECT_EQ(WithDeferral(L"{left}{left}", 0, terms, L"en-US"), L"00");
-    EXPECT_EQ(WithDeferral(L"{left}", kUnlimited, terms, L"en-US"), L"\u221E");
-    DeferralTerms no_deadline = terms;
-    no_deadline.has_deadline = false;
-    EXPECT_EQ(WithDeferral(L"[{until}]", 1, no_deadline, L"en-US"), L"[]");
+    DeferralTerms no_deadline;
+    no_deadline.key = L"k";
+    EXPECT_EQ(FormatUntil(no_deadline, 0, L"en-US"), L"");
+}
 
-    // On the box: without Defer= braces stay; with none left, button 2 is
-    // greyed and the countdown's default moves to button 1.
+// {left} and {until} in the words; other braces stay; on the box, with none
+// left, button 2 is greyed and the countdown's default moves to button 1.
+TEST(Deferral, TheBoxsWords) {
+    EXPECT_EQ(WithDeferral(L"Later ({left} left, until {until}) {other}", 2, L"12/31/2026"),
+              L"Later (2 left, until 12/31/2026) {other}");
+    EXPECT_EQ(WithDeferral(L"{left}{left}", 0, L""), L"00");
+    EXPECT_EQ(WithDeferral(L"{left}", kUnlimited, L""), L"\u221E");
     MsgBoxParams plain;
     ASSERT_TRUE(ParseCmdLine(plain, L"velmo.exe \"{left}\" c \"YesNo|DefButton2|Button2=Later ({left})\" 30").ok());
-    ApplyDeferral(plain, 0, L"en-US");
+    ApplyDeferral(plain, DeferralsNow(), L"en-US");
     EXPECT_EQ(plain.text, L"{left}");
     EXPECT_EQ(plain.look.locked, -1);
     for (int left : {2, 0}) {
         MsgBoxParams p;
-        ASSERT_TRUE(
-            ParseCmdLine(p, L"velmo.exe \"{left} left\" c \"YesNo|DefButton2|Defer=k:3|Button2=Later ({left})\" 30").ok());
-        ApplyDeferral(p, left, L"en-US");
-        EXPECT_EQ(p.text, std::to_wstring(left) + L" left");
+        ASSERT_TRUE(ParseCmdLine(p, L"velmo.exe \"{left} left {until}\" c "
+                                    L"\"YesNo|DefButton2|Defer=k:3|DeferUntil=2026-12-31T17:30Z|Button2=Later ({left})\" 30")
+                        .ok());
+        ApplyDeferral(p, DeferralsNow{left, Utc(2026, 12, 31, 17, 30)}, L"en-US");
+        EXPECT_EQ(p.text, std::to_wstring(left) + L" left " + FormatUntil(p.defer, Utc(2026, 12, 31, 17, 30), L"en-US"));
         EXPECT_EQ(p.look.labels[1], L"Later (" + std::to_wstring(left) + L")");
         EXPECT_EQ(p.look.locked, left ? -1 : 1);
         EXPECT_EQ(p.flags & MB_DEFMASK, left ? static_cast<uint32_t>(MB_DEFBUTTON2) : static_cast<uint32_t>(MB_DEFBUTTON1));
     }
+}
+
+// The key's lock: one per key in any letter case, per user in a user's
+// store; in the machine's store inside the namespace where there is one.
+TEST(DeferralLock, Names) {
+    const struct {
+        const wchar_t* key;
+        const wchar_t* sid;
+        bool in_namespace;
+        const wchar_t* name;
+    } cases[] = {
+        {L"Office365", L"", true, L"velmo-deferrals\\OFFICE365"},
+        {L"office365", L"", true, L"velmo-deferrals\\OFFICE365"},
+        {L"a.b-c_D", L"", false, L"Global\\velmo-deferral-machine-A.B-C_D"},
+        {L"office365", L"S-1-5-21-1-2-3-1001", false, L"Global\\velmo-deferral-S-1-5-21-1-2-3-1001-OFFICE365"},
+        // A user's store never uses the machine's namespace.
+        {L"office365", L"S-1-5-21-1-2-3-1001", true, L"Global\\velmo-deferral-S-1-5-21-1-2-3-1001-OFFICE365"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DeferralLockName(c.key, c.sid, c.in_namespace), c.name) << Narrow(c.name);
+}
+
+// The namespace's and the machine's mutexes' security: full control for
+// SYSTEM and Administrators; a token whose Administrators is deny-only (a
+// standard user's, an unelevated administrator's) gets nothing.
+TEST(DeferralLock, OnlySystemAndAdministrators) {
+    kt::unique_local sd = kt::SdFromSddl(std::wstring(L"O:SYG:SY") + kDeferralLockSddl);
+    ASSERT_TRUE(sd) << GetLastError();
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(sd.get(), &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "inherits what its parent allows";
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD bytes = sizeof admins;
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &bytes));
+    kt::unique_handle own = kt::OwnToken(TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY);
+    ASSERT_TRUE(own);
+    HANDLE restricted = nullptr;
+    SID_AND_ATTRIBUTES deny_only{admins, 0};
+    ASSERT_TRUE(CreateRestrictedToken(own.get(), 0, 1, &deny_only, 0, nullptr, 0, nullptr, &restricted))
+        << GetLastError();
+    kt::unique_handle standard(restricted);
+    GENERIC_MAPPING mapping = {STANDARD_RIGHTS_READ | MUTANT_QUERY_STATE, STANDARD_RIGHTS_WRITE,
+                               STANDARD_RIGHTS_EXECUTE | SYNCHRONIZE, MUTANT_ALL_ACCESS};
+    auto granted = [&](HANDLE token) {
+        HANDLE i = nullptr;
+        if (!DuplicateToken(token, SecurityIdentification, &i)) return ~0UL;
+        kt::unique_handle identity(i);
+        PRIVILEGE_SET privileges{};
+        DWORD size = sizeof privileges, access = 0;
+        BOOL allowed = FALSE;
+        if (!AccessCheck(sd.get(), identity.get(), MAXIMUM_ALLOWED, &mapping, &privileges, &size, &access, &allowed))
+            return ~0UL;
+        return allowed ? static_cast<unsigned long>(access) : 0UL;
+    };
+    EXPECT_EQ(granted(own.get()), static_cast<unsigned long>(MUTANT_ALL_ACCESS)) << "an elevated administrator";
+    EXPECT_EQ(granted(standard.get()), 0UL) << "Administrators deny-only";
 }
 
 // The store, as this run's account has it: a key of the test's own.
@@ -156,76 +290,194 @@ protected:
         terms_.times = 3;
     }
     void TearDown() override { DeferralStore(key_).Remove(); }
-    // Writes Left raw, of any type.
-    void WriteLeft(DWORD type, const void* data, DWORD bytes) {
+    // Writes a value raw, of any type.
+    void Write(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
         DeferralStore store(key_);
         const bool machine = store.Where().compare(0, 4, L"HKLM") == 0;
         HKEY k = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
-                                  store.Where().substr(5).c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                                  nullptr, &k, nullptr),
+        ASSERT_EQ(RegCreateKeyExW(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, store.Where().substr(5).c_str(), 0,
+                                  nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &k, nullptr),
                   ERROR_SUCCESS);
         kt::unique_hkey key(k);
-        RegSetValueExW(key.get(), L"Left", 0, type, static_cast<const BYTE*>(data), bytes);
+        RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes);
+    }
+    void WriteLeft(DWORD left) { Write(L"Left", REG_DWORD, &left, sizeof left); }
+    void WriteText(const wchar_t* name, const std::wstring& text) {
+        Write(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+    // A REG_SZ value of the record; empty without one.
+    std::wstring Text(const wchar_t* name) {
+        DeferralStore store(key_);
+        HKEY k = nullptr;
+        if (RegOpenKeyExW(store.Where().compare(0, 4, L"HKLM") == 0 ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER,
+                          store.Where().substr(5).c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &k) != ERROR_SUCCESS)
+            return L"";
+        kt::unique_hkey key(k);
+        wchar_t text[128] = {};
+        DWORD bytes = sizeof text;
+        RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, text, &bytes);
+        return text;
     }
     std::wstring key_;
     DeferralTerms terms_;
 };
 
-TEST_F(Store, UsedThenRemoved) {
+// What Take gives and refuses, by the record and the deadline.
+TEST_F(Store, TakeRules) {
+    const ULONGLONG later = UtcNow() + 60 * kMinute, passed = UtcNow() - kMinute;
+    const wchar_t text[] = L"two";
+    const struct {
+        const char* name;
+        int times;
+        bool deadline;
+        ULONGLONG deadline_utc;
+        int record;  // Left written before; -1: none, -2: a REG_SZ
+        bool given;
+        int left;
+        const wchar_t* why;
+        int left_after;  // in the record; -1: none
+    } cases[] = {
+        {"two_left", 3, false, 0, 2, true, 1, L"", 1},
+        {"none_left", 3, false, 0, 0, false, 0, L"none left", 0},
+        {"the_deadline_has_passed", 3, true, passed, 2, false, 0, L"the deadline has passed", 2},
+        {"unlimited_before_the_deadline", 0, true, later, -1, true, kUnlimited, L"", -1},
+        {"unlimited_after_the_deadline", 0, true, passed, -1, false, 0, L"the deadline has passed", -1},
+        {"a_broken_record_is_new", 3, false, 0, -2, true, 2, L"", 2},
+        {"out_of_range_is_new", 3, true, later, 7, true, 2, L"", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeferralStore store(key_);
+        store.Remove();
+        if (c.record >= 0) WriteLeft(static_cast<DWORD>(c.record));
+        if (c.record == -2) Write(L"Left", REG_SZ, text, sizeof text);
+        DeferralTerms terms = terms_;
+        terms.times = c.times;
+        terms.has_deadline = c.deadline;
+        Taken t = store.Take(terms, c.deadline_utc, L"WINE\\ann");
+        EXPECT_EQ(t.given, c.given);
+        EXPECT_EQ(t.left, c.left);
+        EXPECT_EQ(t.why, c.why);
+        const DeferralRecord after = store.Read();
+        EXPECT_EQ(after.state == DeferralRecord::rsGood ? static_cast<int>(after.left) : -1, c.left_after);
+        EXPECT_EQ(Text(L"LastDeferredBy"), c.given ? L"WINE\\ann" : L"") << "a refusal wrote who deferred";
+        EXPECT_EQ(Text(L"LastDeferred").size(), c.given ? 20u : 0u) << "not YYYY-MM-DDThh:mm:ssZ";
+    }
     DeferralStore store(key_);
-    EXPECT_EQ(store.Read().state, DeferralRecord::rsNone);
-    int left = -5;
-    ASSERT_TRUE(store.Use(terms_, L"WINE\\ann", &left).ok());
-    EXPECT_EQ(left, 2);
-    DeferralRecord r = store.Read();
-    EXPECT_EQ(r.state, DeferralRecord::rsGood);
-    EXPECT_EQ(r.left, 2u);
-    ASSERT_TRUE(store.Use(terms_, L"WINE\\ann", &left).ok());
-    ASSERT_TRUE(store.Use(terms_, L"WINE\\ann", &left).ok());
-    EXPECT_EQ(left, 0);
-    // None left: nothing more is used.
-    EXPECT_FALSE(store.Use(terms_, L"WINE\\ann", &left).ok());
-    EXPECT_EQ(store.Read().left, 0u);
     ASSERT_TRUE(store.Remove().ok());
     EXPECT_EQ(store.Read().state, DeferralRecord::rsNone);
     EXPECT_TRUE(store.Remove().ok()) << "removing what is gone";
     // Under Wine the tests run elevated: the machine's store.
     EXPECT_EQ(store.Where(), (kt::Elevated() ? L"HKLM\\SOFTWARE\\velmo\\Deferrals\\" : L"HKCU\\Software\\velmo\\Deferrals\\") + key_);
+    // A record that cannot be written (a key's name longer than the
+    // registry takes): no deferral, and the error named.
+    DeferralStore unwritable(key_ + std::wstring(300, L'x'));
+    Taken t = unwritable.Take(terms_, 0, L"WINE\\ann");
+    EXPECT_FALSE(t.given);
+    EXPECT_NE(t.why.find(L"RegCreateKeyExW"), std::wstring::npos) << Narrow(t.why);
 }
 
-TEST_F(Store, ABrokenRecordCountsAsNew) {
-    const wchar_t text[] = L"two";
-    WriteLeft(REG_SZ, text, sizeof text);
-    DeferralRecord r = DeferralStore(key_).Read();
-    EXPECT_EQ(r.state, DeferralRecord::rsUnusable);
-    EXPECT_EQ(r.why, L"Left is not a REG_DWORD");
-    int left = 0;
-    ASSERT_TRUE(DeferralStore(key_).Use(terms_, L"WINE\\ann", &left).ok());
-    EXPECT_EQ(left, 2) << "a broken record is a new one";
-    const DWORD seven = 7;
-    WriteLeft(REG_DWORD, &seven, sizeof seven);
-    ASSERT_TRUE(DeferralStore(key_).Use(terms_, L"WINE\\ann", &left).ok());
-    EXPECT_EQ(left, 2) << "out of range is new";
+// A local deadline is fixed as an instant on first sight: a later zone
+// does not move it; a changed value as written is fixed anew; a zoned one
+// needs no fixing.
+TEST_F(Store, ALocalDeadlineIsFixedOnFirstSight) {
+    DeferralStore store(key_);
+    terms_ = Until(L"2026-12-31T18:00");
+    const struct {
+        const char* name;
+        const wchar_t* written;
+        int east;  // the machine's zone now
+        const wchar_t* deadline;
+    } cases[] = {
+        {"first_sight", L"2026-12-31T18:00", 60, L"2026-12-31T17:00Z"},
+        {"twelve_hours_back", L"2026-12-31T18:00", -660, L"2026-12-31T17:00Z"},
+        {"daylight_saving_time", L"2026-12-31T18:00", 120, L"2026-12-31T17:00Z"},
+        {"a_new_value", L"2026-12-31T19:00", -660, L"2027-01-01T06:00Z"},
+        {"a_date_alone", L"2026-12-31", -300, L"2027-01-01T05:00Z"},
+        {"and_back", L"2026-12-31T18:00", 0, L"2026-12-31T18:00Z"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DeferralTerms terms = Until(c.written);
+        EXPECT_EQ(UtcText(store.Deadline(terms, LocalToUtcAt(c.east))), c.deadline);
+        EXPECT_EQ(Text(L"DeadlineAsWritten"), c.written);
+        EXPECT_EQ(Text(L"Deadline"), c.deadline);
+    }
+    // A record whose instant cannot be read is fixed anew.
+    WriteText(L"Deadline", L"soon");
+    EXPECT_EQ(UtcText(store.Deadline(terms_, LocalToUtcAt(-300))), L"2026-12-31T23:00Z");
+    // Zoned: the same everywhere, and the record is left as it is.
+    EXPECT_EQ(UtcText(store.Deadline(Until(L"2026-12-31T18:00+01:00"), LocalToUtcAt(-660))), L"2026-12-31T17:00Z");
+    EXPECT_EQ(Text(L"DeadlineAsWritten"), L"2026-12-31T18:00");
+    EXPECT_EQ(store.Deadline(DeferralTerms(), LocalToUtcAt(0)), 0u) << "no DeferUntil=";
 }
 
-// Runs at once lose no deferral: each change reads the record again under
-// the key's mutex.
+// A store whose reads wait, once the record is read, until another run has
+// read it too (or 100 ms have passed): without the key's lock both would
+// write what they read less one, and one deferral would be lost.
+class MeetingStore : public DeferralStore {
+public:
+    struct Meeting {
+        std::mutex m;
+        std::condition_variable cv;
+        int reads = 0;
+    };
+    MeetingStore(const std::wstring& key, Meeting& meeting) : DeferralStore(key), meeting_(meeting) {}
+    DeferralRecord Read() const override {
+        DeferralRecord record = DeferralStore::Read();
+        std::unique_lock<std::mutex> lock(meeting_.m);
+        const int mine = ++meeting_.reads;
+        meeting_.cv.notify_all();
+        meeting_.cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return meeting_.reads > mine; });
+        return record;
+    }
+
+private:
+    Meeting& meeting_;
+};
+
+// Runs at once lose no deferral: each take reads the record again under
+// the key's lock.
 TEST_F(Store, ChangesAtOnceLoseNothing) {
     terms_.times = 40;
+    MeetingStore::Meeting meeting;
     std::vector<std::thread> runs;
-    std::atomic<int> used{0};
-    for (int i = 0; i < 8; ++i) {
-        runs.emplace_back([&] {
+    std::vector<int> given(2, 0);
+    for (int i = 0; i < 2; ++i) {
+        runs.emplace_back([&, i] {
             for (int n = 0; n < 4; ++n) {
-                DeferralStore store(key_);
-                if (store.Use(terms_, L"WINE\\ann", nullptr).ok()) ++used;
+                if (MeetingStore(key_, meeting).Take(terms_, 0, L"WINE\\ann").given) ++given[i];
             }
         });
     }
     for (std::thread& t : runs) t.join();
-    EXPECT_EQ(used, 32);
-    EXPECT_EQ(DeferralStore(key_).Read().left, 8u);
+    EXPECT_EQ(given[0] + given[1], 8);
+    EXPECT_EQ(DeferralStore(key_).Read().left, 32u) << "a deferral was lost";
+}
+
+// Where there is no private namespace (Wine), the machine's lock is the
+// global name: a take waits while another holds it.
+TEST_F(Store, WithoutANamespaceTheGlobalName) {
+    {
+        kt::unique_boundary probe(CreateBoundaryDescriptorW(L"velmo-test", 0));
+        if (probe) GTEST_SKIP() << "this system has private namespaces";
+    }
+    if (DeferralStore(key_).Where().compare(0, 4, L"HKLM") != 0) GTEST_SKIP() << "not the machine's store";
+    kt::unique_handle held(CreateMutexW(nullptr, TRUE, DeferralLockName(key_, L"", false).c_str()));
+    ASSERT_TRUE(held);
+    Taken taken;
+    kt::unique_handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread run([&] {
+        taken = DeferralStore(key_).Take(terms_, 0, L"WINE\\ann");
+        SetEvent(done.get());
+    });
+    EXPECT_EQ(WaitForSingleObject(done.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT)) << "the take did not wait";
+    ReleaseMutex(held.get());
+    EXPECT_EQ(WaitForSingleObject(done.get(), 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+    run.join();
+    EXPECT_TRUE(taken.given);
+    EXPECT_EQ(taken.why, L"") << "taken without the lock";
+    EXPECT_EQ(taken.left, 2);
 }
 
 }  // namespace

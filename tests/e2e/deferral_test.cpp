@@ -137,6 +137,110 @@ TEST(Deferral, ADeadlineThatHasPassed) {
     EXPECT_TRUE(e2e::HasLineStarting(e2e::ParseLog(TestDir::Read(dir.log())), L"no deferral left: the deadline has passed"));
 }
 
+// Starts velmo in a time zone: as a Wine process of its own whose TZ is
+// zone (Wine takes its zone from the TZ of the Unix process it starts in,
+// which the environment of a Windows parent does not reach: measured).
+// The loader is winerun's. False when it cannot be started here.
+bool StartInZone(const wchar_t* zone, const std::wstring& exe, const std::wstring& args) {
+    wchar_t loader[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(L"VELMO_WINE", loader, MAX_PATH);
+    const std::string unix_exe = test::UnixPath(exe);
+    if (n == 0 || n >= MAX_PATH || unix_exe.empty()) return false;
+    std::wstring line = std::wstring(L"Z:\\usr\\bin\\env TZ=") + zone + L" " + loader + L" " +
+                        std::wstring(unix_exe.begin(), unix_exe.end()) + L" " + args;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+// A visible box of any process whose title starts with caption (the
+// countdown writes after it), within kBoxWait.
+struct TitleSearch {
+    const std::wstring* caption;
+    HWND found;
+};
+BOOL CALLBACK TitledFrom(HWND w, LPARAM p) {
+    auto* s = reinterpret_cast<TitleSearch*>(p);
+    wchar_t cls[16] = {};
+    GetClassNameW(w, cls, 16);
+    if (!IsWindowVisible(w) || wcscmp(cls, L"#32770") != 0 || e2e::Text(w).compare(0, s->caption->size(), *s->caption) != 0)
+        return TRUE;
+    s->found = w;
+    return FALSE;
+}
+HWND BoxTitled(const std::wstring& caption) {
+    TitleSearch search{&caption, nullptr};
+    for (DWORD start = GetTickCount(); !search.found && GetTickCount() - start < kBoxWait; Sleep(20))
+        EnumWindows(TitledFrom, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// A deadline without a zone is fixed as an instant the first time velmo
+// sees it: where the clock was later moved 12 hours back (a time zone
+// changed, or a daylight saving time's end), it does not open again.
+// {until} shows the instant in each run's own zone.
+TEST(Deferral, AnotherTimeZoneDoesNotReopenAPassedDeadline) {
+    e2e::Sandbox dir(L"deferral_zone");
+    TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nDFR=\r\n");
+    Key key(L"zone");
+    // An hour ago in UTC, the minute as written.
+    FILETIME f{};
+    GetSystemTimeAsFileTime(&f);
+    const ULONGLONG hour = 60ULL * 60 * 10000000;
+    ULONGLONG ago = ((static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime) - hour;
+    ago -= ago % (hour / 60);
+    SYSTEMTIME t{};
+    f = {static_cast<DWORD>(ago), static_cast<DWORD>(ago >> 32)};
+    FileTimeToSystemTime(&f, &t);
+    wchar_t deadline[32];
+    swprintf(deadline, 32, L"%04u-%02u-%02uT%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);
+    const struct {
+        const wchar_t* zone;
+        int hours_east;
+    } zones[] = {{L"UTC", 0}, {L"Etc/GMT+12", -12}};  // POSIX's sign: 12 hours behind UTC
+    for (const auto& z : zones) {
+        SCOPED_TRACE(test::Narrow(z.zone));
+        // The instant as a person in that zone reads it.
+        const ULONGLONG there = ago + static_cast<long long>(z.hours_east) * static_cast<long long>(hour);
+        f = {static_cast<DWORD>(there), static_cast<DWORD>(there >> 32)};
+        SYSTEMTIME local{};
+        FileTimeToSystemTime(&f, &local);
+        wchar_t date[64] = {}, time[64] = {};
+        GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, date, 64, nullptr);
+        GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &local, nullptr, time, 64);
+        const std::wstring caption = L"Deferral " + key.name() + L" in " + z.zone;
+        ASSERT_TRUE(StartInZone(z.zone, dir.exe(),
+                                L"\"Until {until}\" \"" + caption + L"\" \"YesNo|DefButton2|Button2=Later ({left})|Defer=" +
+                                    key.name() + L":3|DeferUntil=" + deadline + L"\" 3"))
+            << "no loader in VELMO_WINE (winerun's), or no Unix path for the exe";
+        HWND box = BoxTitled(caption);
+        ASSERT_NE(box, nullptr) << "no box";
+        DWORD pid = 0;
+        GetWindowThreadProcessId(box, &pid);
+        kt::unique_handle velmo(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+        ASSERT_TRUE(velmo);
+        EXPECT_EQ(e2e::MessageText(box), std::wstring(L"Until ") + date + L" " + time) << "not this zone's time";
+        EXPECT_EQ(e2e::ButtonTexts(box), (std::vector<std::wstring>{L"&Yes", Later(0)}));
+        EXPECT_FALSE(IsWindowEnabled(GetDlgItem(box, IDNO))) << "the deadline opened again";
+        // The countdown answers (button 1: Later is greyed): the record,
+        // and its fixed deadline, stay.
+        EXPECT_EQ(WaitForSingleObject(velmo.get(), kBoxWait), static_cast<DWORD>(WAIT_OBJECT_0));
+        DWORD code = 0;
+        GetExitCodeProcess(velmo.get(), &code);
+        EXPECT_EQ(code, test::Code(IDYES));
+        EXPECT_EQ(key.Text(L"DeadlineAsWritten"), deadline);
+        EXPECT_EQ(key.Text(L"Deadline"), std::wstring(deadline) + L"Z");
+    }
+    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"deadline " + std::wstring(deadline) + L" fixed as " + deadline + L"Z"));
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"deadline " + std::wstring(deadline) + L" as fixed on first sight"));
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"no private namespace for the keys' locks"));
+}
+
 // Two runs with one key at once: both deferrals are counted.
 TEST(Deferral, TwoRunsAtOnceLoseNothing) {
     e2e::Sandbox dir(L"deferral_two");

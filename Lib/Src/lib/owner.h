@@ -103,6 +103,31 @@ struct hkey_traits {
     static void close(type k) { RegCloseKey(k); }
 };
 
+// Ownership of a mutex a wait gave this thread: ReleaseMutex, once.
+struct mutex_hold_traits {
+    using type = HANDLE;
+    static type none() { return nullptr; }
+    static bool valid(type h) { return h != nullptr; }
+    static void close(type h) { ReleaseMutex(h); }
+};
+
+// Boundary descriptors of CreateBoundaryDescriptorW.
+struct boundary_traits {
+    using type = HANDLE;
+    static type none() { return nullptr; }
+    static bool valid(type h) { return h != nullptr; }
+    static void close(type h) { DeleteBoundaryDescriptor(h); }
+};
+
+// Handles of a private namespace (CreatePrivateNamespaceW or
+// OpenPrivateNamespaceW), closed without destroying it.
+struct private_namespace_traits {
+    using type = HANDLE;
+    static type none() { return nullptr; }
+    static bool valid(type h) { return h != nullptr; }
+    static void close(type h) { ClosePrivateNamespace(h, 0); }
+};
+
 // Device contexts of GetDC, released to the window they came from.
 struct window_dc {
     HWND window;
@@ -124,6 +149,9 @@ using unique_thread_timer = unique_any<thread_timer_traits>;
 using unique_hook = unique_any<hook_traits>;
 using unique_window_dc = unique_any<window_dc_traits>;
 using unique_hkey = unique_any<hkey_traits>;
+using unique_mutex_hold = unique_any<mutex_hold_traits>;
+using unique_boundary = unique_any<boundary_traits>;
+using unique_private_namespace = unique_any<private_namespace_traits>;
 
 // Runs a callable when the scope ends, unless dismissed.
 template <class F>
