@@ -4,6 +4,7 @@
 // HKLM\SOFTWARE\velmo\Deferrals, the 64-bit view.)
 #include <gtest/gtest.h>
 
+#include "app/Deferral.h"
 #include "tests/e2e/logfile.h"
 
 namespace {
@@ -241,18 +242,57 @@ TEST(Deferral, AnotherTimeZoneDoesNotReopenAPassedDeadline) {
     EXPECT_TRUE(e2e::HasLineStarting(lines, L"no private namespace for the keys' locks"));
 }
 
-// Two runs with one key at once: both deferrals are counted.
-TEST(Deferral, TwoRunsAtOnceLoseNothing) {
-    e2e::Sandbox dir(L"deferral_two");
-    Key key(L"two");
-    DeferRun first, second;
-    ASSERT_TRUE(Start(first, dir.exe(), key, L":5"));
-    ASSERT_TRUE(Start(second, dir.exe(), key, L":5"));
-    e2e::Click(first.box, IDNO);
-    e2e::Click(second.box, IDNO);
-    EXPECT_EQ(first.p.WaitExit(kBoxWait), test::Code(IDNO));
-    EXPECT_EQ(second.p.WaitExit(kBoxWait), test::Code(IDNO));
-    EXPECT_EQ(key.Left(), 3);
+// Whether the box's thread takes no message within a moment: it waits.
+bool Busy(HWND box) {
+    DWORD_PTR result = 0;
+    return !SendMessageTimeoutW(box, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 50, &result);
+}
+
+// Two runs with one key at once: a deferral is taken at the click under the
+// key's lock, so both are counted; and on the last one only one run gets
+// it, the other's box stays with Later greyed and its label updated. The
+// clicks come while the test holds the key's lock: both runs wait for it,
+// and read the record only once they have it.
+TEST(Deferral, TwoRunsAtOnceTakeOneEach) {
+    for (DWORD left : {DWORD{3}, DWORD{1}}) {
+        SCOPED_TRACE(left);
+        e2e::Sandbox dir(L"deferral_two");
+        Key key(L"two");
+        key.SetLeft(left);
+        DeferRun first, second;
+        ASSERT_TRUE(Start(first, dir.exe(), key, L":5"));
+        ASSERT_TRUE(Start(second, dir.exe(), key, L":5"));
+        {
+            kt::unique_handle lock(CreateMutexW(nullptr, TRUE, DeferralLockName(key.name(), L"", false).c_str()));
+            ASSERT_TRUE(lock);
+            e2e::Click(first.box, IDNO);
+            e2e::Click(second.box, IDNO);
+            EXPECT_TRUE(test::Eventually([&] { return Busy(first.box) && Busy(second.box); })) << "not both waiting";
+            ReleaseMutex(lock.get());
+        }
+        if (left == 3) {
+            EXPECT_EQ(first.p.WaitExit(kBoxWait), test::Code(IDNO));
+            EXPECT_EQ(second.p.WaitExit(kBoxWait), test::Code(IDNO));
+            EXPECT_EQ(key.Left(), 1);
+            continue;
+        }
+        // One of them got the last; the other still asks, Later greyed.
+        DeferRun* got = nullptr;
+        DeferRun* stays = nullptr;
+        ASSERT_TRUE(test::Eventually([&] {
+            got = !first.p.Running() ? &first : !second.p.Running() ? &second : nullptr;
+            return got != nullptr;
+        })) << "nobody got the last deferral";
+        stays = got == &first ? &second : &first;
+        EXPECT_EQ(got->p.WaitExit(kBoxWait), test::Code(IDNO));
+        EXPECT_TRUE(test::Eventually([&] { return !IsWindowEnabled(GetDlgItem(stays->box, IDNO)); }))
+            << "Later given twice, or not greyed";
+        EXPECT_TRUE(IsWindow(stays->box));
+        EXPECT_EQ(e2e::ButtonTexts(stays->box), (std::vector<std::wstring>{L"&Yes", Later(0)}));
+        EXPECT_EQ(key.Left(), 0);
+        e2e::Click(stays->box, IDYES);
+        EXPECT_EQ(stays->p.WaitExit(kBoxWait), test::Code(IDYES));
+    }
 }
 
 // The 32-bit and the 64-bit build keep one count (the registry's 64-bit

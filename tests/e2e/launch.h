@@ -124,18 +124,19 @@ public:
         if (RegGetValueW(Open().get(), nullptr, value, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS) return L"";
         return text;
     }
-    void SetLeftText(const wchar_t* text) const {
+    void SetLeft(DWORD left) const { Set(REG_DWORD, &left, sizeof left); }
+    void SetLeftText(const wchar_t* text) const { Set(REG_SZ, text, static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t))); }
+    void Remove() const { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (kDeferralStore + name_).c_str(), KEY_WOW64_64KEY, 0); }
+
+private:
+    void Set(DWORD type, const void* data, DWORD bytes) const {
         HKEY k = nullptr;
         if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kDeferralStore + name_).c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
                             nullptr, &k, nullptr) != ERROR_SUCCESS)
             return;
         kt::unique_hkey key(k);
-        RegSetValueExW(key.get(), L"Left", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                       static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+        RegSetValueExW(key.get(), L"Left", 0, type, static_cast<const BYTE*>(data), bytes);
     }
-    void Remove() const { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (kDeferralStore + name_).c_str(), KEY_WOW64_64KEY, 0); }
-
-private:
     // The record's key in the 64-bit view; empty when there is none.
     kt::unique_hkey Open() const {
         HKEY k = nullptr;
