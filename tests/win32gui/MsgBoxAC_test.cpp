@@ -213,4 +213,71 @@ TEST(MsgBoxAC, WorkerStuckPastTheWaitKeepsItsTaskAlive) {
     EXPECT_EQ(ThreadCount(), threads_before);
 }
 
+// The defer button of a box that is up: a person's click asks take(); a
+// refusal leaves the box up, the button greyed and its words for none
+// left; a grant ends the box with it. At its instant it greys by itself,
+// and the countdown whose default it was clicks button 1 instead: the
+// countdown's answer all the same.
+TEST(MsgBoxAC, TheDeferButtonWhileTheBoxIsUp) {
+    auto utc_now = [] {
+        FILETIME f;
+        GetSystemTimeAsFileTime(&f);
+        return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+    };
+    const struct {
+        const char* name;
+        bool grant;
+        uint64_t until_ms;  // from now; 0: no deadline
+        int answer;
+        bool at_zero, taken;
+    } cases[] = {
+        {"refused_then_yes", false, 0, IDYES, false, false},
+        {"granted", true, 0, IDNO, false, true},
+        {"the_deadline_passes", false, 1200, IDYES, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::wstring caption = std::wstring(L"Defer ") + std::wstring(c.name, c.name + strlen(c.name));
+        kt::MsgBoxLook look;
+        look.labels[1] = L"Later (1)";
+        look.none_left[1] = L"Later (0)";
+        look.deferral = 1;
+        look.deferral_until = c.until_ms ? utc_now() + c.until_ms * 10000 : 0;
+        int asked = 0;
+        look.take = [&] {
+            ++asked;
+            return c.grant;
+        };
+        std::atomic<bool> greyed{false}, relabelled{false};
+        std::thread person([&] {
+            HWND box = AwaitBox(caption, 10000);
+            if (!box) box = AwaitBox(caption + L" [3]", 10000);
+            if (!box) return;
+            if (!c.until_ms) PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+            for (DWORD start = GetTickCount(); IsWindow(box) && GetTickCount() - start < 5000; Sleep(10)) {
+                if (IsWindowEnabled(GetDlgItem(box, IDNO))) continue;
+                greyed = true;
+                wchar_t text[32] = {};
+                GetWindowTextW(GetDlgItem(box, IDNO), text, 32);
+                relabelled = std::wstring(text) == L"Later (0)";
+                break;
+            }
+            // The countdown ends the deadline's box; a person the refused one.
+            if (!c.until_ms && !c.grant) PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), 0);
+        });
+        bool at_zero = false;
+        kt::BoxEnd end;
+        const int answer = kt::MsgBoxAC(GetDesktopWindow(), L"text", caption, MB_YESNO | MB_DEFBUTTON2,
+                                        c.until_ms ? 3 : 30, false, &at_zero, look, &end);
+        person.join();
+        EXPECT_EQ(answer, c.answer);
+        EXPECT_EQ(at_zero, c.at_zero);
+        EXPECT_EQ(end.countdown, c.at_zero);
+        EXPECT_EQ(end.taken, c.taken);
+        EXPECT_EQ(asked, c.until_ms ? 0 : 1) << "take() asked at a click it did not see, or never";
+        EXPECT_EQ(greyed.load(), !c.grant);
+        EXPECT_EQ(relabelled.load(), !c.grant);
+    }
+}
+
 }  // namespace
