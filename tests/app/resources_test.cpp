@@ -72,7 +72,7 @@ TEST_F(VelmoExe, BothTwinsCarryTheManifest) {
             "level=\"asInvoker\"",
             "uiAccess=\"false\"",
             "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-            std::string("name=\"") + name + "\" version=\"1.7.0.0\" processorArchitecture=\"" + arch + "\"",
+            std::string("name=\"") + name + "\" version=\"1.7.1.0\" processorArchitecture=\"" + arch + "\"",
             "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>",
             "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, "
             "PerMonitor</dpiAwareness>",
