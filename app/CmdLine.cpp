@@ -12,7 +12,7 @@
 namespace {
 
 // What a flag word sets besides its style bits.
-enum Switch { swNone, swNoButtons, swReportTimeout, swGuard, swRun };
+enum Switch { swNone, swNoButtons, swReportTimeout, swGuard, swRun, swForceClose, swReopen };
 
 struct FlagWord {
     const wchar_t* word;
@@ -48,6 +48,8 @@ const FlagWord kFlagWords[] = {
     {L"REPORTTIMEOUT", 0, swReportTimeout},
     {L"GUARD", 0, swGuard},
     {L"RUN", 0, swRun},
+    {L"FORCECLOSE", 0, swForceClose},
+    {L"REOPEN", 0, swReopen},
 };
 
 kt::result Fail(const std::wstring& text) { return kt::result(ERROR_INVALID_PARAMETER, text); }
@@ -98,6 +100,8 @@ struct Valued {
     kt::SessionScope session = kt::scAll;
     DeferralTerms defer;
     std::wstring defer_piece, until_piece;  // the pieces that gave them
+    CloseTerms close;
+    std::wstring apps_piece, wait_piece;
 };
 
 // Readers of one valued word: what its value sets, or why it cannot be
@@ -153,6 +157,25 @@ kt::result ReadDeferUntil(const std::wstring& piece, unsigned, const std::wstrin
     return {};
 }
 
+kt::result ReadCloseApps(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
+    if (!v.apps_piece.empty()) return Fail(L"ERROR: CloseApps= given twice '" + piece + L"'");
+    std::wstring why;
+    if (!kt::ParseApps(value, v.close.apps, why)) return Fail(L"ERROR: " + why + L" in '" + piece + L"'");
+    v.apps_piece = piece;
+    return {};
+}
+
+kt::result ReadCloseWait(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
+    if (!v.wait_piece.empty()) return Fail(L"ERROR: CloseWait= given twice '" + piece + L"'");
+    bool digits = !value.empty() && value.size() <= 4;
+    for (wchar_t c : value) digits &= c >= L'0' && c <= L'9';
+    const unsigned long seconds = digits ? wcstoul(value.c_str(), nullptr, 10) : 0;
+    if (seconds < 1 || seconds > 3600) return Fail(L"ERROR: not 1 to 3600 seconds '" + piece + L"'");
+    v.close.wait_s = static_cast<uint32_t>(seconds);
+    v.wait_piece = piece;
+    return {};
+}
+
 struct ValuedWord {
     const wchar_t* name;  // before the "=" (or the number), in upper case
     bool numbered;        // Button<n>=: a decimal number between the name and the "="
@@ -167,6 +190,8 @@ const ValuedWord kValuedWords[] = {
     {L"SESSION", false, ReadSession},
     {L"DEFER", false, ReadDefer},
     {L"DEFERUNTIL", false, ReadDeferUntil},
+    {L"CLOSEAPPS", false, ReadCloseApps},
+    {L"CLOSEWAIT", false, ReadCloseWait},
 };
 
 // The valued word a piece is, its number and its value; null when it is
@@ -361,6 +386,8 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
             if (hit->sets == swReportTimeout) report_timeout = true;
             if (hit->sets == swGuard) look.guard = true;
             if (hit->sets == swRun) p.run = true;
+            if (hit->sets == swForceClose) valued.close.force = true;
+            if (hit->sets == swReopen) valued.close.reopen = true;
         }
     }
 
@@ -378,6 +405,14 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
         if (!p.buttons || kt::ButtonCount(flags) < 2)
             return Fail(L"ERROR: the box has no button 2 to defer with '" + valued.defer_piece + L"'");
     }
+
+    // The words of CloseApps= go with it; Reopen with Run.
+    if (valued.apps_piece.empty()) {
+        if (!valued.wait_piece.empty()) return Fail(L"ERROR: CloseWait= without CloseApps= '" + valued.wait_piece + L"'");
+        if (valued.close.force) return Fail(L"ERROR: ForceClose without CloseApps= 'ForceClose'");
+        if (valued.close.reopen) return Fail(L"ERROR: Reopen without CloseApps= 'Reopen'");
+    }
+    if (valued.close.reopen && !p.run) return Fail(L"ERROR: Reopen without Run 'Reopen'");
 
     // Run: the timeout must stand where it belongs (a number, 0 for none),
     // for the command is what follows it, as written.
@@ -404,5 +439,6 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     p.texts = valued.texts;
     p.session = valued.session;
     p.defer = valued.defer;
+    p.close = valued.close;
     return res;
 }

@@ -9,7 +9,18 @@
 #include "gen/Texts.h"
 #include "lib/kt.h"
 #include "relay/Session.h"
+#include "win32gui/Apps.h"
 #include "win32gui/BoxLook.h"
+
+// CloseApps= and the words that go with it: the apps to close before an
+// install.
+struct CloseTerms {
+    std::vector<kt::AppPattern> apps;  // empty: no CloseApps=
+    uint32_t wait_s = 60;              // CloseWait=: how long they may take once asked
+    bool force = false;                // ForceClose: what still runs then is ended
+    bool reopen = false;               // Reopen (with Run): started again once the command ends
+    bool given() const { return !apps.empty(); }
+};
 
 struct MsgBoxParams {
     std::wstring text;
@@ -37,6 +48,8 @@ struct MsgBoxParams {
     // the timeout, as written) runs.
     bool run = false;
     std::wstring command;
+    // CloseApps=, CloseWait=, ForceClose and Reopen.
+    CloseTerms close;
 };
 
 // The exit code of a box that the countdown closed, with ReportTimeout: the

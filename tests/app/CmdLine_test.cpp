@@ -330,6 +330,43 @@ TEST(ParseCmdLine, ValuedWords) {
 #undef BAD_DEFER
 #undef BAD_DATE
 
+// CloseApps= and its words: the apps, CloseWait= (60 by default), and
+// ForceClose and Reopen, which only go with CloseApps= (Reopen with Run).
+TEST(ParseCmdLine, CloseAppsWords) {
+    const struct {
+        const wchar_t* line;   // after "velmo.exe t c "
+        const wchar_t* error;  // null: success
+        size_t apps;
+        uint32_t wait;
+        bool force, reopen;
+    } cases[] = {
+        {L"\"YesNo|CloseApps=winword,OUTLOOK.EXE\" 60", nullptr, 2, 60, false, false},
+        {L"\"OK|CloseApps=C:\\Program Files\\Contoso\\|CloseWait=120|ForceClose\" 0", nullptr, 1, 120, true, false},
+        {L"\"NoButtons|Run|closeapps=notepad|closewait=1|reopen\" 0 setup.exe", nullptr, 1, 1, false, true},
+        {L"\"YesNo|CloseApps=a|CloseWait=3600\"", nullptr, 1, 3600, false, false},
+        {L"\"YesNo|CloseApps=\"", L"ERROR: an empty item in 'CloseApps='", 0, 0, false, false},
+        {L"\"YesNo|CloseApps=a,,b\"", L"ERROR: an empty item in 'CloseApps=a,,b'", 0, 0, false, false},
+        {L"\"YesNo|CloseApps=a|CloseApps=b\"", L"ERROR: CloseApps= given twice 'CloseApps=b'", 0, 0, false, false},
+        {L"\"YesNo|CloseApps=a|CloseWait=0\"", L"ERROR: not 1 to 3600 seconds 'CloseWait=0'", 0, 0, false, false},
+        {L"\"YesNo|CloseApps=a|CloseWait=3601\"", L"ERROR: not 1 to 3600 seconds 'CloseWait=3601'", 0, 0, false, false},
+        {L"\"YesNo|CloseApps=a|CloseWait=1m\"", L"ERROR: not 1 to 3600 seconds 'CloseWait=1m'", 0, 0, false, false},
+        {L"\"YesNo|CloseWait=30\"", L"ERROR: CloseWait= without CloseApps= 'CloseWait=30'", 0, 0, false, false},
+        {L"\"YesNo|ForceClose\"", L"ERROR: ForceClose without CloseApps= 'ForceClose'", 0, 0, false, false},
+        {L"\"NoButtons|Run|Reopen\" 0 x.exe", L"ERROR: Reopen without CloseApps= 'Reopen'", 0, 0, false, false},
+        {L"\"YesNo|CloseApps=a|Reopen\"", L"ERROR: Reopen without Run 'Reopen'", 0, 0, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.line));
+        MsgBoxParams p;
+        ASSERT_TRUE(Parsed(std::wstring(L"velmo.exe t c ") + c.line, c.error, p));
+        if (c.error) continue;
+        EXPECT_EQ(p.close.apps.size(), c.apps);
+        EXPECT_EQ(p.close.wait_s, c.wait);
+        EXPECT_EQ(p.close.force, c.force);
+        EXPECT_EQ(p.close.reopen, c.reopen);
+    }
+}
+
 // The command after Run's timeout, as written; the arguments before it as
 // CommandLineToArgvW splits them.
 TEST(ParseCmdLine, RunsCommandAsWritten) {

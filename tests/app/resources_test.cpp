@@ -133,9 +133,9 @@ TEST_F(VelmoExe, CarriesItsVersionInBothLanguages) {
         ASSERT_FALSE(raw.empty());
         Version v = ReadVersion(raw);
         EXPECT_EQ(v.fixed.dwFileVersionMS, 0x00010007u);
-        EXPECT_EQ(v.fixed.dwFileVersionLS, 0x00000000u);
+        EXPECT_EQ(v.fixed.dwFileVersionLS, 0x00010000u);
         EXPECT_EQ(v.fixed.dwProductVersionMS, 0x00010007u);
-        EXPECT_EQ(v.fixed.dwProductVersionLS, 0x00000000u);
+        EXPECT_EQ(v.fixed.dwProductVersionLS, 0x00010000u);
         EXPECT_EQ(v.fixed.dwFileOS, 0x40004u);
         EXPECT_EQ(v.fixed.dwFileType, 1u);
         EXPECT_EQ(v.fixed.dwFileFlags, 0u);
@@ -143,7 +143,7 @@ TEST_F(VelmoExe, CarriesItsVersionInBothLanguages) {
         EXPECT_EQ(v.comments, w.comments);
         EXPECT_EQ(v.internal, L"velmo");
         EXPECT_EQ(v.original, L"velmo.exe");
-        EXPECT_EQ(v.file_version, L"1, 7, 0, 0");
+        EXPECT_EQ(v.file_version, L"1, 7, 1, 0");
         EXPECT_EQ(v.trademarks, L"");
         EXPECT_EQ(v.translation, w.translation);
     }

@@ -255,7 +255,9 @@ TEST(MsgBoxAC, TheDeferButtonWhileTheBoxIsUp) {
             if (!box) return;
             if (!c.until_ms) PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
             for (DWORD start = GetTickCount(); IsWindow(box) && GetTickCount() - start < 5000; Sleep(10)) {
-                if (IsWindowEnabled(GetDlgItem(box, IDNO))) continue;
+                // A box that has gone has no button to see greyed.
+                HWND later = GetDlgItem(box, IDNO);
+                if (!later || IsWindowEnabled(later) || !IsWindow(box)) continue;
                 greyed = true;
                 wchar_t text[32] = {};
                 GetWindowTextW(GetDlgItem(box, IDNO), text, 32);

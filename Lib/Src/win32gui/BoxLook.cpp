@@ -141,6 +141,7 @@ thread_local BoxCall* t_call = nullptr;
 
 const UINT_PTR kGuardTimer = 0x6775;
 const UINT_PTR kDeadlineTimer = 0x6776;
+const UINT_PTR kRefreshTimer = 0x6777;
 
 bool IsDialog(HWND w) {
     wchar_t cls[16] = {};
@@ -307,6 +308,30 @@ bool Command(HWND box, BoxCall& call, WPARAM& wparam) {
     return true;
 }
 
+// The words as they are now; the box ends with button 1, as its person's
+// answer, once refresh() says it is done.
+void Refresh(HWND box, BoxCall& call) {
+    MsgBoxLook::LiveWords words;
+    // A window procedure: nothing may escape it.
+    try {
+        words = call.look->refresh();
+    } catch (...) {
+        return;
+    }
+    if (words.done) {
+        KillTimer(box, kRefreshTimer);
+        log_printf(get_log(), "UB\xB7", "the box ends by itself with button 1");
+        SendMessageW(box, WM_COMMAND, MAKEWPARAM(ButtonItem(call.flags, 0), BN_CLICKED),
+                     reinterpret_cast<LPARAM>(ButtonWindow(box, call.flags, 0)));
+        return;
+    }
+    if (!words.text.empty()) SetBoxText(box, words.text);
+    for (unsigned i = 0; i < kMaxButtons; ++i) {
+        HWND b = ButtonWindow(box, call.flags, i);
+        if (b && !words.labels[i].empty() && GetWndText(b) != words.labels[i]) SetWindowTextW(b, words.labels[i].c_str());
+    }
+}
+
 // Sees the box's messages after its own procedure: once its WM_INITDIALOG
 // has returned, the system has laid the box out (Wine lays it out there and
 // activates it on the way, so activation is too early for the labels) and
@@ -331,6 +356,10 @@ LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
     }
     if (message == WM_COMMAND && !Command(w, *call, wparam)) return 0;
     if (message != WM_COMMAND && call->locked >= 0 && Refused(*call, message, wparam)) return 0;
+    if (message == WM_TIMER && wparam == kRefreshTimer) {
+        Refresh(w, *call);
+        return 0;
+    }
     if (message == WM_TIMER && wparam == kDeadlineTimer) {
         if (UtcNow() >= call->look->deferral_until) {
             log_printf(get_log(), "UB\xB7", "the deadline has passed while the box is up");
@@ -348,6 +377,7 @@ LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
             if (call->look->any()) Dress(w, call->flags, *call->look);
             if (call->locked >= 0) Lock(w, *call);
             if (call->locked < 0 && call->look->deferral >= 0 && call->look->deferral_until) ArmDeadline(w, *call);
+            if (call->look->refresh) SetTimer(w, kRefreshTimer, call->look->refresh_ms, nullptr);
             if (call->look->ends_with) WaitForTheEnd(w, *call);
             if (call->look->fit_text) FitTextToScreen(w);
             if (call->look->topmost) {
@@ -460,7 +490,7 @@ int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption
                const MsgBoxLook& look, BoxEnd* end) {
     if (end) *end = BoxEnd();
     if (!look.any() && !look.guard && !look.fit_text && !look.topmost && look.locked < 0 && !look.ends_with &&
-        look.deferral < 0)
+        look.deferral < 0 && !look.refresh)
         return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
     BoxCall call;
     call.look = &look;

@@ -59,6 +59,17 @@ struct MsgBoxLook {
     std::function<bool()> take;
     uint64_t deferral_until = 0;
     std::wstring none_left[kMaxButtons];
+    // Words that follow what changes while the box is up: every refresh_ms,
+    // refresh() gives the text and the labels as they are now (empty: kept);
+    // the box takes them, growing or shrinking to the text, and where done
+    // is set it ends with button 1, as its person's answer. Null: none.
+    struct LiveWords {
+        std::wstring text;
+        std::wstring labels[kMaxButtons];
+        bool done = false;
+    };
+    std::function<LiveWords()> refresh;
+    DWORD refresh_ms = 1000;
     // The countdown's click as it sends it (MsgBoxAC): a command of that
     // button sent from another thread is the countdown's, not a person's.
     const std::atomic<uint32_t>* countdown = nullptr;

@@ -256,4 +256,60 @@ void FitTextToScreen(HWND box) {
                static_cast<unsigned>(n), columns.width, frame_w, frame_h, new_frame_w, new_frame_h, work_w, work_h);
 }
 
+void SetBoxText(HWND box, const std::wstring& text) {
+    HWND control = GetDlgItem(box, kTextItem);
+    if (!control || GetWndText(control) == text) return;
+    RECT frame{}, client{};
+    GetWindowRect(box, &frame);
+    GetClientRect(box, &client);
+    MONITORINFO mi{};
+    mi.cbSize = sizeof mi;
+    GetMonitorInfoW(MonitorFromWindow(box, MONITOR_DEFAULTTONEAREST), &mi);
+    const RECT& work = mi.rcWork;
+    const RECT t = RectInBox(box, control);
+    const int text_w = t.right - t.left, text_h = t.bottom - t.top;
+    const int chrome_w = (frame.right - frame.left) - client.right, chrome_h = (frame.bottom - frame.top) - client.bottom;
+    const int right_margin = std::max(0, static_cast<int>(client.right - t.right));
+    const UINT prefix = (GetWindowLongW(control, GWL_STYLE) & SS_NOPREFIX) ? DT_NOPREFIX : 0;
+    TextMeter meter(control);
+    // Wider where a line needs it, up to the work area; as tall as the text
+    // at that width, and never lower than one line.
+    int widest = 0;
+    for (const std::wstring& l : Lines(text)) widest = std::max(widest, meter.width(l, prefix | DT_EXPANDTABS));
+    const int room_w = (work.right - work.left) - chrome_w - t.left - right_margin;
+    const int new_w = std::max(text_w, std::min(widest, room_w));
+    const int new_h = std::max(meter.height(L" ", new_w, prefix), meter.height(text, new_w, prefix));
+    const int dx = new_w - text_w, dy = new_h - text_h;
+    std::vector<Child> children;
+    EnumChildWindows(box, ListChildProc, reinterpret_cast<LPARAM>(&children));
+    int row_left = INT_MAX, row_right = 0;
+    for (const Child& c : children) {
+        if (!c.button) continue;
+        row_left = std::min(row_left, static_cast<int>(c.rect.left));
+        row_right = std::max(row_right, static_cast<int>(c.rect.right));
+    }
+    int row_shift = 0;
+    if (row_left <= row_right) {
+        RowAlign align = Alignment(row_left, client.right - row_right);
+        row_shift = align == raCentred ? dx / 2 : (align == raRight ? dx : 0);
+    }
+    const UINT kMove = SWP_NOZORDER | SWP_NOACTIVATE;
+    SetWindowTextW(control, text.c_str());
+    SetWindowPos(control, nullptr, 0, 0, new_w, new_h, kMove | SWP_NOMOVE);
+    // What lies below the text (the buttons) moves with its end.
+    for (const Child& c : children) {
+        if (c.rect.top >= t.bottom) SetWindowPos(c.window, nullptr, c.rect.left + row_shift, c.rect.top + dy, 0, 0, kMove | SWP_NOSIZE);
+    }
+    // Grown or shrunk about its centre, and kept on the work area.
+    const int new_frame_w = client.right + dx + chrome_w, new_frame_h = client.bottom + dy + chrome_h;
+    int x = frame.left - dx / 2, y = frame.top - dy / 2;
+    x = std::max(static_cast<int>(work.left), std::min(x, static_cast<int>(work.right) - new_frame_w));
+    y = std::max(static_cast<int>(work.top), std::min(y, static_cast<int>(work.bottom) - new_frame_h));
+    SetWindowPos(box, nullptr, x, y, new_frame_w, new_frame_h, kMove);
+    InvalidateRect(box, nullptr, TRUE);
+    log_printf(get_log(), "UB\xB7", "text changed: %d lines of text, box %dx%d->%dx%d", static_cast<int>(Lines(text).size()),
+               static_cast<int>(frame.right - frame.left), static_cast<int>(frame.bottom - frame.top), new_frame_w,
+               new_frame_h);
+}
+
 }  // namespace kt

@@ -64,4 +64,10 @@ TextColumns FitColumns(const ColumnRoom& room);
 // still found by its text. Runs on the box's thread.
 void FitTextToScreen(HWND box);
 
+// Puts a new message text into a box that is up: the box grows or shrinks
+// to the text's height (and sideways where a line needs it, up to the work
+// area), what lies below the text (the buttons) moving with its end. Runs
+// on the box's thread.
+void SetBoxText(HWND box, const std::wstring& text);
+
 }  // namespace kt
