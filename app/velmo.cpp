@@ -5,8 +5,12 @@
 // stdout and its help to stderr instead of a help box).
 #include <windows.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "Log/Log.h"
 #include "app/Box.h"
+#include "app/Close.h"
 #include "app/CmdLine.h"
 #include "app/Command.h"
 #include "app/Console.h"
@@ -48,10 +52,85 @@ void ShowHelp(const kt::result& error, bool seen) {
 #endif
 }
 
+// The notice on a thread of its own, while this one closes apps and runs
+// the command; it goes once Done(), or when its person closes it.
+class Notice {
+public:
+    explicit Notice(const MsgBoxParams& params) : params_(params), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        // A command's remaining time is not known: no falling number.
+        params_.look.quiet_title = true;
+        params_.look.ends_with = done_.get();
+        thread_ = std::thread([this] {
+            // Nothing may leave a thread procedure.
+            try {
+                ShowBox(params_);
+            } catch (...) {
+            }
+        });
+    }
+    Notice(const Notice&) = delete;
+    Notice& operator=(const Notice&) = delete;
+    ~Notice() {
+        Done();
+        thread_.join();
+    }
+    void Done() { SetEvent(done_.get()); }
+
+private:
+    MsgBoxParams params_;
+    kt::unique_handle done_;
+    std::thread thread_;
+};
+
+// While the command runs, an app of CloseApps= that starts is asked to
+// close at once (the notice names it); its end is waited for no longer
+// than a second at a time.
+void KeepAppsClosed(const Command& command, const CloseTerms& terms, DWORD session) {
+    kt::AppFinder finder(terms.apps);
+    std::vector<DWORD> asked;
+    while (WaitForSingleObject(command.process(), 1000) == WAIT_TIMEOUT) {
+        for (const kt::RunningApp& app : finder.Find(session)) {
+            if (std::find(asked.begin(), asked.end(), app.pid) != asked.end()) continue;
+            asked.push_back(app.pid);
+            kt::log_wprintf(kt::get_log(), L"APP", L"%s PID=%04X started while the command runs: asked to close (%u windows)",
+                            app.image.c_str(), static_cast<unsigned>(app.pid),
+                            static_cast<unsigned>(kt::AskToClose(app)));
+        }
+    }
+}
+
+// Run with CloseApps= on this desktop: the notice names the apps while they
+// close; the command starts only once none of them runs (else 1618); while
+// it runs they are kept closed; with Reopen they start again after it.
+int CloseAndRun(const MsgBoxParams& params) {
+    const DWORD session = OwnSession();
+    const std::vector<kt::RunningApp> shown = kt::AppFinder(params.close.apps).Find(session, params.close.reopen);
+    MsgBoxParams words = params;
+    ApplyApps(words, params, shown);
+    words.look.refresh = FollowApps(params, session, false);
+    Notice notice(words);
+    Closing closing;
+    if (!shown.empty()) {
+        closing = CloseApps(params.close, session, shown, params.close.reopen);
+        if (!closing.AllEnded()) {
+            kt::log_printf(kt::get_log(), "RUN", "an app still runs: the command is not started (1618)");
+            return kRetryLater;
+        }
+    }
+    Command command;
+    if (command.Start(params.command)) return static_cast<int>(kCannotRun);
+    KeepAppsClosed(command, params.close, session);
+    const DWORD code = command.Wait();
+    notice.Done();
+    if (params.close.reopen) Reopen(closing);
+    return static_cast<int>(code);
+}
+
 // Run: the command, and the notice while it runs. Its exit code, or
 // kCannotRun where it cannot be started (no notice then).
 int RunWithNotice(MsgBoxParams& params, const MsgBoxParams& given, bool seen) {
     kt::Log* log = kt::get_log();
+    if (seen && params.close.given()) return CloseAndRun(params);
     Command command;
     if (command.Start(params.command)) return static_cast<int>(kCannotRun);
     if (seen) {
@@ -71,7 +150,10 @@ int RunWithNotice(MsgBoxParams& params, const MsgBoxParams& given, bool seen) {
 }
 
 // A question on this desktop: a person's click of the defer button takes a
-// deferral then; the count is kept once the box has ended.
+// deferral then; the count is kept once the box has ended. With
+// CloseApps= nobody is asked for nothing: none of the apps running, button
+// 1's answer at once; else the box names them while it is up, and button 1
+// closes them (1618 where one would not close).
 int Ask(MsgBoxParams& params, const DeferralsNow& deferrals) {
     const std::wstring who = kt::OwnUser();
     if (params.look.deferral >= 0) {
@@ -80,9 +162,23 @@ int Ask(MsgBoxParams& params, const DeferralsNow& deferrals) {
             return TakeDeferral(params, deferrals, who, left);
         };
     }
-    const Shown shown = ShowBox(params);
-    KeepDeferrals(params, kt::OutcomeOf(shown.answer, shown.end, AskedOf(params)), who, shown.end.taken);
-    return shown.answer;
+    const DWORD session = OwnSession();
+    std::vector<kt::RunningApp> shown;
+    if (params.close.given()) {
+        shown = kt::AppFinder(params.close.apps).Find(session);
+        if (shown.empty()) {
+            kt::log_printf(kt::get_log(), "APP", "none of the apps runs: no box, button 1's answer");
+            return Button1Answer(params);
+        }
+        const MsgBoxParams written = params;
+        ApplyApps(params, written, shown);
+        params.look.refresh = FollowApps(written, session, true);
+    }
+    const Shown shown_box = ShowBox(params);
+    const kt::Outcome o = kt::OutcomeOf(shown_box.answer, shown_box.end, AskedOf(params));
+    KeepDeferrals(params, o, who, shown_box.end.taken);
+    if (!params.close.given() || o.ending == kt::enNone || !IsButton1(shown_box.answer, params)) return shown_box.answer;
+    return CloseApps(params.close, session, shown).AllEnded() ? Button1Answer(params) : kRetryLater;
 }
 
 int Run() {

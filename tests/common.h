@@ -122,10 +122,11 @@ inline bool RunUnix(const std::string& command) {
     return true;
 }
 
-// Polls every 10 ms until done() or 10 s have passed; done()'s last answer.
+// Polls every 10 ms until done() or limit_ms (10 s) have passed; done()'s
+// last answer.
 template <class F>
-bool Eventually(F done) {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(10)) {
+bool Eventually(F done, DWORD limit_ms = 10000) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < limit_ms; Sleep(10)) {
         if (done()) return true;
     }
     return done();
