@@ -16,3 +16,20 @@ Shown ShowBox(const MsgBoxParams& params) {
     if (params.report_timeout && shown.end.countdown) shown.answer = kExitTimedOut;
     return shown;
 }
+
+Notice::Notice(const MsgBoxParams& params) : params_(params), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    // A command's remaining time is not known: no falling number.
+    params_.look.quiet_title = true;
+    params_.look.ends_with = done_.get();
+    const HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
+    thread_ = std::thread([this, desktop] {
+        // Nothing may leave a thread procedure.
+        try {
+            // The creator's desktop: a new thread of a run started on
+            // another desktop than its station's first would show nothing.
+            SetThreadDesktop(desktop);
+            ShowBox(params_);
+        } catch (...) {
+        }
+    });
+}

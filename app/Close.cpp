@@ -1,8 +1,12 @@
 #include "app/Close.h"
 
+#include <userenv.h>
+
+#include <algorithm>
 #include <memory>
 
 #include "Log/Log.h"
+#include "relay/Dlls.h"
 
 namespace {
 
@@ -127,5 +131,137 @@ void Reopen(const Closing& closing) {
         } else {
             kt::log_wprintf(log, kCategory, L"cannot reopen %s: %s", app.image.c_str(), kt::ErrorText(GetLastError()).c_str());
         }
+    }
+}
+
+void KeepAppsClosed(HANDLE until, const CloseTerms& terms, DWORD session) {
+    kt::AppFinder finder(terms.apps);
+    std::vector<DWORD> asked;
+    while (kt::WaitPumping(until, 1000) == WAIT_TIMEOUT) {
+        for (const kt::RunningApp& app : finder.Find(session)) {
+            if (std::find(asked.begin(), asked.end(), app.pid) != asked.end()) continue;
+            asked.push_back(app.pid);
+            kt::log_wprintf(kt::get_log(), kCategory, L"%s PID=%04X started meanwhile: asked to close (%u windows)",
+                            app.image.c_str(), static_cast<unsigned>(app.pid), static_cast<unsigned>(kt::AskToClose(app)));
+        }
+    }
+}
+
+std::wstring AppsValue(const std::vector<kt::AppPattern>& apps) {
+    std::wstring value;
+    for (const kt::AppPattern& app : apps) value += (value.empty() ? L"" : L",") + app.text;
+    return value;
+}
+
+namespace {
+enum ClosedField : uint16_t { cfFound = 1, cfRunning, cfApps };
+}  // namespace
+
+kt::ChannelMessage ClosedMessage(const Closing& closing) {
+    kt::ChannelMessage m(kt::ctClosed);
+    uint32_t running = 0;
+    std::wstring apps;
+    for (size_t i = 0; i < closing.apps.size(); ++i) {
+        running += closing.ends[i] == kt::aeStillRunning;
+        apps += closing.apps[i].image + L": " + kt::AppEndText(closing.ends[i]) + L"\n";
+    }
+    m.put(cfFound, static_cast<uint32_t>(closing.apps.size()));
+    m.put(cfRunning, running);
+    m.put(cfApps, apps);
+    return m;
+}
+
+bool ReadClosed(const kt::ChannelMessage& m, ClosedReport& r) {
+    return m.type() == kt::ctClosed && m.get(cfFound, r.found) && m.get(cfRunning, r.running) && m.get(cfApps, r.apps) &&
+           r.running <= r.found;
+}
+
+int ConcludeClosing(const MsgBoxParams& p, const std::vector<kt::RunningApp>& before,
+                    const std::vector<kt::RelayRun::Closed>& reports, Closing* closed) {
+    kt::Log* log = kt::get_log();
+    std::vector<SessionApps> sessions;
+    auto session = [&](DWORD id) -> SessionApps& {
+        for (SessionApps& s : sessions) {
+            if (s.session == id) return s;
+        }
+        sessions.push_back(SessionApps{id, false, 0, 0});
+        return sessions.back();
+    };
+    for (const kt::RunningApp& app : before) ++session(app.session).found;
+    for (const kt::RelayRun::Closed& r : reports) {
+        ClosedReport report;
+        // What a person's process tells is logged, never trusted: the apps
+        // as they are now decide.
+        if (!ReadClosed(r.report, report)) {
+            kt::log_wprintf(log, kCategory, L"session %u sent no report of its apps", static_cast<unsigned>(r.session));
+            continue;
+        }
+        session(r.session).asked = true;
+        kt::log_wprintf(log, kCategory, L"session %u closed its apps: %u found, %u still running", static_cast<unsigned>(r.session),
+                        static_cast<unsigned>(report.found), static_cast<unsigned>(report.running));
+    }
+    const std::vector<kt::RunningApp> now = kt::AppFinder(p.close.apps).Find(kt::kAllSessions);
+    for (const kt::RunningApp& app : now) ++session(app.session).running;
+    for (SessionApps& s : sessions) {
+        if (!s.asked && s.found) kt::log_wprintf(log, kCategory, L"session %u: nobody was asked to close its apps",
+                                                 static_cast<unsigned>(s.session));
+    }
+    size_t to_end = 0;
+    ClosingVerdict verdict = Verdict(sessions, p.close.force, &to_end);
+    bool ended = true;
+    for (const kt::RunningApp& app : now) {
+        if (verdict == cvForce && kt::EndApp(app) == 0) {
+            LogApp(app, kt::AppEndText(kt::aeEnded));
+        } else {
+            ended = false;
+            LogApp(app, kt::AppEndText(kt::aeStillRunning));
+        }
+    }
+    if (closed) {
+        *closed = Closing();
+        for (const kt::RunningApp& app : before) {
+            bool runs = false;
+            for (const kt::RunningApp& n : now) runs |= n.pid == app.pid;
+            closed->apps.push_back(app);
+            closed->ends.push_back(runs && !(verdict == cvForce && ended) ? kt::aeStillRunning : kt::aeClosedWhenAsked);
+        }
+    }
+    if (verdict == cvClosed || (verdict == cvForce && ended)) return Button1Answer(p);
+    kt::log_printf(log, "APP", "apps still run: 1618");
+    return kRetryLater;
+}
+
+void ReopenAsTheirPersons(const Closing& closing) {
+    kt::Log* log = kt::get_log();
+    kt::RelayDlls dlls;
+    for (size_t i = 0; i < closing.apps.size(); ++i) {
+        const kt::RunningApp& app = closing.apps[i];
+        if (closing.ends[i] == kt::aeStillRunning) continue;
+        HANDLE t = nullptr;
+        kt::unique_handle token(dlls.loaded.ok() && dlls.query_token(app.session, &t) ? t : nullptr);
+        LPVOID block = nullptr;
+        if (!token || !dlls.create_env(&block, token.get(), FALSE)) {
+            kt::log_wprintf(log, kCategory, L"cannot reopen %s in session %u: no token or environment of its person",
+                            app.image.c_str(), static_cast<unsigned>(app.session));
+            continue;
+        }
+        std::wstring line = app.cmdline.empty() ? L"\"" + app.image + L"\"" : app.cmdline;
+        const std::wstring folder = app.image.substr(0, app.image.find_last_of(L'\\'));
+        wchar_t desktop[] = L"WinSta0\\Default";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        si.lpDesktop = desktop;
+        PROCESS_INFORMATION pi{};
+        if (CreateProcessAsUserW(token.get(), app.image.c_str(), &line[0], nullptr, nullptr, FALSE,
+                                 CREATE_UNICODE_ENVIRONMENT, block, folder.c_str(), &si, &pi)) {
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+            kt::log_wprintf(log, kCategory, L"reopened %s in session %u as PID=%04X: %s", app.image.c_str(),
+                            static_cast<unsigned>(app.session), static_cast<unsigned>(pi.dwProcessId), line.c_str());
+        } else {
+            kt::log_wprintf(log, kCategory, L"cannot reopen %s in session %u: %s", app.image.c_str(),
+                            static_cast<unsigned>(app.session), kt::ErrorText(GetLastError()).c_str());
+        }
+        dlls.destroy_env(block);
     }
 }

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "app/CmdLine.h"
+#include "relay/Relay.h"
 #include "win32gui/Apps.h"
 
 // The code deployment systems retry (another install is under way): an app
@@ -65,3 +66,33 @@ ClosingVerdict Verdict(const std::vector<SessionApps>& sessions, bool force, siz
 // Starts what was closed again, as it was started (its command line, else
 // its image alone), as this process's user; logged.
 void Reopen(const Closing& closing);
+
+// Until `until` is signalled (a command's end, a relayed run's channel), an
+// app that starts in session is asked to close at once (the notice names
+// it); looked for once a second.
+void KeepAppsClosed(HANDLE until, const CloseTerms& terms, DWORD session);
+
+// CloseApps='s value for the apps, as a relayed run is sent it.
+std::wstring AppsValue(const std::vector<kt::AppPattern>& apps);
+
+// A relayed run's report of its person's apps (ctClosed), and its reading:
+// how many it found and how many still run, and each as "image: how".
+kt::ChannelMessage ClosedMessage(const Closing& closing);
+struct ClosedReport {
+    uint32_t found = 0, running = 0;
+    std::wstring apps;
+};
+bool ReadClosed(const kt::ChannelMessage& m, ClosedReport& r);
+
+// From SYSTEM, once the runs have closed their persons' apps (reports):
+// the apps of every session as they are now, combined by Verdict (a
+// session without a report was never asked); with ForceClose what still
+// runs is ended. Button 1's answer where none runs any more, else 1618.
+// closed: every app found before that runs no more, for Reopen.
+int ConcludeClosing(const MsgBoxParams& p, const std::vector<kt::RunningApp>& before,
+                    const std::vector<kt::RelayRun::Closed>& reports, Closing* closed = nullptr);
+
+// Reopen from where nobody sees it: each app as its own person, in their
+// session (their token, environment and the shown desktop), never on this
+// process's own unseen one.
+void ReopenAsTheirPersons(const Closing& closing);

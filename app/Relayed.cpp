@@ -1,7 +1,12 @@
 #include "app/Relayed.h"
 
+#include <thread>
+
 #include "Log/Log.h"
 #include "app/Box.h"
+#include "app/Close.h"
+#include "gen/module.h"
+#include "app/resource.h"
 #include "app/Unseen.h"
 #include "relay/Session.h"
 
@@ -34,6 +39,10 @@ kt::ChannelMessage QuestionMessage(const MsgBoxParams& p, uint32_t remaining) {
     if (p.look.deferral >= 0) {
         m.put(qfDeferral, static_cast<uint32_t>(p.look.deferral));
         m.put(qfUntil, static_cast<uint64_t>(p.look.deferral_until));
+    }
+    if (p.close.given()) {
+        m.put(qfApps, AppsValue(p.close.apps));
+        m.put(qfCloseWait, p.close.wait_s);
     }
     for (unsigned i = 0; i < kt::kMaxButtons; ++i) {
         if (!p.look.labels[i].empty()) m.put(static_cast<uint16_t>(qfLabel + i), p.look.labels[i]);
@@ -68,6 +77,14 @@ bool ReadQuestion(const kt::ChannelMessage& m, MsgBoxParams& p) {
     };
     if (!button(qfLocked, q.look.locked) || !button(qfDeferral, q.look.deferral)) return false;
     if (q.look.deferral >= 0 && !m.get(qfUntil, q.look.deferral_until)) return false;
+    if (m.has(qfApps)) {
+        std::wstring apps, why;
+        uint32_t wait = 0;
+        if (!m.get(qfApps, apps) || !kt::ParseApps(apps, q.close.apps, why) || !m.get(qfCloseWait, wait) || wait < 1 ||
+            wait > 3600)
+            return false;
+        q.close.wait_s = wait;
+    }
     for (unsigned i = 0; i < kt::kMaxButtons; ++i) {
         for (std::wstring* label : {&q.look.labels[i], &q.look.none_left[i]}) {
             const uint16_t field = static_cast<uint16_t>((label == &q.look.labels[i] ? qfLabel : qfNoneLeft) + i);
@@ -77,6 +94,79 @@ bool ReadQuestion(const kt::ChannelMessage& m, MsgBoxParams& p) {
     p = q;
     return true;
 }
+
+namespace {
+
+// Button 1's answer that counts closes this person's apps: the answer this
+// run reported waits for the asker's decision (the first person's, or the
+// countdowns'); a decision of another person's is first told in a notice
+// that names the apps. The report goes back over the channel.
+void CloseOnTheDecision(kt::RunChannel& channel, const MsgBoxParams& p, const kt::Outcome& o,
+                        const std::vector<kt::RunningApp>& shown) {
+    kt::ChannelMessage m;
+    const bool own = o.ending != kt::enNone;
+    if (own && IsButton1(o.answer, p)) {
+        const DWORD limit = p.timeout > 0 ? static_cast<DWORD>(p.timeout) * 1000 + kt::kRelaySlackMs : INFINITE;
+        WaitForSingleObject(channel.ends_box(), limit);
+    }
+    int decided = 0;
+    if (!channel.Decided(m) || !kt::ReadDecided(m, decided) || !IsButton1(decided, p)) return;
+    CloseTerms terms = p.close;
+    // Only the asker ends what still runs.
+    terms.force = false;
+    const bool told = !(own && IsButton1(o.answer, p));
+    // The closing on a thread of its own; the notice that tells the person
+    // why, where it is another's answer, stays on this one until it is done.
+    Closing closing;
+    kt::unique_handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
+    std::thread closer([&] {
+        // Nothing may leave a thread procedure.
+        try {
+            // This thread's desktop: its windows are the ones to close.
+            SetThreadDesktop(desktop);
+            closing = CloseApps(terms, OwnSession(), shown);
+        } catch (...) {
+        }
+        SetEvent(done.get());
+    });
+    if (told) {
+        MsgBoxParams notice = p;
+        notice.text = kt::module().LoadStr(IDS_CLOSED_FOR_YOU);
+        notice.look = kt::MsgBoxLook();
+        notice.look.topmost = true;
+        notice.look.quiet_title = true;
+        notice.flags = (p.flags & ~(MB_TYPEMASK | MB_DEFMASK)) | MB_OK | MB_TOPMOST;
+        notice.timeout = 0;
+        const MsgBoxParams written = notice;
+        ApplyApps(notice, written, shown);
+        notice.look.refresh = FollowApps(written, OwnSession(), false);
+        notice.look.ends_with = done.get();
+        kt::log_printf(kt::get_log(), "RLY", "another person's answer closes this person's apps: told so");
+        ShowBox(notice);
+    }
+    closer.join();
+    channel.Send(ClosedMessage(closing), kReportWaitMs);
+}
+
+// A notice with CloseApps=: its person's apps close at once, the report goes
+// back, and until the command ends (the channel with it) an app that
+// starts is asked to close too.
+int CloseWhileTheNoticeShows(kt::RunChannel& channel, MsgBoxParams& p) {
+    const DWORD session = OwnSession();
+    const std::vector<kt::RunningApp> shown = kt::AppFinder(p.close.apps).Find(session);
+    const MsgBoxParams written = p;
+    ApplyApps(p, written, shown);
+    p.look.refresh = FollowApps(written, session, false);
+    Notice notice(p);
+    CloseTerms terms = p.close;
+    terms.force = false;
+    channel.Send(ClosedMessage(CloseApps(terms, session, shown)), kReportWaitMs);
+    KeepAppsClosed(channel.ended(), terms, session);
+    return 0;
+}
+
+}  // namespace
 
 int RunRelayed(HANDLE channel_end) {
     kt::Log* log = kt::get_log();
@@ -123,13 +213,27 @@ int RunRelayed(HANDLE channel_end) {
             return told && given;
         };
     }
-    const Shown shown = ShowBox(p);
-    const kt::Outcome o = kt::OutcomeOf(shown.answer, shown.end, asked);
+    if (p.run && p.close.given()) return CloseWhileTheNoticeShows(channel, p);
+    const DWORD session = OwnSession();
+    std::vector<kt::RunningApp> shown;
+    if (p.close.given()) {
+        // Its person's own apps; the box ends by itself once the last is
+        // closed (a person's answer, for everyone), where there were any.
+        const MsgBoxParams written = p;
+        shown = kt::AppFinder(p.close.apps).Find(session);
+        ApplyApps(p, written, shown);
+        p.look.refresh = FollowApps(written, session, !shown.empty());
+        // The box also goes when the asker's decision comes.
+        p.look.ends_with = channel.ends_box();
+    }
+    const Shown shown_box = ShowBox(p);
+    const kt::Outcome o = kt::OutcomeOf(shown_box.answer, shown_box.end, asked);
     kt::result sent = channel.Send(kt::AnswerMessage(o), kReportWaitMs);
     if (o.ending == kt::enNone)
-        kt::log_printf(log, "RLY", "no answer (%d) %sreported to the asker", shown.answer, sent.ok() ? "" : "not ");
+        kt::log_printf(log, "RLY", "no answer (%d) %sreported to the asker", shown_box.answer, sent.ok() ? "" : "not ");
     else
         kt::log_printf(log, "RLY", "answer %d %s%sreported to the asker", o.answer,
                        o.ending == kt::enCountdown ? "of the countdown " : "", sent.ok() ? "" : "not ");
-    return shown.answer;
+    if (p.close.given()) CloseOnTheDecision(channel, p, o, shown);
+    return shown_box.answer;
 }

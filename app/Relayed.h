@@ -19,6 +19,8 @@ enum QuestionField : uint16_t {
     qfDeferral,   // the defer button; absent: none
     qfUntil,      // when it greys by itself (UTC, FILETIME units)
     qfNotice,
+    qfApps,       // CloseApps='s value: the apps its person is asked to close; absent: none
+    qfCloseWait,
     qfLabel = 0x10,     // + the button's index
     qfNoneLeft = 0x20,  // + the button's index
 };

@@ -5,6 +5,9 @@
 #include "app/CmdLine.h"
 #include "app/Deferral.h"
 #include "relay/Answer.h"
+#include "relay/Relay.h"
+
+#include <functional>
 
 // The box of the command line, as the relay asks it.
 kt::Question AskedOf(const MsgBoxParams& p);
@@ -26,7 +29,10 @@ MsgBoxParams ForPerson(const MsgBoxParams& p, const std::wstring& language, cons
 int AskUser(const MsgBoxParams& p, const DeferralsNow& deferrals = DeferralsNow());
 
 // Run from where nobody sees it: the notice relayed to the persons at the
-// screen (see kt::RelayToUsers) while the command runs; every relayed
-// notice goes when it ends. Returns once no notice is left or the command
-// has ended.
-void NoticeToUsers(const MsgBoxParams& p, HANDLE command);
+// screen (see kt::RelayToUsers) until `until` is signalled (the command's
+// end); every relayed notice goes then. Returns once no notice is left or
+// until is signalled. With CloseApps= the runs close their persons' apps at
+// once: reported is told once every run has said how (see
+// kt::RelayAsk::reported).
+void NoticeToUsers(const MsgBoxParams& p, HANDLE until,
+                   const std::function<void(const std::vector<kt::RelayRun::Closed>&)>& reported = nullptr);

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 #include "Log/Log.h"
@@ -52,53 +53,6 @@ void ShowHelp(const kt::result& error, bool seen) {
 #endif
 }
 
-// The notice on a thread of its own, while this one closes apps and runs
-// the command; it goes once Done(), or when its person closes it.
-class Notice {
-public:
-    explicit Notice(const MsgBoxParams& params) : params_(params), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-        // A command's remaining time is not known: no falling number.
-        params_.look.quiet_title = true;
-        params_.look.ends_with = done_.get();
-        thread_ = std::thread([this] {
-            // Nothing may leave a thread procedure.
-            try {
-                ShowBox(params_);
-            } catch (...) {
-            }
-        });
-    }
-    Notice(const Notice&) = delete;
-    Notice& operator=(const Notice&) = delete;
-    ~Notice() {
-        Done();
-        thread_.join();
-    }
-    void Done() { SetEvent(done_.get()); }
-
-private:
-    MsgBoxParams params_;
-    kt::unique_handle done_;
-    std::thread thread_;
-};
-
-// While the command runs, an app of CloseApps= that starts is asked to
-// close at once (the notice names it); its end is waited for no longer
-// than a second at a time.
-void KeepAppsClosed(const Command& command, const CloseTerms& terms, DWORD session) {
-    kt::AppFinder finder(terms.apps);
-    std::vector<DWORD> asked;
-    while (WaitForSingleObject(command.process(), 1000) == WAIT_TIMEOUT) {
-        for (const kt::RunningApp& app : finder.Find(session)) {
-            if (std::find(asked.begin(), asked.end(), app.pid) != asked.end()) continue;
-            asked.push_back(app.pid);
-            kt::log_wprintf(kt::get_log(), L"APP", L"%s PID=%04X started while the command runs: asked to close (%u windows)",
-                            app.image.c_str(), static_cast<unsigned>(app.pid),
-                            static_cast<unsigned>(kt::AskToClose(app)));
-        }
-    }
-}
-
 // Run with CloseApps= on this desktop: the notice names the apps while they
 // close; the command starts only once none of them runs (else 1618); while
 // it runs they are kept closed; with Reopen they start again after it.
@@ -119,10 +73,58 @@ int CloseAndRun(const MsgBoxParams& params) {
     }
     Command command;
     if (command.Start(params.command)) return static_cast<int>(kCannotRun);
-    KeepAppsClosed(command, params.close, session);
+    KeepAppsClosed(command.process(), params.close, session);
     const DWORD code = command.Wait();
     notice.Done();
     if (params.close.reopen) Reopen(closing);
+    return static_cast<int>(code);
+}
+
+// Run with CloseApps= from where nobody sees it: the notice is relayed and
+// each run closes its person's apps at once; once they have all said how
+// (or the closing's wait and half a minute have passed), the command starts
+// where none runs any more (ForceClose: what still runs ended), else 1618.
+// With Reopen each app starts again as its person once the command ends.
+int CloseAndRunUnseen(const MsgBoxParams& given) {
+    kt::Log* log = kt::get_log();
+    const std::vector<kt::RunningApp> before = kt::AppFinder(given.close.apps).Find(kt::kAllSessions, given.close.reopen);
+    kt::unique_handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr)), reported(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::mutex lock;
+    std::vector<kt::RelayRun::Closed> reports;
+    std::thread relay([&] {
+        // Nothing may leave a thread procedure.
+        try {
+            NoticeToUsers(given, done.get(), [&](const std::vector<kt::RelayRun::Closed>& r) {
+                std::lock_guard<std::mutex> hold(lock);
+                reports = r;
+                SetEvent(reported.get());
+            });
+        } catch (...) {
+        }
+        // A relay that ended (nobody to ask) has nothing more to report.
+        SetEvent(reported.get());
+    });
+    auto finish = kt::scope_exit([&] {
+        SetEvent(done.get());
+        relay.join();
+    });
+    if (WaitForSingleObject(reported.get(), given.close.wait_s * 1000 + kt::kRelaySlackMs) != WAIT_OBJECT_0)
+        kt::log_printf(log, "APP", "not every relayed run reported its apps in time");
+    Closing closed;
+    std::vector<kt::RelayRun::Closed> got;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        got = reports;
+    }
+    if (ConcludeClosing(given, before, got, &closed) == kRetryLater) {
+        kt::log_printf(log, "RUN", "an app still runs: the command is not started (1618)");
+        return kRetryLater;
+    }
+    Command command;
+    if (command.Start(given.command)) return static_cast<int>(kCannotRun);
+    const DWORD code = command.Wait();
+    SetEvent(done.get());
+    if (given.close.reopen) ReopenAsTheirPersons(closed);
     return static_cast<int>(code);
 }
 
@@ -131,6 +133,7 @@ int CloseAndRun(const MsgBoxParams& params) {
 int RunWithNotice(MsgBoxParams& params, const MsgBoxParams& given, bool seen) {
     kt::Log* log = kt::get_log();
     if (seen && params.close.given()) return CloseAndRun(params);
+    if (!seen && params.close.given()) return CloseAndRunUnseen(given);
     Command command;
     if (command.Start(params.command)) return static_cast<int>(kCannotRun);
     if (seen) {

@@ -1139,4 +1139,88 @@ TEST(SessionMessage, ANoticeWaitsABoundedTime) {
     EXPECT_NE(record.find(" timeout=300 wait=1\n"), std::string::npos) << record;
 }
 
+// CloseApps= from an unseen station: the relayed box names its person's
+// apps; on their proceed their run closes them as they would (the asker
+// told it the decision), reports how, and the answer is button 1's once
+// none runs. Run closes them before the command, and Reopen starts them
+// again as their person after it.
+TEST(RelayCloseApps, ThePersonsRunClosesTheirApps) {
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring notepad = L"\"" + std::wstring(windows) + L"\\system32\\notepad.exe\"";
+    e2e::Sandbox dir(L"relay_close");
+    TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nRLY=\r\nAPP=\r\nRUN=\r\nA..=\r\n");
+    {
+        Process app;
+        ASSERT_TRUE(app.Start(notepad));
+        ASSERT_TRUE(test::Eventually([&] { return FindWindowW(nullptr, L"Untitled - Notepad") != nullptr; }));
+        const std::wstring text = L"Relay close {apps}";
+        Process launcher;
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                     L"\"" + dir.exe() + L"\" \"" + text + L"\" IT \"OkCancel|CloseApps=notepad\" 60"));
+        HWND box = e2e::FindBoxWithText(L"Relay close notepad", kBoxWait);
+        ASSERT_NE(box, nullptr) << "no relayed box naming notepad; the launcher " << launcher.State();
+        e2e::Click(box, IDOK);
+        EXPECT_EQ(launcher.WaitExit(kBoxWait), test::Code(IDOK));
+        EXPECT_EQ(app.WaitExit(5000), 0u) << "notepad still runs";
+        std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
+        EXPECT_TRUE(e2e::Contains(lines, L"session 1 closed its apps: 1 found, 0 still running"));
+        EXPECT_TRUE(e2e::HasLineStarting(lines, L"session 1 told answer 1: its apps close"));
+    }
+    {
+        DeleteFileW(dir.log().c_str());
+        Process app;
+        ASSERT_TRUE(app.Start(notepad));
+        ASSERT_TRUE(test::Eventually([&] { return FindWindowW(nullptr, L"Untitled - Notepad") != nullptr; }));
+        Process launcher;
+        ASSERT_TRUE(e2e::StartUnseen(launcher, dir / L"asker.pid",
+                                     L"\"" + dir.exe() + L"\" \"Installing; {apps} closed\" IT \"NoButtons|Run|CloseApps=notepad|Reopen\" 0 \"" +
+                                         e2e::ExeDir() + L"\\sleeper.exe\" 2000 5"));
+        EXPECT_EQ(app.WaitExit(kBoxWait), 0u) << "notepad not closed before the command";
+        EXPECT_EQ(launcher.WaitExit(kBoxWait), 5u);
+        HWND reopened = nullptr;
+        EXPECT_TRUE(test::Eventually([&] { return (reopened = FindWindowW(nullptr, L"Untitled - Notepad")) != nullptr; }))
+            << "not reopened";
+        if (reopened) PostMessageW(reopened, WM_CLOSE, 0, 0);
+        std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
+        EXPECT_TRUE(e2e::HasLineStarting(lines, L"reopened "));
+        EXPECT_TRUE(e2e::HasLineStarting(lines, L"command started, PID="));
+    }
+}
+
+// On a multi-session host the first person's proceed closes everyone's
+// apps: a person whose apps close on someone else's answer is first told
+// so in their own box, with the apps named. (Under Wine every run is in
+// one session, so both runs see the one notepad.)
+TEST(RelayCloseApps, AnotherPersonsAnswerIsToldFirst) {
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    Process app;
+    ASSERT_TRUE(app.Start(L"\"" + std::wstring(windows) + L"\\system32\\notepad.exe\""));
+    HWND notepad = nullptr;
+    ASSERT_TRUE(test::Eventually([&] { return (notepad = FindWindowW(nullptr, L"Untitled - Notepad")) != nullptr; }));
+    // Unsaved work: notepad asks before it closes, which holds the closing.
+    HWND edit = FindWindowExW(notepad, nullptr, L"Edit", nullptr);
+    SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"unsaved"));
+    SendMessageW(edit, EM_SETMODIFY, TRUE, 0);
+    SessionsRun run(L"relay_close_told");
+    const std::wstring text = L"Relay close told {apps}";
+    ASSERT_TRUE(run.Start(L"1:active:WINE\\ann:-;2:active:WINE\\bob:-",
+                          L"\"" + text + L"\" IT \"OkCancel|CloseApps=notepad|CloseWait=20\" 60"));
+    std::vector<HWND> boxes = e2e::FindBoxesWithText(L"Relay close told notepad", 2, kBoxWait);
+    ASSERT_EQ(boxes.size(), 2u) << "the launcher " << run.launcher().State();
+    e2e::Click(boxes[0], IDOK);
+    HWND told = e2e::FindBoxWithText(L"Another person chose to go on. These apps close now; each asks you to save what is "
+                                      L"not saved:\nnotepad",
+                                      kBoxWait);
+    EXPECT_NE(told, nullptr) << "the other person was not told";
+    // notepad's own "save changes?" (one for each run that asked it, both
+    // being in Wine's one session): its person does not save.
+    EXPECT_TRUE(test::Eventually([&] {
+        if (HWND prompt = FindWindowW(L"#32770", L"Notepad")) e2e::Click(prompt, IDNO);
+        return !app.Running();
+    })) << "notepad still runs";
+    EXPECT_EQ(run.Wait(), test::Code(IDOK));
+}
+
 }  // namespace

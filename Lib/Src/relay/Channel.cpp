@@ -171,6 +171,19 @@ bool ReadTaken(const ChannelMessage& m, bool& given, int& left) {
     return true;
 }
 
+ChannelMessage DecidedMessage(int answer) {
+    ChannelMessage m(ctDecided);
+    m.put(afAnswer, static_cast<uint32_t>(answer));
+    return m;
+}
+
+bool ReadDecided(const ChannelMessage& m, int& answer) {
+    uint32_t a = 0;
+    if (m.type() != ctDecided || !m.get(afAnswer, a)) return false;
+    answer = static_cast<int>(a);
+    return true;
+}
+
 result MakeChannel(ChannelPipe& pipe) {
     unsigned char random[16];
     if (!RtlGenRandom(random, sizeof random)) return LastErrorResult(L"RtlGenRandom");
@@ -230,6 +243,7 @@ bool ReadRelayedWord(const wchar_t* cmdline, HANDLE& run_end) {
 RunChannel::RunChannel(HANDLE run_end)
     : pipe_(run_end),
       ended_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      ends_box_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       replied_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
     InitializeCriticalSection(&lock_);
@@ -285,7 +299,7 @@ result RunChannel::ReadQuestion(ChannelMessage& m, DWORD limit_ms) {
 }
 
 result RunChannel::Watch() {
-    if (!ended_ || !stop_ || !replied_) return result(ERROR_NOT_ENOUGH_MEMORY, L"CreateEventW");
+    if (!ended_ || !ends_box_ || !stop_ || !replied_) return result(ERROR_NOT_ENOUGH_MEMORY, L"CreateEventW");
     thread_.reset(CreateThread(nullptr, 0, ReaderThread, this, 0, nullptr));
     return thread_ ? result() : LastErrorResult(L"CreateThread");
 }
@@ -299,6 +313,7 @@ DWORD WINAPI RunChannel::ReaderThread(LPVOID self) {
     } catch (...) {
     }
     SetEvent(channel->ended_.get());
+    SetEvent(channel->ends_box_.get());
     SetEvent(channel->replied_.get());
     return 0;
 }
@@ -310,9 +325,15 @@ void RunChannel::Read() {
         FrameReader::Status s;
         while ((s = reader_.next(m)) == FrameReader::frMessage) {
             EnterCriticalSection(&lock_);
-            replies_.push_back(m);
+            const bool decided = m.type() == ctDecided && !has_decided_;
+            if (decided) {
+                decided_ = m;
+                has_decided_ = true;
+            } else {
+                replies_.push_back(m);
+            }
             LeaveCriticalSection(&lock_);
-            SetEvent(replied_.get());
+            SetEvent(decided ? ends_box_.get() : replied_.get());
         }
         if (s == FrameReader::frBad) return;
         DWORD got = 0;
@@ -330,6 +351,14 @@ result RunChannel::Send(const ChannelMessage& m, DWORD limit_ms) {
         at += done;
     }
     return {};
+}
+
+bool RunChannel::Decided(ChannelMessage& decided) {
+    EnterCriticalSection(&lock_);
+    const bool has = has_decided_;
+    if (has) decided = decided_;
+    LeaveCriticalSection(&lock_);
+    return has;
 }
 
 bool RunChannel::Ask(const ChannelMessage& request, uint16_t reply_type, ChannelMessage& reply, DWORD limit_ms) {

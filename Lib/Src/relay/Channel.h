@@ -28,6 +28,8 @@ enum ChannelType : uint16_t {
     ctAnswer,        // run -> asker: how the box ended
     ctTake,          // run -> asker: its person chose the defer button
     ctTaken,         // asker -> run: whether they got a deferral
+    ctDecided,       // asker -> run: the answer that counts (its apps close on button 1's)
+    ctClosed,        // run -> asker: how its person's apps closed
 };
 
 class ChannelMessage {
@@ -78,6 +80,9 @@ private:
 ChannelMessage AnswerMessage(const Outcome& o);
 bool ReadAnswer(const ChannelMessage& m, Outcome& o);
 ChannelMessage TakenMessage(bool given, int left);
+// The asker's decision: the answer that counts for everyone.
+ChannelMessage DecidedMessage(int answer);
+bool ReadDecided(const ChannelMessage& m, int& answer);
 bool ReadTaken(const ChannelMessage& m, bool& given, int& left);
 
 // A channel's two ends: the asker's, and the run's, which the run inherits.
@@ -108,9 +113,13 @@ public:
     // Whether the handle is a pipe's end at all.
     bool IsPipe() const;
     result ReadQuestion(ChannelMessage& m, DWORD limit_ms);
-    // Starts the reader; ended() is set once the pipe breaks.
+    // Starts the reader; ended() is set once the pipe breaks; ends_box()
+    // too, and when the asker's decision came (Decided).
     result Watch();
     HANDLE ended() const { return ended_.get(); }
+    HANDLE ends_box() const { return ends_box_.get(); }
+    // The asker's decision, once it came; false before.
+    bool Decided(ChannelMessage& decided);
     result Send(const ChannelMessage& m, DWORD limit_ms);
     // Sends request and waits for a message of reply_type (or the pipe's end,
     // or limit_ms); false without one.
@@ -123,7 +132,9 @@ private:
     // or limit_ms: 0 with the bytes, or the error.
     DWORD Io(bool write, void* buffer, DWORD n, DWORD& done, DWORD limit_ms, HANDLE stop);
 
-    unique_handle pipe_, ended_, stop_, replied_, thread_;
+    unique_handle pipe_, ended_, ends_box_, stop_, replied_, thread_;
+    ChannelMessage decided_;  // under lock_
+    bool has_decided_ = false;
     FrameReader reader_;
     CRITICAL_SECTION lock_;
     std::deque<ChannelMessage> replies_;  // under lock_

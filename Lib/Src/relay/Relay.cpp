@@ -41,6 +41,8 @@ struct Person {
     bool asking = false;    // their box may still answer
     std::unique_ptr<PortChannel> channel;
     std::unique_ptr<EndWatch> end;  // tells the port when the run ends
+    bool reported = false;          // its apps' report came, or its channel ended
+    ChannelMessage closed;          // that report (ctClosed), where one came
 };
 
 // A session's message box on a thread of its own, which owns this: the
@@ -232,6 +234,8 @@ public:
     // has ended without one, the command has ended, or RelayWaitMs has
     // passed (what runs is then ended).
     void Wait(RelayRun& run) {
+        // A notice where no run started has nothing to wait for.
+        CheckReports();
         size_t asking = 0;
         for (const Person& p : people_) asking += p.asking;
         const DWORD limit = RelayWaitMs(ask_.q);
@@ -360,8 +364,14 @@ private:
         std::vector<ChannelMessage> messages;
         const PortChannel::Event event = channel->Completed(io, bytes, error, messages);
         Person& p = people_[channel->tag()];
+        // A report of its apps comes whether or not its box still asks.
+        for (const ChannelMessage& m : messages) {
+            if (m.type() == ctClosed) Reported(p, &m);
+        }
+        if (event == PortChannel::evClosed) Reported(p, nullptr);
         if (!p.asking) return nullptr;
         for (const ChannelMessage& m : messages) {
+            if (m.type() == ctClosed) continue;
             if (m.type() == ctTake) {
                 TakeAtClick(p, run);
                 if (run.answered) return nullptr;
@@ -397,6 +407,76 @@ private:
         return &p;
     }
 
+    // A run's report of its person's apps (null: its channel ended without
+    // one). Once every run has reported, a notice's asker is told.
+    void Reported(Person& p, const ChannelMessage* report) {
+        if (p.reported) return;
+        p.reported = true;
+        if (report) p.closed = *report;
+        log_wprintf(log_, kCategory, L"session %u %s", static_cast<unsigned>(p.session),
+                    report ? L"reported how its apps closed" : L"ended without a report of its apps");
+        CheckReports();
+    }
+
+    void CheckReports() {
+        if (!ask_.reported || told_reports_) return;
+        for (const Person& p : people_) {
+            if (p.channel && !p.reported) return;
+        }
+        told_reports_ = true;
+        ask_.reported(Reports());
+    }
+
+    std::vector<RelayRun::Closed> Reports() const {
+        std::vector<RelayRun::Closed> reports;
+        for (const Person& p : people_) {
+            if (p.closed.type() == ctClosed) reports.push_back({p.session, p.closed});
+        }
+        return reports;
+    }
+
+  public:
+    // The answer that counts closes the persons' apps: every run still
+    // there is told it, and its report waited for (each one's end counts as
+    // one), up to the closing's wait and half a minute.
+    void Conclude(int answer, RelayRun& run) {
+        if (!ask_.closes_apps || !ask_.closes_apps(answer)) return;
+        for (Person& p : people_) {
+            p.asking = false;
+            if (!p.channel || p.channel->closed() || p.reported) continue;
+            p.channel->Send(DecidedMessage(answer));
+            log_wprintf(log_, kCategory, L"session %u told answer %d: its apps close", static_cast<unsigned>(p.session), answer);
+        }
+        const DWORD start = GetTickCount(), limit = ask_.close_wait_ms + kRelaySlackMs;
+        auto waiting = [&] {
+            for (const Person& p : people_) {
+                if (p.channel && !p.channel->closed() && !p.reported) return true;
+            }
+            return false;
+        };
+        while (waiting() && TicksSince(start) < limit) {
+            DWORD bytes = 0, error = 0;
+            ULONG_PTR key = 0;
+            LPOVERLAPPED overlapped = nullptr;
+            if (!GetQueuedCompletionStatus(port_.get(), &bytes, &key, &overlapped, limit - TicksSince(start))) {
+                error = GetLastError();
+                if (!overlapped) continue;
+            }
+            Outcome ignored;
+            if (key == kChannelKey && overlapped) {
+                ChannelDone(reinterpret_cast<PortChannel::Io*>(overlapped), bytes, error, ignored, run);
+            } else if (key == kExitKey) {
+                const size_t index = reinterpret_cast<size_t>(overlapped);
+                if (index < people_.size() && people_[index].channel) people_[index].channel->Close();
+            } else if (key == kMessageKey) {
+                delete reinterpret_cast<MessageDone*>(overlapped);
+            }
+        }
+        if (waiting()) log_wprintf(log_, kCategory, L"not every run reported its apps in time");
+        run.closed = Reports();
+    }
+
+  private:
     // A person's click of the defer button, asked by their run: a deferral
     // given is their answer at once.
     void TakeAtClick(Person& p, RelayRun& run) {
@@ -505,7 +585,7 @@ private:
     std::vector<Person>& people_;
     Log* log_;
     DWORD start_;
-    bool opened_ = false, ended_ = false;
+    bool opened_ = false, ended_ = false, told_reports_ = false;
     result open_result_;
     unique_handle port_;
     KillOnCloseJob job_;
@@ -665,6 +745,7 @@ RelayRun RelayToUsers(const RelayAsk& ask, SessionScope scope, const RelayEnd& e
             log_wprintf(log, kCategory, L"no way to ask session %u", static_cast<unsigned>(p.session));
     }
     relay.Wait(run);
+    if (!end.notice) relay.Conclude(run.answered ? run.answer : NobodyAnswer(ask.q), run);
     relay.End();
     RemoveCopy(copy);
     return run;

@@ -25,6 +25,13 @@ struct RelayRun {
     Way way = wyNobody;             // and how they were asked
     int left = 0;                   // with a deferral taken for the answer: what is left after it
     bool taken = false;
+    // What each run reported of its person's apps (a ctClosed message), by
+    // session: the runs that were told to close them, or a notice's.
+    struct Closed {
+        DWORD session;
+        ChannelMessage report;
+    };
+    std::vector<Closed> closed;
 };
 
 // What is asked, and of whom in which words.
@@ -42,6 +49,14 @@ struct RelayAsk {
     // A person's choice of the defer button (q.deferral), who: "DOMAIN\user":
     // whether a deferral is taken for it, and what is left. Null: none is.
     std::function<bool(const std::wstring& who, int& left)> take;
+    // Whether the answer that counts closes the persons' apps: every run
+    // still there is told it (ctDecided), and its report (ctClosed) waited
+    // for, up to close_wait_ms and half a minute. Null: none does.
+    std::function<bool(int answer)> closes_apps;
+    DWORD close_wait_ms = 0;
+    // A notice's runs close their apps at once: called (on the relay's
+    // thread) once every run has reported, or has ended. Null: not waited.
+    std::function<void(const std::vector<RelayRun::Closed>&)> reported;
 };
 
 // How a relay ends besides its answers.

@@ -324,6 +324,26 @@ bool Ended(const RunningApp& app) {
     return app.process && *app.process && WaitForSingleObject(app.process->get(), 0) == WAIT_OBJECT_0;
 }
 
+DWORD WaitPumping(HANDLE h, DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD spent = TicksSince(start);
+        const DWORD left = ms == INFINITE ? INFINITE : spent < ms ? ms - spent : 0;
+        const DWORD w = MsgWaitForMultipleObjects(1, &h, FALSE, left, QS_ALLINPUT);
+        if (w != WAIT_OBJECT_0 + 1) return w;
+        MSG m;
+        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+            // A WM_QUIT stays for whoever waits for it.
+            if (m.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(m.wParam));
+                return WAIT_TIMEOUT;
+            }
+            TranslateMessage(&m);
+            DispatchMessageW(&m);
+        }
+    }
+}
+
 std::vector<size_t> StillRunning(const std::vector<RunningApp>& running, DWORD ms) {
     const DWORD start = GetTickCount();
     std::vector<size_t> left;
@@ -332,7 +352,7 @@ std::vector<size_t> StillRunning(const std::vector<RunningApp>& running, DWORD m
         const DWORD spent = TicksSince(start);
         // One that cannot be waited for is taken as running.
         if (!app.process || !*app.process ||
-            WaitForSingleObject(app.process->get(), spent < ms ? ms - spent : 0) != WAIT_OBJECT_0)
+            WaitPumping(app.process->get(), spent < ms ? ms - spent : 0) != WAIT_OBJECT_0)
             left.push_back(i);
     }
     return left;

@@ -81,6 +81,10 @@ std::vector<std::wstring> AppNames(const std::vector<RunningApp>& running);
 size_t AskToClose(const RunningApp& app);
 // Whether the process has ended.
 bool Ended(const RunningApp& app);
+// Waits for h up to ms while this thread's windows get their messages
+// (another thread's box may need them as it appears): WaitForSingleObject's
+// answer.
+DWORD WaitPumping(HANDLE h, DWORD ms);
 // Waits until every one has ended or ms have passed: those still running.
 std::vector<size_t> StillRunning(const std::vector<RunningApp>& running, DWORD ms);
 // Ends the process (ForceClose): 0 or the error.
