@@ -265,14 +265,19 @@ kt::unique_private_namespace LockNamespace(kt::unique_boundary& boundary, std::w
     }
     kt::unique_local sd = kt::SdFromSddl(kDeferralLockSddl);
     SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
-    kt::unique_private_namespace ns(CreatePrivateNamespaceW(&sa, boundary.get(), kNamespaceAlias));
-    if (ns) return ns;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) {
-        why = kt::LastErrorResult(L"CreatePrivateNamespaceW").str();
-        return ns;
+    // Another run's namespace is opened; one whose creator has just closed
+    // it cannot be (documented), so it is made anew: a few tries.
+    kt::unique_private_namespace ns;
+    for (int tries = 0; tries < 3 && !ns; ++tries) {
+        ns.reset(CreatePrivateNamespaceW(&sa, boundary.get(), kNamespaceAlias));
+        if (ns) return ns;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            why = kt::LastErrorResult(L"CreatePrivateNamespaceW").str();
+            return ns;
+        }
+        ns.reset(OpenPrivateNamespaceW(boundary.get(), kNamespaceAlias));
+        if (!ns) why = kt::LastErrorResult(L"OpenPrivateNamespaceW").str();
     }
-    ns.reset(OpenPrivateNamespaceW(boundary.get(), kNamespaceAlias));
-    if (!ns) why = kt::LastErrorResult(L"OpenPrivateNamespaceW").str();
     return ns;
 }
 
@@ -434,10 +439,11 @@ Taken DeferralStore::Take(const DeferralTerms& terms, ULONGLONG deadline_utc, co
     GetSystemTime(&t);
     wchar_t when[32];
     swprintf(when, 32, L"%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
-    if (after != kUnlimited)
-        e = RegSetValueExW(record.get(), L"Left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    if (e == ERROR_SUCCESS) e = SetText(record.get(), L"LastDeferred", when);
+    // Left last: the deferral is given once it is written, and only then.
+    e = SetText(record.get(), L"LastDeferred", when);
     if (e == ERROR_SUCCESS) e = SetText(record.get(), L"LastDeferredBy", who);
+    if (e == ERROR_SUCCESS && after != kUnlimited)
+        e = RegSetValueExW(record.get(), L"Left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
     if (e != ERROR_SUCCESS) {
         taken.why = ErrorText(e, L"RegSetValueExW " + Where());
         return taken;

@@ -61,7 +61,9 @@ bool ReadQuestion(const kt::ChannelMessage& m, MsgBoxParams& p) {
     // The set, icon, default and the window options a command line can give.
     const uint32_t known = MB_TYPEMASK | MB_ICONMASK | MB_DEFMASK | MB_TOPMOST | MB_SYSTEMMODAL | MB_TASKMODAL |
                            MB_RIGHT | MB_RTLREADING;
-    if ((flags & ~known) || (flags & MB_TYPEMASK) > MB_CANCELTRYCONTINUE || timeout > 0x7FFFFFFF) return false;
+    // A timeout above 2^31 is a negative one of the command line, taken
+    // unsigned as every countdown takes it.
+    if ((flags & ~known) || (flags & MB_TYPEMASK) > MB_CANCELTRYCONTINUE) return false;
     q.flags = flags;
     q.timeout = static_cast<int32_t>(timeout);
     q.buttons = !no_buttons;
@@ -201,6 +203,12 @@ int RunRelayed(HANDLE channel_end) {
     p.look.ends_with = channel.ended();
     // A command's remaining time is not known: no falling number.
     p.look.quiet_title = p.run;
+    // Without its reader no answer to a defer click could come: the button
+    // is then as when none is left.
+    if (p.look.deferral >= 0 && !watched.ok()) {
+        p.look.locked = p.look.deferral;
+        p.look.deferral = -1;
+    }
     if (p.look.deferral >= 0) {
         p.look.take = [&channel, log] {
             kt::ChannelMessage reply;

@@ -177,8 +177,19 @@ int Ask(MsgBoxParams& params, const DeferralsNow& deferrals) {
         ApplyApps(params, written, shown);
         params.look.refresh = FollowApps(written, session, true);
     }
-    const Shown shown_box = ShowBox(params);
-    const kt::Outcome o = kt::OutcomeOf(shown_box.answer, shown_box.end, AskedOf(params));
+    Shown shown_box = ShowBox(params);
+    kt::Outcome o = kt::OutcomeOf(shown_box.answer, shown_box.end, AskedOf(params));
+    // A box velmo could not watch answered Later without asking: the
+    // deferral is taken now, and without one the answer is nobody's.
+    if (!shown_box.end.watched && params.look.deferral >= 0 && o.ending == kt::enPerson &&
+        o.answer == static_cast<int>(kt::ButtonItem(params.flags, static_cast<unsigned>(params.look.deferral)))) {
+        int left = 0;
+        shown_box.end.taken = TakeDeferral(params, deferrals, who, left);
+        if (!shown_box.end.taken) {
+            o = kt::Outcome();
+            shown_box.answer = NobodyAnswer(params);
+        }
+    }
     KeepDeferrals(params, o, who, shown_box.end.taken);
     if (!params.close.given() || o.ending == kt::enNone || !IsButton1(shown_box.answer, params)) return shown_box.answer;
     return CloseApps(params.close, session, shown).AllEnded() ? Button1Answer(params) : kRetryLater;

@@ -109,7 +109,7 @@ TEST(Relayed, WhatIsNoQuestion) {
         {"greyed_button_2", qfLocked, 1, nullptr, true},
         {"defer_button_without_its_deadline", qfDeferral, 1, nullptr, false},
         {"a_flag_that_is_no_bool", qfGuard, 2, nullptr, false},
-        {"a_timeout_beyond_the_countdown", qfTimeout, 0x80000000u, nullptr, false},
+        {"a_negative_timeout_taken_unsigned", qfTimeout, 0xFFFFFFFBu, nullptr, true},
         {"a_label_too_long", qfLabel + 1, 0, L"0123456789012345678901234567890123456789x", false},
         {"a_label_with_a_control_character", qfLabel, 0, L"Yes\x07", false},
         {"a_label_for_no_button", qfLabel + 2, 0, L"Cancel", false},

@@ -299,4 +299,13 @@ TEST_F(Pipe, ATornReportAndAnOversizedQuestion) {
     EXPECT_EQ(r.text(), L"larger than a frame may be");
 }
 
+// A run that reads nothing of what its asker sends (its person's own
+// process, made to flood it) cannot make the asker keep it all: past a
+// bound its channel is closed.
+TEST_F(Pipe, ARunThatReadsNothingIsCutOff) {
+    for (int i = 0; i < 50000 && !asker_->closed(); ++i) asker_->Send(kt::TakenMessage(false, 0));
+    EXPECT_TRUE(asker_->closed());
+    EXPECT_EQ(asker_->why(), L"its run reads nothing of what it is sent");
+}
+
 }  // namespace

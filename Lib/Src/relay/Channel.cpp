@@ -363,6 +363,7 @@ bool RunChannel::Decided(ChannelMessage& decided) {
 
 bool RunChannel::Ask(const ChannelMessage& request, uint16_t reply_type, ChannelMessage& reply, DWORD limit_ms) {
     const DWORD start = GetTickCount();
+    bool ended_seen = false;
     if (!Send(request, limit_ms).ok()) return false;
     for (;;) {
         EnterCriticalSection(&lock_);
@@ -377,8 +378,10 @@ bool RunChannel::Ask(const ChannelMessage& request, uint16_t reply_type, Channel
         LeaveCriticalSection(&lock_);
         if (found) return true;
         const DWORD spent = TicksSince(start);
-        if (spent >= limit_ms || WaitForSingleObject(ended_.get(), 0) == WAIT_OBJECT_0) return false;
-        WaitForSingleObject(replied_.get(), limit_ms - spent);
+        if (spent >= limit_ms || ended_seen) return false;
+        // A reply that came just before the end is looked for once more.
+        ended_seen = WaitForSingleObject(ended_.get(), 0) == WAIT_OBJECT_0;
+        if (!ended_seen) WaitForSingleObject(replied_.get(), limit_ms - spent);
     }
 }
 
@@ -412,6 +415,7 @@ void PortChannel::StartWrite() {
     if (!opened_ || closed_ || writing_ || queue_.empty()) return;
     out_ = std::move(queue_.front());
     queue_.pop_front();
+    queued_ -= out_.size();
     write_io_.ov = OVERLAPPED{};
     if (!WriteFile(pipe_.get(), out_.data(), static_cast<DWORD>(out_.size()), nullptr, &write_io_.ov) &&
         GetLastError() != ERROR_IO_PENDING) {
@@ -422,7 +426,14 @@ void PortChannel::StartWrite() {
 }
 
 void PortChannel::Send(const ChannelMessage& m) {
+    if (closed_) return;
+    // A run that reads nothing of what it is sent is no run of velmo's.
+    if (queued_ > kMaxQueued) {
+        Fail(L"its run reads nothing of what it is sent");
+        return;
+    }
     queue_.push_back(m.frame());
+    queued_ += queue_.back().size();
     StartWrite();
 }
 
@@ -434,6 +445,7 @@ PortChannel::Event PortChannel::Completed(Io* io, DWORD bytes, DWORD error, std:
             Fail(L"WriteFile: " + ErrorText(error));
         } else if (bytes < out_.size()) {
             queue_.push_front(out_.substr(bytes));
+            queued_ += queue_.front().size();
         }
         StartWrite();
         return closed_ ? evClosed : evNothing;

@@ -22,6 +22,8 @@ const size_t kFrameHeader = 12;
 // Far above any box's words (a texts file is at most 64 KB): what is larger
 // is no frame of ours.
 const size_t kMaxFrame = 512 * 1024;
+// What the asker keeps for a run that does not read it, at most.
+const size_t kMaxQueued = 1024 * 1024;
 
 enum ChannelType : uint16_t {
     ctQuestion = 1,  // asker -> run: the box, in its person's words
@@ -181,6 +183,7 @@ private:
     char in_[4096];
     std::string out_;
     std::deque<std::string> queue_;
+    size_t queued_ = 0;  // bytes in queue_
     FrameReader reader_;
     bool opened_ = false, reading_ = false, writing_ = false, closed_ = false;
     std::wstring why_;

@@ -41,6 +41,7 @@ struct Person {
     bool asking = false;    // their box may still answer
     std::unique_ptr<PortChannel> channel;
     std::unique_ptr<EndWatch> end;  // tells the port when the run ends
+    bool took = false;              // its one request for a deferral came
     bool reported = false;          // its apps' report came, or its channel ended
     ChannelMessage closed;          // that report (ctClosed), where one came
 };
@@ -190,9 +191,14 @@ public:
         const uint32_t remaining = Remaining();
         p.channel = std::make_unique<PortChannel>(std::move(pipe.asker), index);
         p.channel->Send(ask_.run_question(Language(p), remaining));
-        if (DWORD e = p.channel->Open(port_.get(), kChannelKey))
-            log_wprintf(log_, kCategory, L"the channel of session %u failed: %s", static_cast<unsigned>(p.session),
-                        ErrorText(e).c_str());
+        if (DWORD e = p.channel->Open(port_.get(), kChannelKey)) {
+            // A run without its channel would show a box nobody could hear.
+            log_wprintf(log_, kCategory, L"the channel of session %u failed: %s: its run is ended",
+                        static_cast<unsigned>(p.session), ErrorText(e).c_str());
+            TerminateProcess(p.process.get(), ERROR_CANCELLED);
+            p.asking = false;
+            return e;
+        }
         p.end = std::make_unique<EndWatch>();
         if (DWORD e = p.end->watch(p.process.get(), port_.get(), kExitKey, index))
             log_wprintf(log_, kCategory, L"the end of session %u's run is not watched: %s", static_cast<unsigned>(p.session),
@@ -281,7 +287,7 @@ public:
                 if (p && p->asking) o = MessageEnded(*p, *done);
                 else p = nullptr;
             } else if (key == kExitKey) {
-                RunExited(reinterpret_cast<size_t>(overlapped));
+                p = RunExited(reinterpret_cast<size_t>(overlapped));
             } else if (key == kChannelKey && overlapped) {
                 p = ChannelDone(reinterpret_cast<PortChannel::Io*>(overlapped), bytes, error, o, run);
                 if (run.answered) return;
@@ -351,10 +357,19 @@ private:
     // A run has ended: its channel is closed, so that what it still holds
     // is read and then its end told (a run that duplicated its end away
     // holds nobody up).
-    void RunExited(size_t index) {
-        if (index >= people_.size()) return;
+    Person* RunExited(size_t index) {
+        if (index >= people_.size()) return nullptr;
         Person& p = people_[index];
-        if (p.asking && p.channel && !p.channel->closed()) p.channel->Close();
+        if (!p.asking || !p.channel) return nullptr;
+        if (!p.channel->closed()) {
+            p.channel->Close();
+            return nullptr;
+        }
+        // Closed with nothing under way: no packet will tell its end.
+        if (!p.channel->idle()) return nullptr;
+        log_wprintf(log_, kCategory, L"relayed process PID=%04X of session %u ended without an answer",
+                    static_cast<unsigned>(p.pid), static_cast<unsigned>(p.session));
+        return &p;
     }
 
     // An operation of a channel has completed: the person whose box it
@@ -373,6 +388,9 @@ private:
         for (const ChannelMessage& m : messages) {
             if (m.type() == ctClosed) continue;
             if (m.type() == ctTake) {
+                // A box asks once, and only for a defer button it has.
+                if (p.took || !ask_.q.deferral || end_.notice) return Breach(p, L"a request for a deferral it cannot make");
+                p.took = true;
                 TakeAtClick(p, run);
                 if (run.answered) return nullptr;
             } else if (m.type() == ctAnswer && ReadAnswer(m, o)) {
@@ -387,8 +405,7 @@ private:
                 }
                 return &p;
             } else {
-                log_wprintf(log_, kCategory, L"session %u sent what is no report (type %u)",
-                            static_cast<unsigned>(p.session), static_cast<unsigned>(m.type()));
+                return Breach(p, L"a message of no run");
             }
         }
         if (event != PortChannel::evClosed) return nullptr;
@@ -405,6 +422,15 @@ private:
         }
         o = Outcome();
         return &p;
+    }
+
+    // What no run of velmo sends came over the channel (the person's own
+    // process is theirs to write to): the channel is closed, and the end
+    // that follows is nobody's answer.
+    Person* Breach(Person& p, const wchar_t* what) {
+        log_wprintf(log_, kCategory, L"session %u sent %s: its channel is closed", static_cast<unsigned>(p.session), what);
+        p.channel->Close();
+        return nullptr;
     }
 
     // A run's report of its person's apps (null: its channel ended without

@@ -33,11 +33,16 @@ const wchar_t* JobPlaceText(JobPlace place) {
 DWORD StartInJob(HANDLE job, const CreateSuspended& create, StartedProcess& started, const JoinJob& join) {
     auto joins = [&](HANDLE process) { return join ? join(job, process) : AssignProcessToJobObject(job, process) != 0; };
     auto take = [&](PROCESS_INFORMATION& pi, JobPlace place) {
-        unique_handle thread(pi.hThread);
-        started.process.reset(pi.hProcess);
+        unique_handle thread(pi.hThread), process(pi.hProcess);
+        // A process left suspended would hang whoever waits for it.
+        if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+            const DWORD e = GetLastError();
+            TerminateProcess(process.get(), ERROR_CANCELLED);
+            return e ? e : static_cast<DWORD>(ERROR_INTERNAL_ERROR);
+        }
+        started.process = std::move(process);
         started.id = pi.dwProcessId;
         started.place = place;
-        ResumeThread(thread.get());
         return 0ul;
     };
     PROCESS_INFORMATION pi{};

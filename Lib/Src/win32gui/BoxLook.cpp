@@ -354,8 +354,13 @@ LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
         }
         return 0;
     }
-    if (message == WM_COMMAND && !Command(w, *call, wparam)) return 0;
-    if (message != WM_COMMAND && call->locked >= 0 && Refused(*call, message, wparam)) return 0;
+    // A window procedure: nothing may escape it.
+    try {
+        if (message == WM_COMMAND && !Command(w, *call, wparam)) return 0;
+        if (message != WM_COMMAND && call->locked >= 0 && Refused(*call, message, wparam)) return 0;
+    } catch (...) {
+        return 0;
+    }
     if (message == WM_TIMER && wparam == kRefreshTimer) {
         Refresh(w, *call);
         return 0;
