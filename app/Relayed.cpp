@@ -117,20 +117,22 @@ void CloseOnTheDecision(kt::RunChannel& channel, const MsgBoxParams& p, const kt
     // Only the asker ends what still runs.
     terms.force = false;
     const bool told = !(own && IsButton1(o.answer, p));
-    // The closing on a thread of its own; the notice that tells the person
-    // why, where it is another's answer, stays on this one until it is done.
-    Closing closing;
-    kt::unique_handle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    // The closing on a thread of its own, which reports how it went; the
+    // notice that tells the person why, where it is another's answer, stays
+    // on this one until the asker is done with everyone (the channel ends)
+    // or its person has read it.
+    kt::unique_handle shown_event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     const HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
     std::thread closer([&] {
         // Nothing may leave a thread procedure.
         try {
             // This thread's desktop: its windows are the ones to close.
             SetThreadDesktop(desktop);
-            closing = CloseApps(terms, OwnSession(), shown);
+            // Told first: the apps are asked once the notice is up.
+            if (told) WaitForSingleObject(shown_event.get(), kReportWaitMs);
+            channel.Send(ClosedMessage(CloseApps(terms, OwnSession(), shown)), kReportWaitMs);
         } catch (...) {
         }
-        SetEvent(done.get());
     });
     if (told) {
         MsgBoxParams notice = p;
@@ -143,12 +145,13 @@ void CloseOnTheDecision(kt::RunChannel& channel, const MsgBoxParams& p, const kt
         const MsgBoxParams written = notice;
         ApplyApps(notice, written, shown);
         notice.look.refresh = FollowApps(written, OwnSession(), false);
-        notice.look.ends_with = done.get();
+        notice.look.ends_with = channel.ended();
+        notice.look.on_shown = [&shown_event] { SetEvent(shown_event.get()); };
         kt::log_printf(kt::get_log(), "RLY", "another person's answer closes this person's apps: told so");
         ShowBox(notice);
+        SetEvent(shown_event.get());
     }
     closer.join();
-    channel.Send(ClosedMessage(closing), kReportWaitMs);
 }
 
 // A notice with CloseApps=: its person's apps close at once, the report goes

@@ -336,6 +336,71 @@ void CompareSessions(const std::wstring& root, int runs) {
     DeleteFileW(relayed_exe.c_str());
 }
 
+// CloseApps= with a few hundred processes running: start to box of the
+// same box with and without it, in turn (one of the processes is the app,
+// so that the box is shown), and the CPU each takes over a 10 s
+// countdown, while the list is kept live once a second.
+void CompareApps(const std::wstring& root, int runs) {
+    const int kProcesses = 200;
+    std::vector<kt::unique_handle> others;
+    for (int i = 0; i < kProcesses; ++i) {
+        std::wstring line = Quote(root + L"\\sleeper.exe") + L" 600000 0";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, g_dir.c_str(), &si, &pi))
+            break;
+        CloseHandle(pi.hThread);
+        others.emplace_back(pi.hProcess);
+    }
+    const std::wstring exe = Quote(root + L"\\velmo.exe");
+    auto box = [&](const std::wstring& flags, int timeout, double* cpu_ms) {
+        const std::wstring text = L"Bench apps " + flags;
+        std::wstring line = exe + L" " + Quote(text) + L" \"Bench apps\" " + Quote(flags) + L" " + std::to_wstring(timeout);
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        const double t0 = Now();
+        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi)) return kMissing;
+        kt::unique_handle process(pi.hProcess), thread(pi.hThread);
+        HWND w = e2e::FindBox(pi.dwProcessId, e2e::kBoxWait);
+        const double took = w ? Now() - t0 : kMissing;
+        if (w && !cpu_ms) PostMessageW(w, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+        if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
+        if (cpu_ms) {
+            FILETIME c, e, k, u;
+            GetProcessTimes(process.get(), &c, &e, &k, &u);
+            auto ms = [](const FILETIME& f) { return ((static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e4; };
+            *cpu_ms = ms(k) + ms(u);
+        }
+        return took;
+    };
+    std::vector<double> plain, apps, diff, cpu_plain, cpu_apps;
+    for (int r = 0; r < runs; ++r) {
+        const double a = box(L"Question|YesNo|DefButton2", 3600, nullptr);
+        const double b = box(L"Question|YesNo|DefButton2|CloseApps=sleeper", 3600, nullptr);
+        plain.push_back(a);
+        apps.push_back(b);
+        diff.push_back(b - a);
+    }
+    for (int r = 0; r < std::max(1, runs / 3); ++r) {
+        double c1 = kMissing, c2 = kMissing;
+        // DefButton2: the countdown answers No, which closes nothing.
+        box(L"Question|YesNo|DefButton2", 10, &c1);
+        box(L"Question|YesNo|DefButton2|CloseApps=sleeper", 10, &c2);
+        cpu_plain.push_back(c1);
+        cpu_apps.push_back(c2);
+    }
+    for (kt::unique_handle& h : others) TerminateProcess(h.get(), 0);
+    printf("\n| CloseApps= with %d other processes running, %d runs in turn | without | with CloseApps= | median of the differences |\n",
+           static_cast<int>(others.size()), runs);
+    printf("|---|---|---|---|\n");
+    printf("| start to box on screen, ms | %s | %s | %s |\n", Cell(Median(plain), "%.0f").c_str(),
+           Cell(Median(apps), "%.0f").c_str(), Cell(Median(diff), "%+.0f").c_str());
+    printf("| CPU of a 10 s countdown box (user + kernel), ms | %s | %s | |\n", Cell(Median(cpu_plain), "%.0f").c_str(),
+           Cell(Median(cpu_apps), "%.0f").c_str());
+}
+
 // Run: a command of one second with velmo's notice around it against the
 // same command alone, start to end, in turn; and a program that does
 // nothing, for the cost of one process start.
@@ -477,6 +542,11 @@ int wmain(int argc, wchar_t** argv) {
         CompareRun(root, _wtoi(argv[2]));
         return 0;
     }
+    // "apps <runs>": only CloseApps='s figures.
+    if (argc > 2 && std::wstring(argv[1]) == L"apps") {
+        CompareApps(root, _wtoi(argv[2]));
+        return 0;
+    }
     // "relay <runs>": only the relay's figures.
     if (argc > 2 && std::wstring(argv[1]) == L"relay") {
         CompareRelay(root, _wtoi(argv[2]));
@@ -537,6 +607,7 @@ int wmain(int argc, wchar_t** argv) {
     CompareRelay(root, runs * 5);
     CompareSessions(root, runs);
     CompareRun(root, runs * 3);
+    CompareApps(root, runs);
     // A velmo figure that could not be measured fails the run.
     for (const Row& r : rows) {
         for (size_t p = 0; p < kPeers; ++p) {

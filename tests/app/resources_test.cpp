@@ -45,7 +45,16 @@ TEST_F(VelmoExe, CarriesBothStringTables) {
     EXPECT_EQ(String(1002, kEn), EnglishHelpCaption());
     EXPECT_EQ(String(1001, kRu), RussianHelp());
     EXPECT_EQ(String(1002, kRu), RussianHelpCaption());
-    EXPECT_EQ(String(1003, kEn), L"");
+    EXPECT_EQ(String(1003, kEn), L"Another person chose to go on. These apps close now; each asks you to save what is not "
+                                 L"saved:\n{apps}");
+    EXPECT_EQ(String(1003, kRu), L"\u0414\u0440\u0443\u0433\u043E\u0439 \u043F\u043E\u043B\u044C\u0437\u043E\u0432\u0430\u0442\u0435\u043B\u044C "
+                                 L"\u0440\u0435\u0448\u0438\u043B \u043F\u0440\u043E\u0434\u043E\u043B\u0436\u0438\u0442\u044C. "
+                                 L"\u042D\u0442\u0438 \u043F\u0440\u0438\u043B\u043E\u0436\u0435\u043D\u0438\u044F "
+                                 L"\u0441\u0435\u0439\u0447\u0430\u0441 \u0437\u0430\u043A\u0440\u043E\u044E\u0442\u0441\u044F; "
+                                 L"\u043A\u0430\u0436\u0434\u043E\u0435 \u043F\u0440\u0435\u0434\u043B\u043E\u0436\u0438\u0442 "
+                                 L"\u0441\u043E\u0445\u0440\u0430\u043D\u0438\u0442\u044C "
+                                 L"\u043D\u0435\u0441\u043E\u0445\u0440\u0430\u043D\u0451\u043D\u043D\u043E\u0435:\n{apps}");
+    EXPECT_EQ(String(1004, kEn), L"");
 }
 
 // Both twins: asInvoker, common controls 6, their own name and this tree's

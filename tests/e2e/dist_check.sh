@@ -7,7 +7,7 @@ set -u
 work=$1
 shift
 here=$(cd "$(dirname "$0")/../.." && pwd)
-want="CHANGELOG.md LICENSE README.md examples/confirm.bat examples/deferral.bat examples/please-wait.bat examples/restart-prompt-multilingual.bat examples/restart-prompt.bat examples/restart.txt examples/retry.bat examples/russian.bat examples/unattended.bat velmo.exe velmo.wli.sample velmoc.exe"
+want="CHANGELOG.md LICENSE README.md examples/close-apps.bat examples/confirm.bat examples/deferral.bat examples/please-wait.bat examples/restart-prompt-multilingual.bat examples/restart-prompt.bat examples/restart.txt examples/retry.bat examples/russian.bat examples/unattended.bat velmo.exe velmo.wli.sample velmoc.exe"
 rm -rf "$work/dist-unpacked"
 fail=0 n=0
 for exe in "$@"; do

@@ -136,6 +136,8 @@ INSTANTIATE_TEST_SUITE_P(
         Example{L"unattended.bat", L"The nightly backup starts now.\nCancel to skip it tonight.", 0,
                 "Running the backup.", IDCANCEL, 1},
         Example{L"please-wait.bat", L"", 0, "The update is installed.", 0, 0},
+        // Outlook runs nowhere here: nobody is asked, and the update installs.
+        Example{L"close-apps.bat", L"", 0, "The add-in is updated.", 0, 0},
         Example{L"retry.bat", L"Could not copy the report.", 2, "Going on without the copy.", IDABORT, 1},
         Example{L"restart-prompt.bat", L"Updates are installed.\nRestart now?", 2,
                 "Nobody answered: the restart is left for later.", IDYES, 0},

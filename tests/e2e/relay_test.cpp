@@ -1181,7 +1181,14 @@ TEST(RelayCloseApps, ThePersonsRunClosesTheirApps) {
         HWND reopened = nullptr;
         EXPECT_TRUE(test::Eventually([&] { return (reopened = FindWindowW(nullptr, L"Untitled - Notepad")) != nullptr; }))
             << "not reopened";
-        if (reopened) PostMessageW(reopened, WM_CLOSE, 0, 0);
+        if (reopened) {
+            // Gone before the next test looks for its own notepad.
+            DWORD pid = 0;
+            GetWindowThreadProcessId(reopened, &pid);
+            kt::unique_handle h(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+            if (h) TerminateProcess(h.get(), 0);
+            if (h) WaitForSingleObject(h.get(), 5000);
+        }
         std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
         EXPECT_TRUE(e2e::HasLineStarting(lines, L"reopened "));
         EXPECT_TRUE(e2e::HasLineStarting(lines, L"command started, PID="));

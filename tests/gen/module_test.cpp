@@ -32,7 +32,7 @@ TEST(Module, LoadStrReadsLongStringsWhole) {
     EXPECT_TRUE(help == EnglishHelp() || help == RussianHelp()) << help.size();
     std::wstring caption = self.LoadStr(1002);
     EXPECT_TRUE(caption == EnglishHelpCaption() || caption == RussianHelpCaption());
-    EXPECT_EQ(self.LoadStr(1003), L"");
+    EXPECT_EQ(self.LoadStr(1004), L"");
     EXPECT_EQ(kt::LoadResStr(nullptr, 1001), help);
 }
 

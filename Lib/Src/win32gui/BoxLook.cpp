@@ -383,6 +383,7 @@ LRESULT CALLBACK BoxProc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
             if (call->locked >= 0) Lock(w, *call);
             if (call->locked < 0 && call->look->deferral >= 0 && call->look->deferral_until) ArmDeadline(w, *call);
             if (call->look->refresh) SetTimer(w, kRefreshTimer, call->look->refresh_ms, nullptr);
+            if (call->look->on_shown) call->look->on_shown();
             if (call->look->ends_with) WaitForTheEnd(w, *call);
             if (call->look->fit_text) FitTextToScreen(w);
             if (call->look->topmost) {
@@ -495,7 +496,7 @@ int ShowMsgBox(HWND owner, const std::wstring& text, const std::wstring& caption
                const MsgBoxLook& look, BoxEnd* end) {
     if (end) *end = BoxEnd();
     if (!look.any() && !look.guard && !look.fit_text && !look.topmost && look.locked < 0 && !look.ends_with &&
-        look.deferral < 0 && !look.refresh)
+        look.deferral < 0 && !look.refresh && !look.on_shown)
         return MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
     BoxCall call;
     call.look = &look;

@@ -70,6 +70,8 @@ struct MsgBoxLook {
     };
     std::function<LiveWords()> refresh;
     DWORD refresh_ms = 1000;
+    // Called once the box is laid out, as it is about to be shown.
+    std::function<void()> on_shown;
     // The countdown's click as it sends it (MsgBoxAC): a command of that
     // button sent from another thread is the countdown's, not a person's.
     const std::atomic<uint32_t>* countdown = nullptr;
