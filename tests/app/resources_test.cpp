@@ -81,7 +81,7 @@ TEST_F(VelmoExe, BothTwinsCarryTheManifest) {
             "level=\"asInvoker\"",
             "uiAccess=\"false\"",
             "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-            std::string("name=\"") + name + "\" version=\"1.7.1.0\" processorArchitecture=\"" + arch + "\"",
+            std::string("name=\"") + name + "\" version=\"1.8.0.0\" processorArchitecture=\"" + arch + "\"",
             "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>",
             "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, "
             "PerMonitor</dpiAwareness>",
@@ -141,10 +141,10 @@ TEST_F(VelmoExe, CarriesItsVersionInBothLanguages) {
         std::string raw = Resource(MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), w.lang);
         ASSERT_FALSE(raw.empty());
         Version v = ReadVersion(raw);
-        EXPECT_EQ(v.fixed.dwFileVersionMS, 0x00010007u);
-        EXPECT_EQ(v.fixed.dwFileVersionLS, 0x00010000u);
-        EXPECT_EQ(v.fixed.dwProductVersionMS, 0x00010007u);
-        EXPECT_EQ(v.fixed.dwProductVersionLS, 0x00010000u);
+        EXPECT_EQ(v.fixed.dwFileVersionMS, 0x00010008u);
+        EXPECT_EQ(v.fixed.dwFileVersionLS, 0x00000000u);
+        EXPECT_EQ(v.fixed.dwProductVersionMS, 0x00010008u);
+        EXPECT_EQ(v.fixed.dwProductVersionLS, 0x00000000u);
         EXPECT_EQ(v.fixed.dwFileOS, 0x40004u);
         EXPECT_EQ(v.fixed.dwFileType, 1u);
         EXPECT_EQ(v.fixed.dwFileFlags, 0u);
@@ -152,7 +152,7 @@ TEST_F(VelmoExe, CarriesItsVersionInBothLanguages) {
         EXPECT_EQ(v.comments, w.comments);
         EXPECT_EQ(v.internal, L"velmo");
         EXPECT_EQ(v.original, L"velmo.exe");
-        EXPECT_EQ(v.file_version, L"1, 7, 1, 0");
+        EXPECT_EQ(v.file_version, L"1, 8, 0, 0");
         EXPECT_EQ(v.trademarks, L"");
         EXPECT_EQ(v.translation, w.translation);
     }
