@@ -99,7 +99,7 @@ struct Valued {
     bool session_given = false;
     kt::SessionScope session = kt::scAll;
     DeferralTerms defer;
-    std::wstring defer_piece, until_piece;  // the pieces that gave them
+    std::wstring defer_piece, until_piece, interval_piece;  // the pieces that gave them
     CloseTerms close;
     std::wstring apps_piece, wait_piece;
 };
@@ -157,6 +157,17 @@ kt::result ReadDeferUntil(const std::wstring& piece, unsigned, const std::wstrin
     return {};
 }
 
+kt::result ReadDeferInterval(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
+    if (!v.interval_piece.empty()) return Fail(L"ERROR: DeferInterval= given twice '" + piece + L"'");
+    bool digits = !value.empty() && value.size() <= 5;
+    for (wchar_t c : value) digits &= c >= L'0' && c <= L'9';
+    const unsigned long minutes = digits ? wcstoul(value.c_str(), nullptr, 10) : 0;
+    if (minutes < 1 || minutes > 10080) return Fail(L"ERROR: not 1 to 10080 minutes '" + piece + L"'");
+    v.defer.interval_min = static_cast<int>(minutes);
+    v.interval_piece = piece;
+    return {};
+}
+
 kt::result ReadCloseApps(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
     if (!v.apps_piece.empty()) return Fail(L"ERROR: CloseApps= given twice '" + piece + L"'");
     std::wstring why;
@@ -190,6 +201,7 @@ const ValuedWord kValuedWords[] = {
     {L"SESSION", false, ReadSession},
     {L"DEFER", false, ReadDefer},
     {L"DEFERUNTIL", false, ReadDeferUntil},
+    {L"DEFERINTERVAL", false, ReadDeferInterval},
     {L"CLOSEAPPS", false, ReadCloseApps},
     {L"CLOSEWAIT", false, ReadCloseWait},
 };
@@ -399,6 +411,8 @@ kt::result ParseCmdLine(MsgBoxParams& p, const wchar_t* cmdline) {
     // Defer= and DeferUntil= together, on a box whose button 2 can defer.
     if (!valued.until_piece.empty() && valued.defer_piece.empty())
         return Fail(L"ERROR: DeferUntil= without Defer= '" + valued.until_piece + L"'");
+    if (!valued.interval_piece.empty() && valued.defer_piece.empty())
+        return Fail(L"ERROR: DeferInterval= without Defer= '" + valued.interval_piece + L"'");
     if (!valued.defer_piece.empty()) {
         if (valued.defer.times == 0 && !valued.defer.has_deadline)
             return Fail(L"ERROR: neither times nor DeferUntil= for '" + valued.defer_piece + L"'");

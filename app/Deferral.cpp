@@ -158,6 +158,29 @@ ULONGLONG DeadlineInstant(const DeferralTerms& terms, const TimeConversion& loca
     return local_to_utc && local_to_utc(local, utc) ? Ticks(utc) : wall;
 }
 
+ULONGLONG ParseUtc(const std::wstring& text) {
+    // YYYY-MM-DDThh:mm[:ss]Z
+    if (text.size() != 17 && text.size() != 20) return 0;
+    const std::wstring minutes = text.substr(0, 16) + L"Z";
+    DeferralTerms parsed;
+    if (!ParseDeadline(minutes, parsed) || !parsed.zoned) return 0;
+    ULONGLONG at = DeadlineInstant(parsed, nullptr);
+    if (text.size() == 20) {
+        if (text[16] != L':' || text[19] != L'Z' || !Digits(text, 17, 2)) return 0;
+        const WORD seconds = Number(text, 17, 2);
+        if (seconds > 59) return 0;
+        at += seconds * 10000000ULL;
+    }
+    return at;
+}
+
+ULONGLONG HeldUntil(const DeferralTerms& terms, const DeferralRecord& record, ULONGLONG now_utc, ULONGLONG deadline_utc) {
+    if (!terms.interval_min || !record.last_deferred || record.last_deferred > now_utc) return 0;
+    if (terms.has_deadline && now_utc >= deadline_utc) return 0;
+    const ULONGLONG until = record.last_deferred + static_cast<ULONGLONG>(terms.interval_min) * kTicksPerMinute;
+    return now_utc < until ? until : 0;
+}
+
 bool FixedDeadline(const DeferralTerms& terms, const std::wstring& as_written, const std::wstring& deadline,
                    ULONGLONG* utc) {
     DeferralTerms fixed;
@@ -370,6 +393,7 @@ DeferralRecord DeferralStore::Read() const {
         record.why = kt::result(static_cast<uint32_t>(e)).str();
         return record;
     }
+    record.last_deferred = ParseUtc(GetText(opened.get(), L"LastDeferred"));
     DWORD type = 0, value = 0, bytes = sizeof value;
     e = RegQueryValueExW(opened.get(), L"Left", nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
     if (e == ERROR_FILE_NOT_FOUND) return record;  // no count kept (none was asked for)
@@ -494,6 +518,10 @@ DeferralsNow DeferralsBefore(const MsgBoxParams& p) {
                         Counted(l.left, terms, now.deadline_utc).c_str(), store.Where().c_str());
     }
     now.left = l.left;
+    now.held_until = HeldUntil(terms, record, UtcNow(), now.deadline_utc);
+    if (now.held_until)
+        kt::log_wprintf(log, kCategory, L"deferred by a person at %s: no prompt before %s (DeferInterval=%d)",
+                        UtcText(record.last_deferred).c_str(), UtcText(now.held_until).c_str(), terms.interval_min);
     return now;
 }
 

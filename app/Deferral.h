@@ -22,6 +22,7 @@ struct DeferralTerms {
     bool date_only = false;      // YYYY-MM-DD: through the end of that day
     bool zoned = false;          // Z or an offset after the time: one instant everywhere
     int offset_minutes = 0;      // zoned: east of UTC (+01:00: 60; -05:30: -330)
+    int interval_min = 0;        // DeferInterval=: no prompt that long after a Later; 0: none
     bool given() const { return !key.empty(); }
 };
 
@@ -65,7 +66,18 @@ struct DeferralRecord {
     enum State { rsNone, rsGood, rsUnusable } state = rsNone;
     DWORD left = 0;    // rsGood
     std::wstring why;  // rsUnusable: a wrong type, or why it could not be read
+    ULONGLONG last_deferred = 0;  // LastDeferred (UTC): the last Later; 0: none or unreadable
 };
+
+// "2026-12-31T17:00:05Z" (LastDeferred's form; seconds may be left out) as
+// an instant; 0 for anything else.
+ULONGLONG ParseUtc(const std::wstring& text);
+
+// DeferInterval=: until when the prompt is held back after a person's
+// Later (0: it is not). Not after the deadline has passed; not when the
+// last Later lies ahead of the clock (the clock was set back: a user could
+// otherwise hold the prompt back for as long as they set it).
+ULONGLONG HeldUntil(const DeferralTerms& terms, const DeferralRecord& record, ULONGLONG now_utc, ULONGLONG deadline_utc);
 
 // What is left now. A record that cannot be used (unusable, or more left
 // than times) counts as a new one (*fresh says so); from the deadline's
@@ -165,6 +177,7 @@ struct MsgBoxParams;
 struct DeferralsNow {
     int left = 0;
     ULONGLONG deadline_utc = 0;
+    ULONGLONG held_until = 0;  // DeferInterval=: no prompt before then (0: none)
 };
 
 // This run's deferrals before its box, from the store (a local deadline

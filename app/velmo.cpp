@@ -236,6 +236,14 @@ int Run() {
     }
     if (parsed.ok() && params.run) {
         exit_code = RunWithNotice(params, given, seen);
+    } else if (parsed.ok() && deferrals.held_until) {
+        // Deferred a moment ago (DeferInterval=): no box; the defer button's
+        // answer, and no deferral used.
+        exit_code = static_cast<int>(kt::ButtonItem(params.flags, 1));
+        kt::log_printf(log, "DFR", "no prompt yet: answer %d, no deferral used", exit_code);
+#ifdef VELMO_CONSOLE
+        if (const char* name = AnswerName(exit_code)) WriteText(GetStdHandle(STD_OUTPUT_HANDLE), kt::AnsiToWide(name) + L"\n");
+#endif
     } else if (parsed.ok()) {
         exit_code = seen ? Ask(params, deferrals) : AskUser(given, deferrals);
 #ifdef VELMO_CONSOLE

@@ -480,4 +480,72 @@ TEST_F(Store, WithoutANamespaceTheGlobalName) {
     EXPECT_EQ(taken.left, 2);
 }
 
+// DeferInterval=: after a person's Later no prompt for that long (the
+// defer button's answer at once); never once the deadline has passed, nor
+// when the last Later lies ahead of the clock (set back by a user).
+TEST(DeferInterval, TheRuleOverTheRecord) {
+    const ULONGLONG minute = 60ULL * 10000000, later = ParseUtc(L"2026-12-10T12:00:00Z");
+    ASSERT_NE(later, 0u);
+    DeferralTerms terms;
+    terms.key = L"k";
+    terms.times = 3;
+    terms.interval_min = 60;
+    DeferralRecord record;
+    record.state = DeferralRecord::rsGood;
+    record.left = 2;
+    record.last_deferred = later;
+    DeferralTerms deadline = terms;
+    ASSERT_TRUE(ParseDeadline(L"2026-12-10T12:30Z", deadline));
+    const ULONGLONG passed = ParseUtc(L"2026-12-10T12:30Z");
+    DeferralTerms none = terms;
+    none.interval_min = 0;
+    DeferralRecord never = record;
+    never.last_deferred = 0;
+    const struct {
+        const char* name;
+        const DeferralTerms* terms;
+        const DeferralRecord* record;
+        ULONGLONG now, deadline;
+        ULONGLONG held;  // 0: not held
+    } cases[] = {
+        {"a_minute_after", &terms, &record, later + minute, 0, later + 60 * minute},
+        {"just_before_its_end", &terms, &record, later + 60 * minute - 1, 0, later + 60 * minute},
+        {"at_its_end", &terms, &record, later + 60 * minute, 0, 0},
+        {"no_interval", &none, &record, later + minute, 0, 0},
+        {"no_later_yet", &terms, &never, later + minute, 0, 0},
+        {"the_clock_set_back", &terms, &record, later - minute, 0, 0},
+        {"before_the_deadline", &deadline, &record, later + minute, passed, later + 60 * minute},
+        {"the_deadline_passed", &deadline, &record, passed, passed, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(HeldUntil(*c.terms, *c.record, c.now, c.deadline), c.held) << c.name;
+    }
+    // The record's own form, with seconds or without; nothing else.
+    EXPECT_EQ(ParseUtc(L"2026-12-10T12:00:05Z"), later + 5 * 10000000ULL);
+    EXPECT_EQ(ParseUtc(L"2026-12-10T12:00Z"), later);
+    for (const wchar_t* bad : {L"", L"2026-12-10T12:00:60Z", L"2026-12-10T12:00:05", L"2026-12-10 12:00:05Z", L"yesterday"})
+        EXPECT_EQ(ParseUtc(bad), 0u) << Narrow(bad);
+    // The word: 1 to 10080 minutes, with Defer= only.
+    const struct {
+        const wchar_t* flags;
+        bool ok;
+        int minutes;
+    } words[] = {
+        {L"YesNo|Defer=k:3|DeferInterval=60", true, 60},
+        {L"YesNo|deferinterval=10080|Defer=k:3", true, 10080},
+        {L"YesNo|Defer=k:3|DeferInterval=0", false, 0},
+        {L"YesNo|Defer=k:3|DeferInterval=10081", false, 0},
+        {L"YesNo|Defer=k:3|DeferInterval=1h", false, 0},
+        {L"YesNo|DeferInterval=60", false, 0},
+    };
+    for (const auto& w : words) {
+        MsgBoxParams p;
+        const bool ok = ParseCmdLine(p, (std::wstring(L"velmo.exe t c \"") + w.flags + L"\" 30").c_str()).ok();
+        EXPECT_EQ(ok, w.ok) << Narrow(w.flags);
+        if (ok) {
+            EXPECT_EQ(p.defer.interval_min, w.minutes) << Narrow(w.flags);
+        }
+    }
+}
+
 }  // namespace

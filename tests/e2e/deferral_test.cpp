@@ -297,6 +297,43 @@ TEST(Deferral, TwoRunsAtOnceTakeOneEach) {
 
 // The 32-bit and the 64-bit build keep one count (the registry's 64-bit
 // view): each build's count is the other's.
+// DeferInterval=: after a person's Later the next run within the interval
+// shows no box, answers Later at once and uses no deferral; once the
+// interval has passed the box is back, with the count as it was.
+TEST(Deferral, TheIntervalHoldsThePromptBack) {
+    e2e::Sandbox dir(L"deferral_interval");
+    TestDir::Write(dir.wli(), "[Prms]\r\n[Evts]\r\nDFR=\r\n");
+    Key key(L"interval");
+    {
+        DeferRun run;
+        ASSERT_TRUE(Start(run, dir.exe(), key, L":3|DeferInterval=60"));
+        e2e::Click(run.box, IDNO);
+        EXPECT_EQ(run.p.WaitExit(kBoxWait), test::Code(IDNO));
+        EXPECT_EQ(key.Left(), 2);
+    }
+    {
+        Process held;
+        ASSERT_TRUE(held.StartExe(dir.exe(), L"\"Restart now?\" \"Deferral " + key.name() +
+                                                 L"\" \"YesNo|DefButton2|Defer=" + key.name() + L":3|DeferInterval=60\" 30"));
+        EXPECT_EQ(held.WaitExit(kBoxWait), test::Code(IDNO));
+        EXPECT_EQ(key.Left(), 2) << "a deferral was used without a prompt";
+    }
+    std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"deferred by a person at "));
+    EXPECT_TRUE(e2e::Contains(lines, L"no prompt yet: answer 7, no deferral used"));
+    // The Later an hour and a minute ago: the interval has passed.
+    key.SetText(L"LastDeferred", UtcText(UtcNow() - 61ULL * 60 * 10000000));
+    {
+        DeferRun run;
+        ASSERT_TRUE(Start(run, dir.exe(), key, L":3|DeferInterval=60"));
+        EXPECT_EQ(e2e::ButtonTexts(run.box), (std::vector<std::wstring>{L"&Yes", Later(2)}));
+        e2e::Click(run.box, IDYES);
+        EXPECT_EQ(run.p.WaitExit(kBoxWait), test::Code(IDYES));
+        EXPECT_EQ(key.Left(), -1) << "a proceed leaves the record, and the interval with it";
+    }
+    EXPECT_EQ(e2e::Count(e2e::ParseLog(TestDir::Read(dir.log())), L"no prompt yet"), 1u);
+}
+
 TEST(Deferral, BothBuildsShareOneCount) {
     const std::wstring here = e2e::ExeDir();
     const bool in_x64 = here.size() > 7 && _wcsicmp(here.c_str() + here.size() - 7, L"\\x86_64") == 0;

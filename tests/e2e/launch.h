@@ -126,16 +126,19 @@ public:
     }
     void SetLeft(DWORD left) const { Set(REG_DWORD, &left, sizeof left); }
     void SetLeftText(const wchar_t* text) const { Set(REG_SZ, text, static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t))); }
+    void SetText(const wchar_t* value, const std::wstring& text) const {
+        Set(REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), value);
+    }
     void Remove() const { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (kDeferralStore + name_).c_str(), KEY_WOW64_64KEY, 0); }
 
 private:
-    void Set(DWORD type, const void* data, DWORD bytes) const {
+    void Set(DWORD type, const void* data, DWORD bytes, const wchar_t* value = L"Left") const {
         HKEY k = nullptr;
         if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kDeferralStore + name_).c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
                             nullptr, &k, nullptr) != ERROR_SUCCESS)
             return;
         kt::unique_hkey key(k);
-        RegSetValueExW(key.get(), L"Left", 0, type, static_cast<const BYTE*>(data), bytes);
+        RegSetValueExW(key.get(), value, 0, type, static_cast<const BYTE*>(data), bytes);
     }
     // The record's key in the 64-bit view; empty when there is none.
     kt::unique_hkey Open() const {

@@ -124,4 +124,11 @@ inline bool HasLineStarting(const std::vector<Line>& lines, const std::wstring& 
     return false;
 }
 
+// How many lines start with start.
+inline size_t Count(const std::vector<Line>& lines, const std::wstring& start) {
+    size_t n = 0;
+    for (const Line& l : lines) n += l.text.compare(0, start.size(), start) == 0;
+    return n;
+}
+
 }  // namespace e2e

@@ -632,12 +632,7 @@ private:
     DWORD start_ = 0;
 };
 
-// How many lines start with start.
-size_t Count(const std::vector<e2e::Line>& lines, const std::wstring& start) {
-    size_t n = 0;
-    for (const e2e::Line& l : lines) n += l.text.compare(0, start.size(), start) == 0;
-    return n;
-}
+using e2e::Count;
 
 // Three active sessions and a disconnected one: three boxes at once; one
 // person's click ends the other two, and is the answer.
