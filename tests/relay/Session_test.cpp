@@ -99,6 +99,54 @@ TEST(ChooseSessions, AHundredSessions) {
     EXPECT_EQ(queries, 100u);
 }
 
+// Who has arrived and who has left between the report velmo asked from and
+// a later one, as the relay sees each change.
+TEST(FollowSessions, NewcomersAndLeavers) {
+    using S = kt::SessionReport::Session;
+    const std::wstring ann = L"WINE\\ann", bob = L"WINE\\bob", cyd = L"WINE\\cyd";
+    struct Case {
+        const char* name;
+        DWORD console;
+        std::vector<S> now;
+        kt::SessionScope scope;
+        std::vector<kt::AskedSession> asked;
+        std::vector<DWORD> arrived, left;
+    };
+    const Case cases[] = {
+        {"nothing_changed", 1, {{1, true, true, ann}, {2, true, true, bob}}, kt::scAll, {{1, ann}, {2, bob}}, {}, {}},
+        {"a_logon", 1, {{1, true, true, ann}, {2, true, true, bob}, {3, true, true, cyd}}, kt::scAll,
+         {{1, ann}, {2, bob}}, {3}, {}},
+        {"a_session_without_its_user_yet", 1, {{1, true, true, ann}, {3, true, false}}, kt::scAll, {{1, ann}}, {}, {}},
+        {"a_reconnect", 1, {{1, true, true, ann}, {4, true, true, bob}}, kt::scAll, {{1, ann}}, {4}, {}},
+        {"still_disconnected", 1, {{1, true, true, ann}, {4, false, true, bob}}, kt::scAll, {{1, ann}}, {}, {}},
+        {"a_disconnect", 1, {{1, true, true, ann}, {2, false, true, bob}}, kt::scAll, {{1, ann}, {2, bob}}, {}, {2}},
+        {"a_logoff", 1, {{1, true, true, ann}, {2, true, false}}, kt::scAll, {{1, ann}, {2, bob}}, {}, {2}},
+        {"a_session_gone", 1, {{1, true, true, ann}}, kt::scAll, {{1, ann}, {2, bob}}, {}, {}},
+        // Locked or unlocked, a session is active: asked once, behind its lock.
+        {"an_unlock", 1, {{1, true, true, ann, WTSActive, kWtsSessionStateUnlock}}, kt::scAll, {{1, ann}}, {}, {}},
+        {"another_user_in_the_same_session", 2, {{2, true, true, cyd}}, kt::scAll, {{2, bob}}, {2}, {2}},
+        {"a_name_not_known_then", 2, {{2, true, true, bob}}, kt::scAll, {{2, L""}}, {}, {}},
+        {"session_0_never", 1, {{0, true, true, L"NT AUTHORITY\\SYSTEM"}, {1, true, true, ann}}, kt::scAll, {{1, ann}},
+         {}, {}},
+        {"console_only_ignores_a_remote_logon", 1, {{1, true, true, ann}, {2, true, true, bob}}, kt::scConsole,
+         {{1, ann}}, {}, {}},
+        {"the_console_moves", 2, {{1, false, true, ann}, {2, true, true, bob}}, kt::scConsole, {{1, ann}}, {2}, {1}},
+        // Wine lists no session: its console by id, asked once, never left.
+        {"an_unlisted_console_asked", 1, {}, kt::scAll, {{1, L""}}, {}, {}},
+        {"an_unlisted_console_not_asked", 1, {}, kt::scConsole, {}, {1}, {}},
+        {"nobody_at_first", 1, {{2, true, true, bob}}, kt::scAll, {}, {1, 2}, {}},
+        {"no_console", kNoSession, {{3, true, true, cyd}}, kt::scAll, {}, {3}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kt::SessionReport now;
+        now.console = c.console;
+        now.sessions = c.now;
+        EXPECT_EQ(kt::Newcomers(now, c.scope, c.asked), c.arrived);
+        EXPECT_EQ(kt::Leavers(now, c.asked), c.left);
+    }
+}
+
 // The log's words: the lock flags are reversed on Windows 7 and 2008 R2.
 TEST(ChooseSessions, StateAndLockWords) {
     EXPECT_STREQ(kt::LockText(0, false), L"locked");

@@ -75,6 +75,39 @@ SessionChoice ChooseSessions(const SessionReport& report, SessionScope scope,
     return choice;
 }
 
+std::vector<DWORD> Newcomers(const SessionReport& now, SessionScope scope, const std::vector<AskedSession>& asked) {
+    std::vector<DWORD> arrived;
+    auto asked_already = [&](DWORD id, const std::wstring& user) {
+        for (const AskedSession& a : asked) {
+            if (a.first == id && (user.empty() || a.second.empty() || a.second == user)) return true;
+        }
+        return false;
+    };
+    bool console_listed = false;
+    for (const SessionReport::Session& s : now.sessions) {
+        console_listed |= s.id == now.console;
+        if (s.id == 0 || !s.active || !s.user) continue;
+        if (scope == scConsole && s.id != now.console) continue;
+        if (!asked_already(s.id, s.name)) arrived.push_back(s.id);
+    }
+    // A console the report does not list (Wine lists none): by its id.
+    if (!console_listed && now.console != kNoSession && now.console != 0 && !asked_already(now.console, L""))
+        arrived.insert(arrived.begin(), now.console);
+    return arrived;
+}
+
+std::vector<DWORD> Leavers(const SessionReport& now, const std::vector<AskedSession>& asked) {
+    std::vector<DWORD> left;
+    for (const AskedSession& a : asked) {
+        for (const SessionReport::Session& s : now.sessions) {
+            if (s.id != a.first) continue;
+            const bool same = s.active && s.user && (a.second.empty() || s.name.empty() || s.name == a.second);
+            if (!same) left.push_back(a.first);
+        }
+    }
+    return left;
+}
+
 const wchar_t* WhomText(Whom whom) {
     switch (whom) {
         case whAsked: return L"asked";

@@ -68,6 +68,20 @@ struct SessionChoice {
 SessionChoice ChooseSessions(const SessionReport& report, SessionScope scope,
                              const std::function<DWORD(DWORD)>& token_error);
 
+// A session asked, by its id and the user it was asked for ("DOMAIN\user";
+// empty where the report does not name one).
+using AskedSession = std::pair<DWORD, std::wstring>;
+// Who has arrived since velmo began to ask: a session of the report that
+// ChooseSessions would ask (active with a user, never session 0; with
+// scConsole the console's alone), but not with the user it was asked for
+// already (a new logon, a reconnected session, a new console user).
+// Their tokens are taken afterwards: a logon's may come a while after it.
+std::vector<DWORD> Newcomers(const SessionReport& now, SessionScope scope, const std::vector<AskedSession>& asked);
+// Who has left: an asked session that the report lists, but no longer as
+// active with the user it was asked for (disconnected, logged off, another
+// user). An asked session the report does not list (Wine's console) stays.
+std::vector<DWORD> Leavers(const SessionReport& now, const std::vector<AskedSession>& asked);
+
 // The log's words for a choice, a session's state and its lock: the lock
 // flags are reversed on Windows 7 and Server 2008 R2 (windows7).
 const wchar_t* WhomText(Whom whom);
