@@ -10,6 +10,13 @@ RelayDlls::RelayDlls() {
             Proc(userenv_, "DestroyEnvironmentBlock", destroy_env) &&
             Proc(userenv_, "GetUserProfileDirectoryW", profile_dir);
     }
+    if (loaded.ok()) {
+        register_notification = reinterpret_cast<decltype(register_notification)>(
+            reinterpret_cast<void*>(GetProcAddress(wtsapi_.get(), "WTSRegisterSessionNotificationEx")));
+        unregister_notification = reinterpret_cast<decltype(unregister_notification)>(
+            reinterpret_cast<void*>(GetProcAddress(wtsapi_.get(), "WTSUnRegisterSessionNotificationEx")));
+        if (!register_notification || !unregister_notification) register_notification = nullptr;
+    }
 }
 
 bool RelayDlls::Load(const wchar_t* name, unique_module& m) {

@@ -51,6 +51,11 @@ public:
     BOOL(WINAPI* create_env)(LPVOID*, HANDLE, BOOL) = nullptr;
     BOOL(WINAPI* destroy_env)(LPVOID) = nullptr;
     BOOL(WINAPI* profile_dir)(HANDLE, LPWSTR, LPDWORD) = nullptr;
+    // Session notifications, where WTSAPI32 has them (Wine's has not): null
+    // otherwise, and not a reason to fail. (Debian's MinGW headers declare
+    // them without WINAPI; they are WINAPI.)
+    BOOL(WINAPI* register_notification)(HANDLE, HWND, DWORD) = nullptr;
+    BOOL(WINAPI* unregister_notification)(HANDLE, HWND) = nullptr;
 
 private:
     bool Load(const wchar_t* name, unique_module& m);
