@@ -2,12 +2,16 @@
 
 #include <userenv.h>
 
+#include <algorithm>
+#include <deque>
 #include <memory>
+#include <set>
 
 #include "Log/Log.h"
 #include "gen/module.h"
 #include "io/security.h"
 #include "relay/Dlls.h"
+#include "relay/Follow.h"
 #include "relay/Message.h"
 #include "threads/job.h"
 
@@ -18,8 +22,9 @@ namespace {
 const wchar_t kCategory[] = L"RLY";
 
 // The completion keys of the port: the session boxes' answers, the
-// command's end, the channels' operations, the runs' ends.
-const ULONG_PTR kMessageKey = 2, kStopKey = 3, kChannelKey = 4, kExitKey = 5;
+// command's end, the channels' operations, the runs' ends, the sessions'
+// notifications.
+const ULONG_PTR kMessageKey = 2, kStopKey = 3, kChannelKey = 4, kExitKey = 5, kSessionKey = 6;
 // How long an ended run is waited for, so that its copy can go; how long the
 // channels' last operations are waited for when the relay ends.
 const DWORD kEndWaitMs = 5000, kDrainMs = 5000;
@@ -44,6 +49,11 @@ struct Person {
     bool took = false;              // its one request for a deferral came
     bool reported = false;          // its apps' report came, or its channel ended
     ChannelMessage closed;          // that report (ctClosed), where one came
+    // Whether the session is still theirs: it has not been seen to log off,
+    // disconnect or change users since (see Leavers), with the user it was
+    // asked for as the sessions' report names them.
+    bool claim = true;
+    std::wstring claim_user;
 };
 
 // A session's message box on a thread of its own, which owns this: the
@@ -111,7 +121,7 @@ private:
 // through one completion port.
 class Relay {
 public:
-    Relay(const RelayDlls& dlls, const RelayAsk& ask, const RelayEnd& end, std::vector<Person>& people)
+    Relay(const RelayDlls& dlls, const RelayAsk& ask, const RelayEnd& end, std::deque<Person>& people)
         : dlls_(dlls), ask_(ask), end_(end), people_(people), log_(get_log()), start_(GetTickCount()) {}
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
@@ -227,6 +237,8 @@ public:
         task->send = dlls_.send_message;
         task->session = p.session;
         task->q = ask_.session_question ? ask_.session_question(Language(p)) : ask_.q;
+        // One who arrives sees the countdown's time left, not a fresh one.
+        if (task->q.timeout) task->q.timeout = Remaining();
         task->person = index;
         unique_handle thread(CreateThread(nullptr, 0, MessageThread, task.get(), 0, nullptr));
         if (!thread) return GetLastError();
@@ -236,48 +248,124 @@ public:
         return 0;
     }
 
+    // Follows the sessions while Wait waits: scan reads them again and asks
+    // who has arrived (see RelayToUsers), at kFollowMs and on each session
+    // notification.
+    void Follow(std::function<void()> scan) { scan_ = std::move(scan); }
+
+    // Whether one who arrives now is still asked: the command has not ended
+    // and the countdown has not run out.
+    bool MayAskMore() const {
+        if (Over()) return false;
+        return !CountdownEnds(ask_.q) || TicksSince(start_) / 1000 < ask_.q.timeout;
+    }
+
+    size_t Asking() const {
+        size_t n = 0;
+        for (const Person& p : people_) n += p.asking;
+        return n;
+    }
+
+    // The person has left their session (logged off, disconnected, another
+    // user): their run is ended, and its end is nobody's answer; a session's
+    // box cannot be ended, and its answer no longer counts.
+    void Leave(size_t index, const wchar_t* how) {
+        Person& p = people_[index];
+        p.claim = false;
+        lost_ = true;
+        if (!p.asking) {
+            log_wprintf(log_, kCategory, L"session %u (%s) has left (%s)", static_cast<unsigned>(p.session),
+                        p.name.c_str(), how);
+            return;
+        }
+        p.asking = false;
+        if (p.way == wyMessage) {
+            log_wprintf(log_, kCategory, L"session %u (%s) has left (%s): its message box stays, its answer is nobody's",
+                        static_cast<unsigned>(p.session), p.name.c_str(), how);
+            return;
+        }
+        log_wprintf(log_, kCategory, L"session %u (%s) has left (%s): its relayed process PID=%04X is ended, nobody's answer",
+                    static_cast<unsigned>(p.session), p.name.c_str(), how, static_cast<unsigned>(p.pid));
+        if (p.channel) p.channel->Close();
+        if (p.process) TerminateProcess(p.process.get(), ERROR_CANCELLED);
+    }
+
     // Waits until a person answers (the others are then ended), every box
     // has ended without one, the command has ended, or RelayWaitMs has
-    // passed (what runs is then ended).
+    // passed (what runs is then ended). While the sessions are followed it
+    // also waits, with nobody asked, for one who may arrive: a notice's
+    // until its command ends, a question's, once an asked person has left,
+    // until its countdown runs out.
     void Wait(RelayRun& run) {
-        // A notice where no run started has nothing to wait for.
+        if (scan_ && !Open().ok()) scan_ = nullptr;
+        // A notice where no run started has nothing to report.
         CheckReports();
-        size_t asking = 0;
-        for (const Person& p : people_) asking += p.asking;
         const DWORD limit = RelayWaitMs(ask_.q);
         // What ends the relay from outside comes through the port too.
         HANDLE stop_wait = nullptr;
-        if (end_.until && asking &&
+        if (end_.until && (Asking() || scan_) &&
             !RegisterWaitForSingleObject(&stop_wait, end_.until, Stop, port_.get(), INFINITE,
                                          WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD))
             log_wprintf(log_, kCategory, L"no wait for the command's end: %s", result(GetLastError()).str().c_str());
         auto unwait = scope_exit([&] {
             if (stop_wait) UnregisterWaitEx(stop_wait, INVALID_HANDLE_VALUE);
         });
-        while (asking > 0) {
+        SessionWatch watch;
+        if (scan_) {
+            const DWORD e = watch.Start(dlls_, port_.get(), kSessionKey);
+            log_wprintf(log_, kCategory, L"following the sessions: every %u s%s%s", static_cast<unsigned>(kFollowMs / 1000),
+                        e ? L", no notifications: " : L" and on their notifications", e ? ErrorText(e).c_str() : L"");
+        }
+        DWORD next_scan = kFollowMs;  // since start_
+        for (;;) {
+            const bool following = scan_ && MayAskMore();
+            if (!Asking() && !(following && (end_.notice ? end_.until != nullptr : lost_))) return;
             const DWORD elapsed = TicksSince(start_);
             if (limit != INFINITE && elapsed >= limit) {
                 EndRuns(L"no answer within the countdown and 30 s");
                 return;
             }
+            DWORD timeout = limit == INFINITE ? INFINITE : limit - elapsed;
+            if (following) {
+                timeout = std::min<DWORD>(timeout, next_scan > elapsed ? next_scan - elapsed : 0);
+                // The countdown's end stops the following: woken for it.
+                if (CountdownEnds(ask_.q)) {
+                    const uint64_t ends = uint64_t(ask_.q.timeout) * 1000;
+                    if (ends > elapsed) timeout = static_cast<DWORD>(std::min<uint64_t>(timeout, ends - elapsed));
+                }
+            }
             DWORD bytes = 0;
             ULONG_PTR key = 0;
             LPOVERLAPPED overlapped = nullptr;
             DWORD error = 0;
-            if (!GetQueuedCompletionStatus(port_.get(), &bytes, &key, &overlapped,
-                                           limit == INFINITE ? INFINITE : limit - elapsed)) {
+            if (!GetQueuedCompletionStatus(port_.get(), &bytes, &key, &overlapped, timeout)) {
                 error = GetLastError();
                 // A failed operation of a channel comes with its Io.
                 if (!overlapped) {
-                    if (error == WAIT_TIMEOUT) continue;
-                    log_wprintf(log_, kCategory, L"cannot wait for the relayed runs: %s", result(error).str().c_str());
-                    EndRuns(L"the wait failed");
-                    return;
+                    if (error != WAIT_TIMEOUT) {
+                        log_wprintf(log_, kCategory, L"cannot wait for the relayed runs: %s", result(error).str().c_str());
+                        EndRuns(L"the wait failed");
+                        return;
+                    }
+                    if (following && TicksSince(start_) >= next_scan) {
+                        scan_();
+                        next_scan = TicksSince(start_) + kFollowMs;
+                    }
+                    continue;
                 }
             }
             if (key == kStopKey) {
                 EndRuns(L"the command has ended");
                 return;
+            }
+            if (key == kSessionKey) {
+                log_wprintf(log_, kCategory, L"notified: %s of session %u", SessionEventText(bytes),
+                            static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(overlapped)));
+                if (following) {
+                    scan_();
+                    next_scan = TicksSince(start_) + kFollowMs;
+                }
+                continue;
             }
             Person* p = nullptr;
             Outcome o;
@@ -294,9 +382,8 @@ public:
             }
             if (!p) continue;
             p->asking = false;
-            --asking;
             if (o.ending == enPerson && o.answer == ask_.q.deferral && !run.taken) o = Take(*p, o, run);
-            const Combined c = Combine(o, asking, ask_.q);
+            const Combined c = Combine(o, Asking(), ask_.q);
             // A person who closes a notice closes only their own.
             if (end_.notice || !c.by_person) continue;
             Decide(*p, c.answer, run);
@@ -608,10 +695,12 @@ private:
     const RelayDlls& dlls_;
     const RelayAsk& ask_;
     const RelayEnd& end_;
-    std::vector<Person>& people_;
+    std::deque<Person>& people_;  // grows as people arrive: its elements stay where they are
     Log* log_;
     DWORD start_;
     bool opened_ = false, ended_ = false, told_reports_ = false;
+    bool lost_ = false;               // an asked person has left
+    std::function<void()> scan_;      // reads the sessions again; null: not followed
     result open_result_;
     unique_handle port_;
     KillOnCloseJob job_;
@@ -676,37 +765,33 @@ RelayRun RelayToUsers(const RelayAsk& ask, SessionScope scope, const RelayEnd& e
     const SessionReport report = ReadSessions(dlls);
     std::vector<std::pair<DWORD, unique_handle>> tokens;
     run.choice = ChooseUsers(dlls, report, scope, tokens);
+    // A notice waits for who may arrive while its command runs; a question
+    // that nobody can see now is answered at once, as the caller expects.
+    const bool follow_nobody = end.notice && end.until && run.choice.whom != whNoRight;
     if (run.choice.whom != whAsked) {
-        log_wprintf(log, kCategory, L"nobody to ask: %s (console session %d, %u sessions listed, error %u)",
-                    WhomText(run.choice.whom), static_cast<int>(report.console),
+        log_wprintf(log, kCategory, L"nobody to ask%s: %s (console session %d, %u sessions listed, error %u)",
+                    follow_nobody ? L" yet" : L"", WhomText(run.choice.whom), static_cast<int>(report.console),
                     static_cast<unsigned>(report.sessions.size()), static_cast<unsigned>(run.choice.error));
-        return run;
+        if (!follow_nobody) return run;
     }
     const bool windows7 = Windows7();
-    std::vector<Person> people(tokens.size());
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        Person& p = people[i];
-        p.session = tokens[i].first;
-        p.token = std::move(tokens[i].second);
+    const std::wstring exe = module().FileName();
+    std::deque<Person> people;
+    // One more person to ask, with their session as report lists it.
+    auto add = [&](DWORD session, unique_handle token, const SessionReport& from) {
+        people.emplace_back();
+        Person& p = people.back();
+        p.session = session;
+        p.token = std::move(token);
         const SessionReport::Session* listed = nullptr;
-        for (const SessionReport::Session& s : report.sessions) {
+        for (const SessionReport::Session& s : from.sessions) {
             if (s.id == p.session) listed = &s;
         }
-        p.name = listed && !listed->name.empty() ? listed->name : UserOf(p.token.get());
+        p.claim_user = listed ? listed->name : L"";
+        p.name = !p.claim_user.empty() ? p.claim_user : UserOf(p.token.get());
         log_wprintf(log, kCategory, L"asking session %u, user %s (%s, %s)", static_cast<unsigned>(p.session),
                     p.name.c_str(), listed ? StateText(listed->state) : L"not listed",
                     LockText(listed ? listed->lock : kWtsSessionStateUnknown, windows7));
-    }
-
-    // What an asker that was killed left behind, by any relay; the folder
-    // is made only for a copy. Declared before the copy: removed after it.
-    const std::wstring root = TempRoot();
-    CopiesFolder copies;
-    OpenCopies(copies, root, false);
-    PrivateCopy copy;
-    Relay relay(dlls, ask, end, people);
-    const std::wstring exe = module().FileName();
-    for (Person& p : people) {
         DWORD error = 0;
         p.attempts.may_run = exe.empty() ? -1 : UserMayRun(p.token.get(), exe, &error);
         if (p.attempts.may_run == 1) {
@@ -718,62 +803,120 @@ RelayRun RelayToUsers(const RelayAsk& ask, SessionScope scope, const RelayEnd& e
                         p.attempts.may_run == 0 ? L"no read and execute access" : L"not known",
                         static_cast<unsigned>(error));
         }
-    }
-    // Each way in its order, for every person it is next for: one after the
-    // other, none waited for; nothing more once the command has ended.
+    };
+    for (auto& t : tokens) add(t.first, std::move(t.second), report);
+
+    // What an asker that was killed left behind, by any relay; the folder
+    // is made only for a copy. Declared before the copies: removed after them.
+    const std::wstring root = TempRoot();
+    CopiesFolder copies;
+    OpenCopies(copies, root, false);
+    std::vector<std::unique_ptr<PrivateCopy>> copies_made;
+    auto remove_copies = scope_exit([&] {
+        for (auto& c : copies_made) RemoveCopy(*c);
+    });
+    Relay relay(dlls, ask, end, people);
     bool said = false;
     auto over = [&] {
         if (!relay.Over()) return false;
         if (!std::exchange(said, true)) log_wprintf(log, kCategory, L"the command has ended: nobody more is asked");
         return true;
     };
-    for (size_t i = 0; i < people.size() && !over(); ++i) {
-        Person& p = people[i];
-        if (NextWay(p.attempts) != wyInPlace) continue;
-        std::wstring dir = ProfileFolder(dlls, p.token.get());
-        if (dir.empty()) dir = exe.substr(0, exe.find_last_of(L'\\'));
-        p.attempts.in_place = relay.Start(i, wyInPlace, exe, dir);
-    }
-    std::vector<std::wstring> copy_users;
-    for (const Person& p : people) {
-        if (NextWay(p.attempts) == wyCopy) copy_users.push_back(TokenUserSid(p.token.get()));
-    }
-    if (!copy_users.empty() && !over()) {
-        // One copy that each of them may read and run, and nobody else.
-        result made = exe.empty() ? result(ERROR_BAD_PATHNAME, L"module::FileName") : OpenCopies(copies, root, true);
-        if (made.ok()) made = copy.make(exe, copy_users, copies.path());
-        if (made.ok()) {
-            log_wprintf(log, kCategory, L"private copy made: %s", copy.exe().c_str());
-        } else {
-            log_wprintf(log, kCategory, L"no private copy in %s: %s", root.c_str(), made.str().c_str());
-        }
-        bool started = false;
-        for (size_t i = 0; i < people.size(); ++i) {
+    // Asks people[first...]: each way in its order, for every person it is
+    // next for, one after the other, none waited for; nothing more once the
+    // command has ended.
+    auto ask_from = [&](size_t first) {
+        for (size_t i = first; i < people.size() && !over(); ++i) {
             Person& p = people[i];
-            if (NextWay(p.attempts) != wyCopy) continue;
-            p.attempts.copy = !made.ok() ? (made.code() ? made.code() : ERROR_INTERNAL_ERROR)
-                                         : relay.Start(i, wyCopy, copy.exe(), copy.folder());
-            started |= p.attempts.copy == 0;
+            if (NextWay(p.attempts) != wyInPlace) continue;
+            std::wstring dir = ProfileFolder(dlls, p.token.get());
+            if (dir.empty()) dir = exe.substr(0, exe.find_last_of(L'\\'));
+            p.attempts.in_place = relay.Start(i, wyInPlace, exe, dir);
         }
-        // Not left behind while the session's boxes wait for the persons.
-        if (!started) RemoveCopy(copy);
-    }
-    for (size_t i = 0; i < people.size() && !over(); ++i) {
-        Person& p = people[i];
-        if (NextWay(p.attempts) != wyMessage) continue;
-        p.attempts.message = relay.AskByMessage(i);
-        if (p.attempts.message)
-            log_wprintf(log, kCategory, L"cannot ask session %u through its message box: %s",
-                        static_cast<unsigned>(p.session), result(p.attempts.message).str().c_str());
-    }
-    for (const Person& p : people) {
-        if (NextWay(p.attempts) == wyNobody)
-            log_wprintf(log, kCategory, L"no way to ask session %u", static_cast<unsigned>(p.session));
-    }
+        std::vector<std::wstring> copy_users;
+        for (size_t i = first; i < people.size(); ++i) {
+            if (NextWay(people[i].attempts) == wyCopy) copy_users.push_back(TokenUserSid(people[i].token.get()));
+        }
+        if (!copy_users.empty() && !over()) {
+            // One copy that each of them may read and run, and nobody else.
+            auto copy = std::make_unique<PrivateCopy>();
+            result made = exe.empty() ? result(ERROR_BAD_PATHNAME, L"module::FileName") : OpenCopies(copies, root, true);
+            if (made.ok()) made = copy->make(exe, copy_users, copies.path());
+            if (made.ok()) {
+                log_wprintf(log, kCategory, L"private copy made: %s", copy->exe().c_str());
+            } else {
+                log_wprintf(log, kCategory, L"no private copy in %s: %s", root.c_str(), made.str().c_str());
+            }
+            bool started = false;
+            for (size_t i = first; i < people.size(); ++i) {
+                Person& p = people[i];
+                if (NextWay(p.attempts) != wyCopy) continue;
+                p.attempts.copy = !made.ok() ? (made.code() ? made.code() : ERROR_INTERNAL_ERROR)
+                                             : relay.Start(i, wyCopy, copy->exe(), copy->folder());
+                started |= p.attempts.copy == 0;
+            }
+            // Not left behind while the session's boxes wait for the persons.
+            if (started) copies_made.push_back(std::move(copy));
+            else RemoveCopy(*copy);
+        }
+        for (size_t i = first; i < people.size() && !over(); ++i) {
+            Person& p = people[i];
+            if (NextWay(p.attempts) != wyMessage) continue;
+            p.attempts.message = relay.AskByMessage(i);
+            if (p.attempts.message)
+                log_wprintf(log, kCategory, L"cannot ask session %u through its message box: %s",
+                            static_cast<unsigned>(p.session), result(p.attempts.message).str().c_str());
+        }
+        for (size_t i = first; i < people.size(); ++i) {
+            if (NextWay(people[i].attempts) == wyNobody)
+                log_wprintf(log, kCategory, L"no way to ask session %u", static_cast<unsigned>(people[i].session));
+        }
+    };
+    ask_from(0);
+
+    // Until someone answers: who leaves keeps no claim, who arrives is
+    // asked. A token may come a while after its logon: asked once it does.
+    std::set<DWORD> tokenless;
+    auto claims = [&] {
+        std::vector<AskedSession> asked;
+        for (const Person& p : people) {
+            if (p.claim) asked.emplace_back(p.session, p.claim_user);
+        }
+        return asked;
+    };
+    relay.Follow([&] {
+        const SessionReport now = ReadSessions(dlls);
+        for (DWORD id : Leavers(now, claims())) {
+            const SessionReport::Session* listed = nullptr;
+            for (const SessionReport::Session& s : now.sessions) {
+                if (s.id == id) listed = &s;
+            }
+            const wchar_t* how = !listed || !listed->user ? L"logged off" : !listed->active ? StateText(listed->state) : L"another user";
+            for (size_t i = 0; i < people.size(); ++i) {
+                if (people[i].claim && people[i].session == id) relay.Leave(i, how);
+            }
+        }
+        if (!relay.MayAskMore()) return;
+        const size_t first = people.size();
+        for (DWORD id : Newcomers(now, scope, claims())) {
+            HANDLE t = nullptr;
+            if (!dlls.query_token(id, &t)) {
+                const DWORD e = GetLastError();
+                if (tokenless.insert(id).second)
+                    log_wprintf(log, kCategory, L"session %u has arrived, but its user's token is not there: %s",
+                                static_cast<unsigned>(id), result(e).str().c_str());
+                continue;
+            }
+            tokenless.erase(id);
+            add(id, unique_handle(t), now);
+            run.choice.whom = whAsked;
+            run.choice.sessions.push_back(id);
+        }
+        if (people.size() > first) ask_from(first);
+    });
     relay.Wait(run);
     if (!end.notice) relay.Conclude(run.answered ? run.answer : NobodyAnswer(ask.q), run);
     relay.End();
-    RemoveCopy(copy);
     return run;
 }
 
