@@ -4,6 +4,8 @@
 // wineserver of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/Relayed.h"
 #include "tests/e2e/logfile.h"
 #include "tests/e2e/restart_texts.h"
@@ -594,13 +596,30 @@ public:
         kt::unique_handle out(CreateFileW((dir_ / L"out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                           CREATE_ALWAYS, 0, nullptr));
         test::EnvScope env({{L"VELMO_WTS_SESSIONS", sessions}, {L"VELMO_WTS_ANSWER", answer},
-                      {L"VELMO_WTS_RECORD", dir_ / L"record.txt"}});
+                            {L"VELMO_WTS_RECORD", dir_ / L"record.txt"},
+                            {L"VELMO_WTS_SESSIONS_FILE", following_ ? dir_ / L"sessions.txt" : L""},
+                            {L"VELMO_WTS_NOTIFY", notify_ ? L"" : L"0"}});
         start_ = GetTickCount();
         return e2e::StartUnseen(launcher_, dir_ / L"asker.pid", L"\"" + exe_ + L"\" " + args, out.get());
+    }
+    // The sessions from a file that the test changes while the asker runs;
+    // notify: the double tells of each change (else velmo reads them again
+    // by itself, as under Wine's own WTSAPI32).
+    ::testing::AssertionResult StartFollowing(const std::string& sessions, const std::wstring& args, bool notify = true) {
+        following_ = true;
+        notify_ = notify;
+        SetSessions(sessions);
+        return Start(L"", args);
+    }
+    // Replaced at once, never seen half written.
+    void SetSessions(const std::string& sessions) {
+        TestDir::Write(dir_ / L"sessions.new", sessions);
+        MoveFileExW((dir_ / L"sessions.new").c_str(), (dir_ / L"sessions.txt").c_str(), MOVEFILE_REPLACE_EXISTING);
     }
     DWORD Wait(DWORD ms = kBoxWait) { return launcher_.WaitExit(ms); }
     DWORD Took() const { return GetTickCount() - start_; }
     std::vector<e2e::Line> Log() const { return e2e::ParseLog(TestDir::Read(dir_ / (stem_ + L".log"))); }
+    std::string LogBytes() const { return TestDir::Read(dir_ / (stem_ + L".log")); }
     std::string Out() const { return TestDir::Read(dir_ / L"out.txt"); }
     std::string Record() const { return TestDir::Read(dir_ / L"record.txt"); }
     Process& launcher() { return launcher_; }
@@ -630,6 +649,7 @@ private:
     std::wstring exe_, stem_;
     Process launcher_;
     DWORD start_ = 0;
+    bool following_ = false, notify_ = true;
 };
 
 using e2e::Count;
@@ -935,7 +955,8 @@ TEST(RelayRun, NobodyToShowItToTheCommandRunsAllTheSame) {
     ASSERT_TRUE(run.Start(L"2:disconnected:WINE\\dan:-", L"\"Nobody sees this\" IT \"NoButtons|Run\" 30 " + sleeper));
     EXPECT_EQ(run.Wait(), 3010u);
     std::vector<e2e::Line> lines = run.Log();
-    EXPECT_TRUE(e2e::HasLineStarting(lines, L"nobody to ask: "));
+    // A notice waits, while its command runs, for one who may log on.
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"nobody to ask yet: "));
     EXPECT_TRUE(e2e::HasLineStarting(lines, L"nobody sees the notice (nobody is logged on in an active session)"));
     // The command's start, its process id, its end and its code.
     EXPECT_TRUE(e2e::HasLineStarting(lines, L"command started, PID="));
@@ -1223,6 +1244,102 @@ TEST(RelayCloseApps, AnotherPersonsAnswerIsToldFirst) {
         return !app.Running();
     })) << "notepad still runs";
     EXPECT_EQ(run.Wait(), test::Code(IDOK));
+}
+
+// A box among boxes that is none of those.
+HWND NewBox(const std::vector<HWND>& now, const std::vector<HWND>& before) {
+    for (HWND w : now) {
+        if (std::find(before.begin(), before.end(), w) == before.end()) return w;
+    }
+    return nullptr;
+}
+
+class RelayFollows : public ::testing::TestWithParam<bool> {};
+
+// A third person logs on 4 s into a two-session question: their box shows
+// the countdown's time left, and their answer ends every box. One who logs
+// on after the answer gets nothing. Told by a notification, or seen by
+// velmo's own reading of the sessions (Wine's WTSAPI32 tells nothing).
+TEST_P(RelayFollows, APersonWhoLogsOnIsAskedWithTheTimeLeft) {
+    const bool notify = GetParam();
+    SessionsRun run(notify ? L"follow_logon" : L"follow_logon_read");
+    const std::wstring text = std::wstring(L"Relay follow logon ") + (notify ? L"notified" : L"read");
+    ASSERT_TRUE(run.StartFollowing("1:active:WINE\\ann:-;2:active:WINE\\bob:-",
+                                   L"\"" + text + L"\" Follow \"Question|YesNo\" 30", notify));
+    const std::vector<HWND> first = e2e::FindBoxesWithText(text, 2, kBoxWait);
+    ASSERT_EQ(first.size(), 2u) << "the launcher " << run.launcher().State();
+    if (run.Took() < 4000) Sleep(4000 - run.Took());
+    const DWORD logon = GetTickCount();
+    run.SetSessions("1:active:WINE\\ann:-;2:active:WINE\\bob:-;3:active:WINE\\cyd:-");
+    const std::vector<HWND> all = e2e::FindBoxesWithText(text, 3, kBoxWait);
+    ASSERT_EQ(all.size(), 3u) << "the newcomer was not asked";
+    const HWND third = NewBox(all, first);
+    ASSERT_NE(third, nullptr);
+    const DWORD delay = GetTickCount() - logon;
+    EXPECT_EQ(run.SessionOf(third), 3u);
+    // 30 s less the 4 s gone (and a second for the asker's start after the
+    // launch): never a fresh countdown.
+    const std::wstring left = e2e::TitleSuffix(third, L"Follow");
+    ASSERT_EQ(left.compare(0, 2, L" ["), 0) << left;
+    const unsigned seconds = wcstoul(left.c_str() + 2, nullptr, 10);
+    EXPECT_GE(seconds, 5u) << left;
+    EXPECT_LE(seconds, 27u) << left;
+    e2e::Click(third, IDYES);
+    for (HWND other : first) EXPECT_TRUE(e2e::GoneWithin(other, 2000)) << "another box stayed";
+    // The answer is in: the asker ends the other boxes only then.
+    run.SetSessions("1:active:WINE\\ann:-;2:active:WINE\\bob:-;3:active:WINE\\cyd:-;4:active:WINE\\dan:-");
+    EXPECT_EQ(run.Wait(), test::Code(IDYES));
+    EXPECT_TRUE(e2e::FindBoxesWithText(text, 1, 2500).empty()) << "one who came after the answer was asked";
+    std::vector<e2e::Line> lines = run.Log();
+    EXPECT_TRUE(e2e::Contains(lines, L"asking session 3, user WINE\\cyd (active, lock not known)"));
+    EXPECT_TRUE(e2e::Contains(lines, L"session 3 (WINE\\cyd) answered 6 first, asked in place"));
+    EXPECT_FALSE(e2e::HasLineStarting(lines, L"asking session 4")) << "asked after the answer";
+    EXPECT_EQ(e2e::HasLineStarting(lines, L"notified: logon of session 3"), notify);
+    EXPECT_EQ(e2e::HasLineStarting(lines, L"following the sessions: every 2 s, no notifications"), !notify);
+    RecordProperty("newcomer_box_ms", static_cast<int>(delay));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, RelayFollows, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "notified" : "read"; });
+
+// A disconnected person reconnects and is asked; the one who was asked
+// disconnects: their box goes, and that is nobody's answer.
+TEST(RelayFollow, WhoReconnectsIsAskedWhoDisconnectsKeepsNoClaim) {
+    SessionsRun run(L"follow_reconnect");
+    const std::wstring text = L"Relay follow reconnect";
+    ASSERT_TRUE(run.StartFollowing("1:active:WINE\\ann:-;2:disconnected:WINE\\bob:-",
+                                   L"\"" + text + L"\" Follow \"Question|YesNo\" 60"));
+    const HWND ann = e2e::FindBoxWithText(text, kBoxWait);
+    ASSERT_NE(ann, nullptr) << "the launcher " << run.launcher().State();
+    run.SetSessions("1:disconnected:WINE\\ann:-;2:active:WINE\\bob:-");
+    EXPECT_TRUE(e2e::GoneWithin(ann, 5000)) << "the box of who left stayed";
+    std::vector<HWND> boxes = e2e::FindBoxesWithText(text, 1, kBoxWait);
+    ASSERT_EQ(boxes.size(), 1u) << "who reconnected was not asked";
+    EXPECT_EQ(run.SessionOf(boxes[0]), 2u);
+    EXPECT_TRUE(run.launcher().Running()) << "the leaver's end was taken for an answer";
+    e2e::Click(boxes[0], IDNO);
+    EXPECT_EQ(run.Wait(), test::Code(IDNO));
+    std::vector<e2e::Line> lines = run.Log();
+    EXPECT_TRUE(e2e::HasLineStarting(lines, L"session 1 (WINE\\ann) has left (disconnected): its relayed process PID="));
+    EXPECT_TRUE(e2e::Contains(lines, L"asking session 2, user WINE\\bob (active, lock not known)"));
+    EXPECT_TRUE(e2e::Contains(lines, L"session 2 (WINE\\bob) answered 7 first, asked in place"));
+}
+
+// Nobody there when the command starts: one who logs on while it runs
+// sees the notice, which goes with the command.
+TEST(RelayFollow, ANoticeReachesWhoLogsOnDuringTheCommand) {
+    SessionsRun run(L"follow_notice");
+    const std::wstring text = L"Relay follow notice";
+    const std::wstring sleeper = L"\"" + e2e::ExeDir() + L"\\sleeper.exe\" 8000 3010";
+    ASSERT_TRUE(run.StartFollowing("2:disconnected:WINE\\dan:-", L"\"" + text + L"\" IT \"NoButtons|Run\" 0 " + sleeper));
+    // Read as it is written: a line may be half there.
+    ASSERT_TRUE(test::Eventually([&] { return run.LogBytes().find("nobody to ask yet: ") != std::string::npos; }));
+    run.SetSessions("2:active:WINE\\dan:-");
+    const HWND box = e2e::FindBoxWithText(text, kBoxWait);
+    ASSERT_NE(box, nullptr) << "who logged on saw no notice";
+    EXPECT_EQ(run.Wait(), 3010u);
+    EXPECT_TRUE(e2e::GoneWithin(box, 2000)) << "the notice stayed after the command";
+    EXPECT_TRUE(e2e::Contains(run.Log(), L"asking session 2, user WINE\\dan (active, lock not known)"));
 }
 
 }  // namespace

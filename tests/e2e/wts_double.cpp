@@ -7,6 +7,13 @@
 //   an empty user for none; lock locked, unlocked or -). Each session with
 //   a user gets the caller's own token, any other ERROR_NO_TOKEN. Unset: no
 //   session listed, and the caller's token for any, as Wine answers.
+// - VELMO_WTS_SESSIONS_FILE: a file holding the same (UTF-8), read at each
+//   call, so that a test changes the sessions while velmo runs; it stands
+//   before VELMO_WTS_SESSIONS. WTSRegisterSessionNotificationEx watches it
+//   (every 50 ms) and posts WM_WTSSESSION_CHANGE to the registered windows
+//   for each change: a logon, a remote connect or disconnect, a logoff, a
+//   lock or an unlock. VELMO_WTS_NOTIFY=0 makes the registration fail, as
+//   Wine's own has none.
 // - VELMO_WTS_ANSWER: the session message's response, for every session
 //   ("6") or by session ("1=32000@200,2=7"; "@ms" answers after that
 //   long); "fail" makes the call fail.
@@ -15,10 +22,17 @@
 // WTS_CURRENT_SERVER_HANDLE is null.)
 #include <windows.h>
 
+// Debian's MinGW headers declare these two without WINAPI: their
+// declarations are put aside, and the functions defined as exported.
+#define WTSRegisterSessionNotificationEx WTSRegisterSessionNotificationEx_as_declared
+#define WTSUnRegisterSessionNotificationEx WTSUnRegisterSessionNotificationEx_as_declared
 #include <wtsapi32.h>
+#undef WTSRegisterSessionNotificationEx
+#undef WTSUnRegisterSessionNotificationEx
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lib/owner.h"
@@ -55,9 +69,26 @@ struct Session {
     LONG lock;
 };
 
+// The sessions' text: the file's, else the variable's.
+std::wstring Config() {
+    const std::wstring file = Env(L"VELMO_WTS_SESSIONS_FILE");
+    if (file.empty()) return Env(L"VELMO_WTS_SESSIONS");
+    // The test rewrites it in place: read whatever is there, shared.
+    kt::unique_handle f(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    char bytes[8192];
+    DWORD got = 0;
+    if (!f || !ReadFile(f.get(), bytes, sizeof bytes, &got, nullptr)) return L"";
+    std::wstring text(got, L'\0');
+    int n = got ? MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(got), &text[0], static_cast<int>(got)) : 0;
+    text.resize(n > 0 ? n : 0);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+    return text;
+}
+
 // The configured sessions; false when none are configured.
 bool Sessions(std::vector<Session>& sessions) {
-    const std::wstring config = Env(L"VELMO_WTS_SESSIONS");
+    const std::wstring config = Config();
     sessions.clear();
     if (config.empty()) return false;
     for (const std::wstring& entry : Split(config, L';')) {
@@ -98,9 +129,77 @@ bool g_record_ready = [] {
     return true;
 }();
 
+// The windows registered for notifications, and the watcher that posts
+// them what changed in the sessions' file.
+CRITICAL_SECTION g_windows;
+bool g_windows_ready = [] {
+    InitializeCriticalSection(&g_windows);
+    return true;
+}();
+std::vector<HWND> g_registered;
+bool g_watching = false;
+
+// The documented WM_WTSSESSION_CHANGE events.
+enum : WPARAM { kRemoteConnect = 3, kRemoteDisconnect = 4, kLogon = 5, kLogoff = 6, kLock = 7, kUnlock = 8 };
+
+void Notify(WPARAM event, DWORD session) {
+    EnterCriticalSection(&g_windows);
+    std::vector<HWND> windows = g_registered;
+    LeaveCriticalSection(&g_windows);
+    for (HWND w : windows) PostMessageW(w, WM_WTSSESSION_CHANGE, event, session);
+}
+
+DWORD WINAPI Watcher(LPVOID) {
+    std::vector<Session> before;
+    Sessions(before);
+    for (;;) {
+        Sleep(50);
+        std::vector<Session> now;
+        Sessions(now);
+        for (const Session& s : now) {
+            const Session* was = Find(before, s.id);
+            const bool in = s.state == WTSActive && !s.user.empty();
+            const bool was_in = was && was->state == WTSActive && !was->user.empty();
+            if (in && !was_in) Notify(was && !was->user.empty() ? kRemoteConnect : kLogon, s.id);
+            if (!in && was_in) Notify(s.user.empty() ? kLogoff : kRemoteDisconnect, s.id);
+            if (in && was_in && was->user != s.user) Notify(kLogon, s.id);
+            if (was && s.lock != was->lock && s.lock >= 0) Notify(s.lock == 0 ? kLock : kUnlock, s.id);
+        }
+        for (const Session& s : before) {
+            if (!Find(now, s.id)) Notify(kLogoff, s.id);
+        }
+        before = now;
+    }
+}
+
 }  // namespace
 
 extern "C" {
+
+__declspec(dllexport) BOOL WINAPI WTSRegisterSessionNotificationEx(HANDLE, HWND window, DWORD) {
+    if (Env(L"VELMO_WTS_NOTIFY") == L"0") {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    EnterCriticalSection(&g_windows);
+    g_registered.push_back(window);
+    const bool start = !std::exchange(g_watching, true);
+    LeaveCriticalSection(&g_windows);
+    if (start) CloseHandle(CreateThread(nullptr, 0, Watcher, nullptr, 0, nullptr));
+    return TRUE;
+}
+
+__declspec(dllexport) BOOL WINAPI WTSUnRegisterSessionNotificationEx(HANDLE, HWND window) {
+    EnterCriticalSection(&g_windows);
+    for (size_t i = 0; i < g_registered.size(); ++i) {
+        if (g_registered[i] == window) {
+            g_registered.erase(g_registered.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+    }
+    LeaveCriticalSection(&g_windows);
+    return TRUE;
+}
 
 __declspec(dllexport) BOOL WINAPI WTSQueryUserToken(ULONG session, PHANDLE token) {
     std::vector<Session> sessions;
