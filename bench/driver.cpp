@@ -336,6 +336,122 @@ void CompareSessions(const std::wstring& root, int runs) {
     DeleteFileW(relayed_exe.c_str());
 }
 
+// Sessions that arrive while velmo asks from where nobody sees it (the
+// WTSAPI32 double, its sessions from a file): from the logon (the file
+// rewritten) to the newcomer's box, told by a notification and seen by
+// velmo's own reading of the sessions alone; and the asker's CPU over a
+// 12 s question to one session against a velmo that waits on its box.
+void CompareFollow(const std::wstring& root, int runs) {
+    e2e::WtsDouble double_dll(L"win10", root);
+    if (!double_dll.installed()) {
+        printf("\n(the arrivals' figures: the WTSAPI32 double could not be put in the system folder)\n");
+        return;
+    }
+    const std::wstring relayed_exe = g_dir + L"\\velmo_wts.exe", file = g_dir + L"\\sessions.txt";
+    CopyFileW((root + L"\\velmo.exe").c_str(), relayed_exe.c_str(), FALSE);
+    const std::wstring launcher = Quote(root + L"\\station_launch.exe"), pid_file = g_dir + L"\\follow.pid";
+    auto sessions = [&](const char* text) {
+        const std::wstring next = file + L".new";
+        kt::unique_handle f(CreateFileW(next.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD put = 0;
+        if (f) WriteFile(f.get(), text, static_cast<DWORD>(strlen(text)), &put, nullptr);
+        f.reset();
+        MoveFileExW(next.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING);
+    };
+    auto start = [&](const std::wstring& args, bool notify) {
+        sessions("1:active:WINE\\ann:-");
+        SetEnvironmentVariableW(L"VELMO_WTS_SESSIONS_FILE", file.c_str());
+        SetEnvironmentVariableW(L"VELMO_WTS_NOTIFY", notify ? nullptr : L"0");
+        DeleteFileW(pid_file.c_str());
+        std::wstring cmd = launcher + L" " + Quote(pid_file) + L" " + Quote(relayed_exe) + args;
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        const BOOL ok = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi);
+        SetEnvironmentVariableW(L"VELMO_WTS_SESSIONS_FILE", nullptr);
+        SetEnvironmentVariableW(L"VELMO_WTS_NOTIFY", nullptr);
+        if (!ok) return kt::unique_handle();
+        CloseHandle(pi.hThread);
+        return kt::unique_handle(pi.hProcess);
+    };
+    auto newcomer = [&](bool notify, int run) {
+        const std::wstring text = L"Bench follow " + std::to_wstring(notify) + L" " + std::to_wstring(run);
+        kt::unique_handle p = start(L" " + Quote(text) + L" \"Bench follow\" \"Question|YesNo|DefButton2\" 3600", notify);
+        double took = kMissing;
+        std::vector<HWND> first = e2e::FindBoxesWithText(text, 1, 60000);
+        if (p && first.size() == 1) {
+            // Between two of velmo's readings, as a logon falls.
+            Sleep(900);
+            const double t0 = Now();
+            sessions("1:active:WINE\\ann:-;2:active:WINE\\bob:-");
+            if (e2e::FindBoxesWithText(text, 2, 30000).size() == 2) took = Now() - t0;
+            PostMessageW(first[0], WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED), 0);
+        }
+        if (p && WaitForSingleObject(p.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(p.get(), 1);
+        return took;
+    };
+    auto cpu = [](HANDLE process) {
+        FILETIME c, e, k, u;
+        if (!GetProcessTimes(process, &c, &e, &k, &u)) return kMissing;
+        auto ms = [](const FILETIME& f) { return ((static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e4; };
+        return ms(k) + ms(u);
+    };
+    // The asker's CPU over a 12 s question that the countdown answers.
+    auto asker_cpu = [&](int run) {
+        const std::wstring text = L"Bench follow cpu " + std::to_wstring(run);
+        kt::unique_handle p = start(L" " + Quote(text) + L" \"Bench follow\" \"Question|YesNo|DefButton2\" 12", true);
+        if (!p) return kMissing;
+        // The launcher writes the asker's process id once it has started it.
+        DWORD pid = 0;
+        for (int i = 0; i < 1000 && !pid; ++i) {
+            kt::unique_handle f(CreateFileW(pid_file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+            char buf[16] = {};
+            DWORD got = 0;
+            if (f && ReadFile(f.get(), buf, 15, &got, nullptr) && got) pid = strtoul(buf, nullptr, 10);
+            else Sleep(10);
+        }
+        kt::unique_handle asker(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+        double used = kMissing;
+        if (asker && WaitForSingleObject(asker.get(), 60000) == WAIT_OBJECT_0) used = cpu(asker.get());
+        if (WaitForSingleObject(p.get(), 30000) != WAIT_OBJECT_0) TerminateProcess(p.get(), 1);
+        return used;
+    };
+    auto direct_cpu = [&](int run) {
+        std::wstring line = Quote(root + L"\\velmo.exe") + L" " + Quote(L"Bench direct cpu " + std::to_wstring(run)) +
+                            L" \"Bench follow\" \"Question|YesNo|DefButton2\" 12";
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, g_dir.c_str(), &si, &pi)) return kMissing;
+        kt::unique_handle process(pi.hProcess), thread(pi.hThread);
+        if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
+            TerminateProcess(process.get(), 1);
+            return kMissing;
+        }
+        return cpu(process.get());
+    };
+    std::vector<double> notified, read, asker, direct;
+    for (int r = 0; r < runs; ++r) {
+        notified.push_back(newcomer(true, r));
+        read.push_back(newcomer(false, r));
+    }
+    for (int r = 0; r < std::max(1, runs / 3); ++r) {
+        asker.push_back(asker_cpu(r));
+        direct.push_back(direct_cpu(r));
+    }
+    printf("\n| sessions that arrive while velmo asks, %d runs | told by a notification | seen by velmo's reading alone |\n", runs);
+    printf("|---|---|---|\n");
+    printf("| logon to the newcomer's box on screen, ms | %s | %s |\n", Cell(Median(notified), "%.0f").c_str(),
+           Cell(Median(read), "%.0f").c_str());
+    printf("\n| CPU over a 12 s question, user + kernel, %d runs, ms | the asker, following one session | velmo on its own box |\n",
+           std::max(1, runs / 3));
+    printf("|---|---|---|\n");
+    printf("| median | %s | %s |\n", Cell(Median(asker), "%.0f").c_str(), Cell(Median(direct), "%.0f").c_str());
+    DeleteFileW(relayed_exe.c_str());
+    DeleteFileW(file.c_str());
+}
+
 // CloseApps= with a few hundred processes running: start to box of the
 // same box with and without it, in turn (one of the processes is the app,
 // so that the box is shown), and the CPU each takes over a 10 s
@@ -552,6 +668,11 @@ int wmain(int argc, wchar_t** argv) {
         CompareRelay(root, _wtoi(argv[2]));
         return 0;
     }
+    // "follow <runs>": only the figures of sessions that arrive.
+    if (argc > 2 && std::wstring(argv[1]) == L"follow") {
+        CompareFollow(root, _wtoi(argv[2]));
+        return 0;
+    }
     // "sessions <runs>": only the sessions' figures.
     if (argc > 2 && std::wstring(argv[1]) == L"sessions") {
         CompareSessions(root, _wtoi(argv[2]));
@@ -608,6 +729,7 @@ int wmain(int argc, wchar_t** argv) {
     CompareSessions(root, runs);
     CompareRun(root, runs * 3);
     CompareApps(root, runs);
+    CompareFollow(root, runs);
     // A velmo figure that could not be measured fails the run.
     for (const Row& r : rows) {
         for (size_t p = 0; p < kPeers; ++p) {
