@@ -161,6 +161,7 @@ ULONGLONG DeadlineInstant(const DeferralTerms& terms, const TimeConversion& loca
 ULONGLONG ParseUtc(const std::wstring& text) {
     // YYYY-MM-DDThh:mm[:ss]Z
     if (text.size() != 17 && text.size() != 20) return 0;
+    if (text.size() == 17 && text[16] != L'Z') return 0;
     const std::wstring minutes = text.substr(0, 16) + L"Z";
     DeferralTerms parsed;
     if (!ParseDeadline(minutes, parsed) || !parsed.zoned) return 0;

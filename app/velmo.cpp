@@ -157,6 +157,15 @@ int RunWithNotice(MsgBoxParams& params, const MsgBoxParams& given, bool seen) {
 // CloseApps= nobody is asked for nothing: none of the apps running, button
 // 1's answer at once; else the box names them while it is up, and button 1
 // closes them (1618 where one would not close).
+// Whether DeferInterval= holds the prompt back: it holds a prompt, not an
+// install that needs none (CloseApps= with none of its apps running
+// answers button 1 as before).
+bool Held(const MsgBoxParams& params, const DeferralsNow& deferrals, bool seen) {
+    if (!deferrals.held_until) return false;
+    if (!params.close.given()) return true;
+    return !kt::AppFinder(params.close.apps).Find(seen ? OwnSession() : kt::kAllSessions).empty();
+}
+
 int Ask(MsgBoxParams& params, const DeferralsNow& deferrals) {
     const std::wstring who = kt::OwnUser();
     if (params.look.deferral >= 0) {
@@ -236,7 +245,7 @@ int Run() {
     }
     if (parsed.ok() && params.run) {
         exit_code = RunWithNotice(params, given, seen);
-    } else if (parsed.ok() && deferrals.held_until) {
+    } else if (parsed.ok() && Held(params, deferrals, seen)) {
         // Deferred a moment ago (DeferInterval=): no box; the defer button's
         // answer, and no deferral used.
         exit_code = static_cast<int>(kt::ButtonItem(params.flags, 1));

@@ -523,7 +523,7 @@ TEST(DeferInterval, TheRuleOverTheRecord) {
     // The record's own form, with seconds or without; nothing else.
     EXPECT_EQ(ParseUtc(L"2026-12-10T12:00:05Z"), later + 5 * 10000000ULL);
     EXPECT_EQ(ParseUtc(L"2026-12-10T12:00Z"), later);
-    for (const wchar_t* bad : {L"", L"2026-12-10T12:00:60Z", L"2026-12-10T12:00:05", L"2026-12-10 12:00:05Z", L"yesterday"})
+    for (const wchar_t* bad : {L"", L"2026-12-10T12:00:60Z", L"2026-12-10T12:00:05", L"2026-12-10 12:00:05Z", L"2026-12-10T12:00+", L"yesterday"})
         EXPECT_EQ(ParseUtc(bad), 0u) << Narrow(bad);
     // The word: 1 to 10080 minutes, with Defer= only.
     const struct {

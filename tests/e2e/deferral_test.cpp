@@ -295,8 +295,6 @@ TEST(Deferral, TwoRunsAtOnceTakeOneEach) {
     }
 }
 
-// The 32-bit and the 64-bit build keep one count (the registry's 64-bit
-// view): each build's count is the other's.
 // DeferInterval=: after a person's Later the next run within the interval
 // shows no box, answers Later at once and uses no deferral; once the
 // interval has passed the box is back, with the count as it was.
@@ -318,6 +316,15 @@ TEST(Deferral, TheIntervalHoldsThePromptBack) {
         EXPECT_EQ(held.WaitExit(kBoxWait), test::Code(IDNO));
         EXPECT_EQ(key.Left(), 2) << "a deferral was used without a prompt";
     }
+    {
+        // The interval holds a prompt back, not an install that needs none.
+        Process free_to_go;
+        ASSERT_TRUE(free_to_go.StartExe(dir.exe(), L"\"Restart now?\" \"Deferral " + key.name() +
+                                                       L"\" \"YesNo|DefButton2|Defer=" + key.name() +
+                                                       L":3|DeferInterval=60|CloseApps=velmo_no_such_app.exe\" 30"));
+        EXPECT_EQ(free_to_go.WaitExit(kBoxWait), test::Code(IDYES)) << "held although none of the apps runs";
+        EXPECT_EQ(key.Left(), 2);
+    }
     std::vector<e2e::Line> lines = e2e::ParseLog(TestDir::Read(dir.log()));
     EXPECT_TRUE(e2e::HasLineStarting(lines, L"deferred by a person at "));
     EXPECT_TRUE(e2e::Contains(lines, L"no prompt yet: answer 7, no deferral used"));
@@ -334,6 +341,8 @@ TEST(Deferral, TheIntervalHoldsThePromptBack) {
     EXPECT_EQ(e2e::Count(e2e::ParseLog(TestDir::Read(dir.log())), L"no prompt yet"), 1u);
 }
 
+// The 32-bit and the 64-bit build keep one count (the registry's 64-bit
+// view): each build's count is the other's.
 TEST(Deferral, BothBuildsShareOneCount) {
     const std::wstring here = e2e::ExeDir();
     const bool in_x64 = here.size() > 7 && _wcsicmp(here.c_str() + here.size() - 7, L"\\x86_64") == 0;

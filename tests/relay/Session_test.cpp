@@ -121,7 +121,7 @@ TEST(FollowSessions, NewcomersAndLeavers) {
         {"still_disconnected", 1, {{1, true, true, ann}, {4, false, true, bob}}, kt::scAll, {{1, ann}}, {}, {}},
         {"a_disconnect", 1, {{1, true, true, ann}, {2, false, true, bob}}, kt::scAll, {{1, ann}, {2, bob}}, {}, {2}},
         {"a_logoff", 1, {{1, true, true, ann}, {2, true, false}}, kt::scAll, {{1, ann}, {2, bob}}, {}, {2}},
-        {"a_session_gone", 1, {{1, true, true, ann}}, kt::scAll, {{1, ann}, {2, bob}}, {}, {}},
+        {"a_session_gone", 1, {{1, true, true, ann}}, kt::scAll, {{1, ann}, {2, bob}}, {}, {2}},
         // Locked or unlocked, a session is active: asked once, behind its lock.
         {"an_unlock", 1, {{1, true, true, ann, WTSActive, kWtsSessionStateUnlock}}, kt::scAll, {{1, ann}}, {}, {}},
         {"another_user_in_the_same_session", 2, {{2, true, true, cyd}}, kt::scAll, {{2, bob}}, {2}, {2}},

@@ -1,5 +1,6 @@
 #include "relay/Follow.h"
 
+#include <atomic>
 #include <memory>
 
 #include "relay/Dlls.h"
@@ -8,8 +9,6 @@ namespace kt {
 
 namespace {
 const wchar_t kClass[] = L"velmo.SessionWatch";
-// Asks the thread to end; the window ignores WM_CLOSE from others.
-const UINT kStopMessage = WM_APP + 1;
 // How long Stop waits for the thread: it only pumps its messages.
 const DWORD kStopWaitMs = 5000;
 // Documented values of wtsapi32.h, for the builds whose headers lack them.
@@ -27,6 +26,10 @@ struct SessionWatch::Task {
     unique_handle ready;
     HWND window = nullptr;  // set before ready is signalled
     DWORD error = 0;        // likewise
+    // Stop: the flag, read once the thread has its message queue, and a
+    // WM_QUIT to that queue (which only exists from then on).
+    std::atomic<bool> stop{false};
+    DWORD thread_id = 0;
 };
 
 const wchar_t* SessionEventText(WPARAM event) {
@@ -61,13 +64,8 @@ LRESULT CALLBACK WatchProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
                                        reinterpret_cast<LPOVERLAPPED>(static_cast<ULONG_PTR>(lp)));
             return 0;
         }
+        // Only Stop ends it.
         if (m == WM_CLOSE) return 0;
-        if (m == kStopMessage && task) {
-            task->unregister(WTS_CURRENT_SERVER_HANDLE, w);
-            DestroyWindow(w);
-            PostQuitMessage(0);
-            return 0;
-        }
     } catch (...) {
         return 0;
     }
@@ -99,7 +97,9 @@ DWORD WINAPI WatchThread(LPVOID param) {
         SetEvent(task->ready.get());
         if (!w) return task->error;
         MSG m;
-        while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
+        while (!task->stop && GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
+        task->unregister(WTS_CURRENT_SERVER_HANDLE, w);
+        DestroyWindow(w);
     } catch (...) {
         return ERROR_INTERNAL_ERROR;
     }
@@ -126,7 +126,7 @@ DWORD SessionWatch::Start(const RelayDlls& dlls, HANDLE port, ULONG_PTR key) {
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(task->registration)), &pinned);
     auto* param = new std::shared_ptr<Task>(task);
-    thread_.reset(CreateThread(nullptr, 0, WatchThread, param, 0, nullptr));
+    thread_.reset(CreateThread(nullptr, 0, WatchThread, param, 0, &task->thread_id));
     if (!thread_) {
         const DWORD e = GetLastError();
         delete param;
@@ -149,7 +149,10 @@ DWORD SessionWatch::Start(const RelayDlls& dlls, HANDLE port, ULONG_PTR key) {
 
 void SessionWatch::Stop() {
     if (!thread_) return;
-    if (task_ && task_->window) PostMessageW(task_->window, kStopMessage, 0, 0);
+    if (task_) {
+        task_->stop = true;
+        PostThreadMessageW(task_->thread_id, WM_QUIT, 0, 0);
+    }
     // Left to end by itself past the bound: it shares what it uses.
     WaitForSingleObject(thread_.get(), kStopWaitMs);
     thread_.reset();

@@ -18,6 +18,11 @@ class RelayDlls;
 // The interval at which the relay reads the sessions again: a logon without
 // a notification is seen within it.
 const DWORD kFollowMs = 2000;
+// How soon after a notification they are read: the notifications of one
+// logon, or of a storm of them, cost one reading.
+const DWORD kNotifiedScanMs = 100;
+// WM_WTSSESSION_CHANGE's lock and unlock, which change nobody's claim.
+const DWORD kSessionLock = 7, kSessionUnlock = 8;
 
 // A session notification (WM_WTSSESSION_CHANGE's wParam) in the log's words.
 const wchar_t* SessionEventText(WPARAM event);

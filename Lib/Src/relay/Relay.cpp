@@ -295,7 +295,8 @@ public:
     // passed (what runs is then ended). While the sessions are followed it
     // also waits, with nobody asked, for one who may arrive: a notice's
     // until its command ends, a question's, once an asked person has left,
-    // until its countdown runs out.
+    // until its countdown runs out (without one, nobody's answer at once,
+    // as when nobody was there).
     void Wait(RelayRun& run) {
         if (scan_ && !Open().ok()) scan_ = nullptr;
         // A notice where no run started has nothing to report.
@@ -319,7 +320,14 @@ public:
         DWORD next_scan = kFollowMs;  // since start_
         for (;;) {
             const bool following = scan_ && MayAskMore();
-            if (!Asking() && !(following && (end_.notice ? end_.until != nullptr : lost_))) return;
+            const bool awaits = end_.notice ? end_.until != nullptr : lost_ && CountdownEnds(ask_.q);
+            if (!Asking() && !(following && awaits)) return;
+            // Due whatever keeps the port busy.
+            if (following && TicksSince(start_) >= next_scan) {
+                scan_();
+                next_scan = TicksSince(start_) + kFollowMs;
+                continue;
+            }
             const DWORD elapsed = TicksSince(start_);
             if (limit != INFINITE && elapsed >= limit) {
                 EndRuns(L"no answer within the countdown and 30 s");
@@ -347,10 +355,6 @@ public:
                         EndRuns(L"the wait failed");
                         return;
                     }
-                    if (following && TicksSince(start_) >= next_scan) {
-                        scan_();
-                        next_scan = TicksSince(start_) + kFollowMs;
-                    }
                     continue;
                 }
             }
@@ -359,12 +363,12 @@ public:
                 return;
             }
             if (key == kSessionKey) {
+                // A lock or an unlock changes nobody's claim. The others make
+                // a reading due shortly: a storm of them costs one.
+                if (bytes == kSessionLock || bytes == kSessionUnlock) continue;
                 log_wprintf(log_, kCategory, L"notified: %s of session %u", SessionEventText(bytes),
                             static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(overlapped)));
-                if (following) {
-                    scan_();
-                    next_scan = TicksSince(start_) + kFollowMs;
-                }
+                next_scan = std::min<DWORD>(next_scan, TicksSince(start_) + kNotifiedScanMs);
                 continue;
             }
             Person* p = nullptr;

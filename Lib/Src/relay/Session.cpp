@@ -99,11 +99,15 @@ std::vector<DWORD> Newcomers(const SessionReport& now, SessionScope scope, const
 std::vector<DWORD> Leavers(const SessionReport& now, const std::vector<AskedSession>& asked) {
     std::vector<DWORD> left;
     for (const AskedSession& a : asked) {
+        bool listed = false, same = false;
         for (const SessionReport::Session& s : now.sessions) {
             if (s.id != a.first) continue;
-            const bool same = s.active && s.user && (a.second.empty() || s.name.empty() || s.name == a.second);
-            if (!same) left.push_back(a.first);
+            listed = true;
+            same = s.active && s.user && (a.second.empty() || s.name.empty() || s.name == a.second);
         }
+        // Gone from a list that lists any (a remote logoff ends its
+        // session, whose id the next logon may take); Wine lists none.
+        if (listed ? !same : !now.sessions.empty()) left.push_back(a.first);
     }
     return left;
 }

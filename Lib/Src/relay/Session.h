@@ -79,7 +79,8 @@ using AskedSession = std::pair<DWORD, std::wstring>;
 std::vector<DWORD> Newcomers(const SessionReport& now, SessionScope scope, const std::vector<AskedSession>& asked);
 // Who has left: an asked session that the report lists, but no longer as
 // active with the user it was asked for (disconnected, logged off, another
-// user). An asked session the report does not list (Wine's console) stays.
+// user), or that a report listing sessions no longer lists (a remote
+// session ends with its logoff). With none listed (Wine) nobody leaves.
 std::vector<DWORD> Leavers(const SessionReport& now, const std::vector<AskedSession>& asked);
 
 // The log's words for a choice, a session's state and its lock: the lock
