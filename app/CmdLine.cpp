@@ -157,12 +157,18 @@ kt::result ReadDeferUntil(const std::wstring& piece, unsigned, const std::wstrin
     return {};
 }
 
+// A whole number from 1 to most, in decimal digits alone; 0 when it is not.
+unsigned long Count(const std::wstring& value, unsigned long most) {
+    bool digits = !value.empty() && value.size() <= std::to_wstring(most).size();
+    for (wchar_t c : value) digits &= c >= L'0' && c <= L'9';
+    const unsigned long n = digits ? wcstoul(value.c_str(), nullptr, 10) : 0;
+    return n <= most ? n : 0;
+}
+
 kt::result ReadDeferInterval(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
     if (!v.interval_piece.empty()) return Fail(L"ERROR: DeferInterval= given twice '" + piece + L"'");
-    bool digits = !value.empty() && value.size() <= 5;
-    for (wchar_t c : value) digits &= c >= L'0' && c <= L'9';
-    const unsigned long minutes = digits ? wcstoul(value.c_str(), nullptr, 10) : 0;
-    if (minutes < 1 || minutes > 10080) return Fail(L"ERROR: not 1 to 10080 minutes '" + piece + L"'");
+    const unsigned long minutes = Count(value, 10080);
+    if (!minutes) return Fail(L"ERROR: not 1 to 10080 minutes '" + piece + L"'");
     v.defer.interval_min = static_cast<int>(minutes);
     v.interval_piece = piece;
     return {};
@@ -178,10 +184,8 @@ kt::result ReadCloseApps(const std::wstring& piece, unsigned, const std::wstring
 
 kt::result ReadCloseWait(const std::wstring& piece, unsigned, const std::wstring& value, Valued& v) {
     if (!v.wait_piece.empty()) return Fail(L"ERROR: CloseWait= given twice '" + piece + L"'");
-    bool digits = !value.empty() && value.size() <= 4;
-    for (wchar_t c : value) digits &= c >= L'0' && c <= L'9';
-    const unsigned long seconds = digits ? wcstoul(value.c_str(), nullptr, 10) : 0;
-    if (seconds < 1 || seconds > 3600) return Fail(L"ERROR: not 1 to 3600 seconds '" + piece + L"'");
+    const unsigned long seconds = Count(value, 3600);
+    if (!seconds) return Fail(L"ERROR: not 1 to 3600 seconds '" + piece + L"'");
     v.close.wait_s = static_cast<uint32_t>(seconds);
     v.wait_piece = piece;
     return {};
