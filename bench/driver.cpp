@@ -410,9 +410,13 @@ void CompareFollow(const std::wstring& root, int runs) {
 // countdown, while the list is kept live once a second.
 void CompareApps(const std::wstring& root, int runs) {
     const int kProcesses = 200;
+    // The others are another program (a copy under another name): one
+    // sleeper.exe among them is the app.
+    const std::wstring other_exe = g_dir + L"\\busy.exe";
+    CopyFileW((root + L"\\sleeper.exe").c_str(), other_exe.c_str(), FALSE);
     std::vector<kt::unique_handle> others;
     for (int i = 0; i < kProcesses; ++i) {
-        std::wstring line = Quote(root + L"\\sleeper.exe") + L" 600000 0";
+        std::wstring line = Quote(i == 0 ? root + L"\\sleeper.exe" : other_exe) + L" 600000 0";
         STARTUPINFOW si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
@@ -460,6 +464,8 @@ void CompareApps(const std::wstring& root, int runs) {
         cpu_apps.push_back(c2);
     }
     for (kt::unique_handle& h : others) TerminateProcess(h.get(), 0);
+    for (kt::unique_handle& h : others) WaitForSingleObject(h.get(), 5000);
+    DeleteFileW(other_exe.c_str());
     printf("\n| CloseApps= with %d other processes running, %d runs in turn | without | with CloseApps= | median of the differences |\n",
            static_cast<int>(others.size()), runs);
     printf("|---|---|---|---|\n");

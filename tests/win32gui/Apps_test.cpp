@@ -122,7 +122,12 @@ TEST(Apps, NamesFromTheVersionResource) {
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
     const std::vector<kt::RunningApp> found = finder.Find(session, true);
+    // Again with the list kept from the first search; none in another session.
+    const size_t again = finder.Find(kt::kAllSessions).size();
+    const size_t elsewhere = finder.Find(session + 1).size();
     TerminateProcess(process.get(), 0);
+    EXPECT_EQ(again, 1u);
+    EXPECT_EQ(elsewhere, 0u);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].pid, pi.dwProcessId);
     EXPECT_EQ(found[0].name, exe.substr(0, exe.size() - 4));

@@ -1,8 +1,8 @@
 #include "win32gui/Apps.h"
 
-#include <tlhelp32.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cwchar>
 
@@ -246,6 +246,47 @@ std::wstring AppFinder::Name(const std::wstring& image) {
     return name;
 }
 
+namespace {
+
+struct ListedProcess {
+    DWORD pid;
+    DWORD session;
+    std::wstring name;  // the image's file name
+};
+
+// Every process with its session and its exe's name, in one call
+// (NtQuerySystemInformation, SystemProcessInformation: what a toolhelp
+// snapshot is made of; under Wine 8, 10 ms for 200 processes against the
+// snapshot's 55). buffer is kept for the next call; it grows as needed.
+std::vector<ListedProcess> ListProcesses(std::vector<char>& buffer) {
+    using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    static const Query query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    const ULONG kSystemProcessInformation = 5;
+    const LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+    std::vector<ListedProcess> listed;
+    if (!query) return listed;
+    if (buffer.size() < 256 * 1024) buffer.resize(256 * 1024);
+    LONG status = kLengthMismatch;
+    // The list may grow between two calls: a few tries, each with room to spare.
+    for (int tries = 0; tries < 4 && status == kLengthMismatch; ++tries) {
+        ULONG needed = 0;
+        status = query(kSystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == kLengthMismatch) buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 64 * 1024));
+    }
+    if (status < 0) return listed;
+    for (size_t at = 0;;) {
+        const auto* p = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + at);
+        listed.push_back({static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(p->UniqueProcessId)), p->SessionId,
+                          std::wstring(p->ImageName.Buffer ? p->ImageName.Buffer : L"", p->ImageName.Length / sizeof(wchar_t))});
+        if (!p->NextEntryOffset || at + p->NextEntryOffset + sizeof(SYSTEM_PROCESS_INFORMATION) > buffer.size()) break;
+        at += p->NextEntryOffset;
+    }
+    return listed;
+}
+
+}  // namespace
+
 std::vector<RunningApp> AppFinder::Find(DWORD session, bool with_cmdline) {
     std::vector<RunningApp> found;
     bool every_process = false;
@@ -254,36 +295,31 @@ std::vector<RunningApp> AppFinder::Find(DWORD session, bool with_cmdline) {
         if (app.kind == AppPattern::apFolder) every_process = true;
         else exes.push_back(ExeName(app));
     }
-    unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return found;
-    PROCESSENTRY32W e{};
-    e.dwSize = sizeof e;
     const DWORD self = GetCurrentProcessId();
-    for (BOOL more = Process32FirstW(snapshot.get(), &e); more; more = Process32NextW(snapshot.get(), &e)) {
-        if (e.th32ProcessID == 0 || e.th32ProcessID == self) continue;
+    for (const ListedProcess& e : ListProcesses(list_)) {
+        if (e.pid == 0 || e.pid == self) continue;
         bool maybe = every_process;
-        for (size_t i = 0; i < exes.size() && !maybe; ++i) maybe = SameNoCase(exes[i], e.szExeFile);
+        for (size_t i = 0; i < exes.size() && !maybe; ++i) maybe = SameNoCase(exes[i], e.name);
         // A name given with another extension ("app.com") is its own file name.
         for (size_t i = 0; i < apps_.size() && !maybe; ++i)
-            maybe = apps_[i].kind == AppPattern::apName && SameNoCase(apps_[i].text, e.szExeFile);
+            maybe = apps_[i].kind == AppPattern::apName && SameNoCase(apps_[i].text, e.name);
         if (!maybe) continue;
-        DWORD in = 0;
-        if (!ProcessIdToSessionId(e.th32ProcessID, &in)) continue;
+        const DWORD in = e.session;
         if (session != kAllSessions && in != session) continue;
         const DWORD full = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_QUERY_LIMITED_INFORMATION |
                            SYNCHRONIZE | PROCESS_TERMINATE;
-        HANDLE h = OpenProcess(full, FALSE, e.th32ProcessID);
-        if (!h) h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, e.th32ProcessID);
-        if (!h) h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, e.th32ProcessID);
+        HANDLE h = OpenProcess(full, FALSE, e.pid);
+        if (!h) h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, e.pid);
+        if (!h) h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, e.pid);
         auto process = std::make_shared<unique_handle>(h);
         wchar_t path[MAX_PATH * 2];
         DWORD n = MAX_PATH * 2;
         // Without its image only its name can tell: a path or a folder cannot.
         std::wstring image = *process && QueryFullProcessImageNameW(process->get(), 0, path, &n) ? std::wstring(path, n)
-                                                                                               : std::wstring(e.szExeFile);
+                                                                                               : e.name;
         if (!AnyApp(apps_, image)) continue;
         RunningApp app;
-        app.pid = e.th32ProcessID;
+        app.pid = e.pid;
         app.session = in;
         app.image = image;
         app.name = Name(image);

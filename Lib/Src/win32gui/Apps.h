@@ -67,6 +67,7 @@ private:
     std::wstring Name(const std::wstring& image);
     std::vector<AppPattern> apps_;
     std::map<std::wstring, std::wstring> names_;  // image -> name
+    std::vector<char> list_;                      // the system's process list, kept for the next search
 };
 
 // {apps}: each app named once, however many processes it has, one line
