@@ -134,6 +134,7 @@ TEST(FollowSessions, NewcomersAndLeavers) {
         // Wine lists no session: its console by id, asked once, never left.
         {"an_unlisted_console_asked", 1, {}, kt::scAll, {{1, L""}}, {}, {}},
         {"an_unlisted_console_not_asked", 1, {}, kt::scConsole, {}, {1}, {}},
+        {"an_unlisted_console_beside_listed_sessions", 1, {{2, true, true, bob}}, kt::scAll, {{1, L""}, {2, bob}}, {}, {}},
         {"nobody_at_first", 1, {{2, true, true, bob}}, kt::scAll, {}, {1, 2}, {}},
         {"no_console", kNoSession, {{3, true, true, cyd}}, kt::scAll, {}, {3}, {}},
     };

@@ -106,8 +106,9 @@ std::vector<DWORD> Leavers(const SessionReport& now, const std::vector<AskedSess
             same = s.active && s.user && (a.second.empty() || s.name.empty() || s.name == a.second);
         }
         // Gone from a list that lists any (a remote logoff ends its
-        // session, whose id the next logon may take); Wine lists none.
-        if (listed ? !same : !now.sessions.empty()) left.push_back(a.first);
+        // session, whose id the next logon may take); Wine lists none. An
+        // unlisted console is asked by its id (see Newcomers): it stays.
+        if (listed ? !same : !now.sessions.empty() && a.first != now.console) left.push_back(a.first);
     }
     return left;
 }

@@ -1,5 +1,6 @@
 #include "win32gui/Apps.h"
 
+#include <tlhelp32.h>
 #include <winternl.h>
 
 #include <algorithm>
@@ -254,32 +255,53 @@ struct ListedProcess {
     std::wstring name;  // the image's file name
 };
 
+// The same from a toolhelp snapshot: slower (see below), but another way.
+std::vector<ListedProcess> SnapshotProcesses() {
+    std::vector<ListedProcess> listed;
+    unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return listed;
+    PROCESSENTRY32W e{};
+    e.dwSize = sizeof e;
+    for (BOOL more = Process32FirstW(snapshot.get(), &e); more; more = Process32NextW(snapshot.get(), &e)) {
+        DWORD session = 0;
+        if (ProcessIdToSessionId(e.th32ProcessID, &session)) listed.push_back({e.th32ProcessID, session, e.szExeFile});
+    }
+    return listed;
+}
+
 // Every process with its session and its exe's name, in one call
 // (NtQuerySystemInformation, SystemProcessInformation: what a toolhelp
 // snapshot is made of; under Wine 8, 10 ms for 200 processes against the
-// snapshot's 55). buffer is kept for the next call; it grows as needed.
+// snapshot's 55). buffer is kept for the next call; it grows as needed. A
+// list that cannot be had this way (it keeps outgrowing the buffer) comes
+// from a snapshot: an empty list would say that no app runs.
 std::vector<ListedProcess> ListProcesses(std::vector<char>& buffer) {
     using Query = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
     static const Query query = reinterpret_cast<Query>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     const ULONG kSystemProcessInformation = 5;
     const LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+    const size_t kMostBytes = 64 * 1024 * 1024;
     std::vector<ListedProcess> listed;
-    if (!query) return listed;
+    if (!query) return SnapshotProcesses();
     if (buffer.size() < 256 * 1024) buffer.resize(256 * 1024);
     LONG status = kLengthMismatch;
-    // The list may grow between two calls: a few tries, each with room to spare.
-    for (int tries = 0; tries < 4 && status == kLengthMismatch; ++tries) {
-        ULONG needed = 0;
-        status = query(kSystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == kLengthMismatch) buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 64 * 1024));
+    ULONG got = 0;
+    // The list may grow between two calls: tries with room to spare.
+    for (int tries = 0; tries < 8 && status == kLengthMismatch; ++tries) {
+        status = query(kSystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &got);
+        if (status != kLengthMismatch) break;
+        const size_t more = std::max<size_t>(buffer.size() * 2, size_t(got) + 64 * 1024);
+        if (more > kMostBytes) break;
+        buffer.assign(more, '\0');
     }
-    if (status < 0) return listed;
+    if (status < 0) return SnapshotProcesses();
+    const size_t end = got && got <= buffer.size() ? got : buffer.size();
     for (size_t at = 0;;) {
         const auto* p = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + at);
         listed.push_back({static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(p->UniqueProcessId)), p->SessionId,
                           std::wstring(p->ImageName.Buffer ? p->ImageName.Buffer : L"", p->ImageName.Length / sizeof(wchar_t))});
-        if (!p->NextEntryOffset || at + p->NextEntryOffset + sizeof(SYSTEM_PROCESS_INFORMATION) > buffer.size()) break;
+        if (!p->NextEntryOffset || at + p->NextEntryOffset + sizeof(SYSTEM_PROCESS_INFORMATION) > end) break;
         at += p->NextEntryOffset;
     }
     return listed;
