@@ -284,11 +284,15 @@ __declspec(dllexport) BOOL WINAPI WTSSendMessageW(HANDLE server, DWORD session, 
                          Utf8(message, message_bytes) + "\n";
     {
         // The boxes of several sessions are asked at once, on threads.
+        // The file is closed before another thread may open it: a handle
+        // still open would refuse the next one (seen once: a record lost).
         EnterCriticalSection(&g_record);
-        kt::unique_handle f(CreateFileW(Env(L"VELMO_WTS_RECORD").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                        OPEN_ALWAYS, 0, nullptr));
-        DWORD put = 0;
-        if (f) WriteFile(f.get(), record.data(), static_cast<DWORD>(record.size()), &put, nullptr);
+        {
+            kt::unique_handle f(CreateFileW(Env(L"VELMO_WTS_RECORD").c_str(), FILE_APPEND_DATA,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr));
+            DWORD put = 0;
+            if (f) WriteFile(f.get(), record.data(), static_cast<DWORD>(record.size()), &put, nullptr);
+        }
         LeaveCriticalSection(&g_record);
     }
     // "6", or "<session>=<response>[@<ms>]" by session.
