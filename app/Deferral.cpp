@@ -177,7 +177,11 @@ ULONGLONG ParseUtc(const std::wstring& text) {
 
 ULONGLONG HeldUntil(const DeferralTerms& terms, const DeferralRecord& record, ULONGLONG now_utc, ULONGLONG deadline_utc) {
     if (!terms.interval_min || !record.last_deferred || record.last_deferred > now_utc) return 0;
-    if (terms.has_deadline && now_utc >= deadline_utc) return 0;
+    // Only while a Later is still there to give: with none left (the count
+    // used up, the deadline passed) or a record that cannot be used, the
+    // box shows, Later greyed where none is left.
+    const LeftNow l = DeferralsLeft(terms, record, now_utc, deadline_utc);
+    if (l.left == 0 || l.fresh || l.deadline_passed) return 0;
     const ULONGLONG until = record.last_deferred + static_cast<ULONGLONG>(terms.interval_min) * kTicksPerMinute;
     return now_utc < until ? until : 0;
 }

@@ -74,7 +74,8 @@ struct DeferralRecord {
 ULONGLONG ParseUtc(const std::wstring& text);
 
 // DeferInterval=: until when the prompt is held back after a person's
-// Later (0: it is not). Not after the deadline has passed; not when the
+// Later (0: it is not). Not once no deferral is left (the count used up,
+// the deadline passed) or the record cannot be used; not when the
 // last Later lies ahead of the clock (the clock was set back: a user could
 // otherwise hold the prompt back for as long as they set it).
 ULONGLONG HeldUntil(const DeferralTerms& terms, const DeferralRecord& record, ULONGLONG now_utc, ULONGLONG deadline_utc);

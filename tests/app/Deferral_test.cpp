@@ -501,6 +501,9 @@ TEST(DeferInterval, TheRuleOverTheRecord) {
     none.interval_min = 0;
     DeferralRecord never = record;
     never.last_deferred = 0;
+    DeferralRecord used_up = record, broken = record;
+    used_up.left = 0;
+    broken.state = DeferralRecord::rsUnusable;
     const struct {
         const char* name;
         const DeferralTerms* terms;
@@ -516,6 +519,8 @@ TEST(DeferInterval, TheRuleOverTheRecord) {
         {"the_clock_set_back", &terms, &record, later - minute, 0, 0},
         {"before_the_deadline", &deadline, &record, later + minute, passed, later + 60 * minute},
         {"the_deadline_passed", &deadline, &record, passed, passed, 0},
+        {"none_left", &terms, &used_up, later + minute, 0, 0},
+        {"a_record_that_cannot_be_used", &terms, &broken, later + minute, 0, 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(HeldUntil(*c.terms, *c.record, c.now, c.deadline), c.held) << c.name;
